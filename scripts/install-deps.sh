@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what building, testing and benchmarking need, from Debian packages.
+# Idempotent: quiet and quick when everything is present already.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libjpeg62-turbo-dev libgtest-dev
+  qt6-base-dev
+  clang libclang-rt-14-dev
+  chromium nodejs npm
+  xvfb xauth
+)
+if [[ "${VELLUMCAST_BENCH_DEPS:-0}" == 1 ]]; then
+  packages+=(libvips-tools imagemagick graphicsmagick time)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    # node/npm may come from outside Debian on some machines; accept them when on PATH.
+    if [[ "$p" == nodejs ]] && command -v node >/dev/null; then continue; fi
+    if [[ "$p" == npm ]] && command -v npm >/dev/null; then continue; fi
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}" >&2
+  SUDO=""
+  if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The browser test drives Debian's chromium through playwright-core.
+if [[ -f tests/browser/package.json && ! -d tests/browser/node_modules/playwright-core ]]; then
+  (cd tests/browser && npm ci --no-audit --no-fund --silent >/dev/null 2>&1 || npm install --no-audit --no-fund --silent >/dev/null)
+fi

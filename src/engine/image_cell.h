@@ -1,0 +1,23 @@
+#pragma once
+// The img tag of one image cell: the full image with fitted width and height,
+// or a cell-sized JPEG thumbnail written beside the images.
+
+#include <cstdint>
+#include <string>
+
+struct TCellOptions {
+  int32_t cellwidth = 120;
+  int32_t cellheight = 80;
+  int32_t thumbwhite = 0;   // background byte: 0 black, 255 white
+};
+
+// Appends " width=W height=H" (or " width=cellwidth" when the size cannot be
+// probed) for the full image at `image_path`, and logs the path to fn.log.
+void WriteImageSize(std::string& out, const char* image_path, const TCellOptions& options);
+
+// Decodes folder/name, writes folder/quarto_tn/quarto_tn<position>.jpg and
+// appends "<img src=quarto_tn/quarto_tn<position>.jpg width=W height=H"
+// (left open for the page writer's ">"). Returns 1, or 0 with nothing
+// appended when the image cannot be decoded.
+int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
+                   const TCellOptions& options);

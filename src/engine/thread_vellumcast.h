@@ -1,0 +1,46 @@
+#pragma once
+// One indexing run: walks the tree from `path` depth first and writes every
+// folder's catalog pages, posting progress to `ownerwindow`.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/owner.h"
+#include "platform/thread.h"
+
+class TThreadVellumcast : public TThread {
+ public:
+  TThreadVellumcast();   // created suspended: Start() begins the run
+  ~TThreadVellumcast() override;  // waits for the run to end
+
+  // Options: written only before Start().
+  std::string path;
+  std::string title;
+  std::string footertext;
+  std::string headertemplate;   // empty: no header template
+  std::string footertemplate;   // empty: no footer template
+  TOwnerWindow* ownerwindow = nullptr;
+  int32_t cellwidth = 120;
+  int32_t cellheight = 80;
+  int32_t cellsperrow = 4;
+  int32_t rowsperpage = -1;
+  int32_t sort = 1;
+  int32_t centertable = 1;
+  int32_t centertitle = 1;
+  int32_t centerfooter = 1;
+  int32_t centernavbar = 1;
+  int32_t includefilenames = 1;
+  int32_t dirfirstpageonly = 1;
+  int32_t thumbwhite = 0;
+  // Counters: written by the run, read by other threads at any time.
+  std::atomic<int32_t> dircount{0};
+  std::atomic<int32_t> filecount{0};
+  std::atomic<int32_t> indexcount{0};
+  int32_t createthumbs = 0;
+  int32_t hlinks = 1;
+  int32_t blinks = 1;
+
+ protected:
+  void Execute() override;
+};

@@ -1,0 +1,25 @@
+#pragma once
+// The image loading front end: size probes and full loads, chosen by extension.
+
+#include <cstdint>
+
+#include "imagein/load_codes.h"
+#include "raster/membitmap.h"
+
+// GIF (".gif") and JPEG (".jpg", ".jpe", ".jpeg") files only; width and height
+// are set to 0 first by those probes.
+bool ProbeImageSize(const char* path, int32_t* width, int32_t* height);
+bool GifReadScreenSize(const char* path, int32_t* width, int32_t* height);
+
+// Loads on the loader thread and hands the finished bitmap over; the caller
+// then owns its pixel memory. Returns the load's result code.
+int32_t LoadImageToBitmap(const char* path, int32_t requested_width, int32_t requested_height,
+                          TMemBitmap& bitmap, int32_t load_flags, const char* key);
+
+// Runs on the calling thread.
+int32_t LoadImageByExtension(const char* path, int32_t requested_width, int32_t requested_height,
+                             TMemBitmap& bitmap, int32_t load_flags, const char* key);
+
+enum TReaderKind : int32_t { kReaderGif = 1, kReaderBmp = 2, kReaderTarga = 3, kReaderFits = 4 };
+int32_t LoadImageWithReader(const char* path, int32_t requested_width, int32_t requested_height,
+                            TMemBitmap& bitmap, int32_t load_flags, const char* key, int32_t kind);

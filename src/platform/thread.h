@@ -1,0 +1,28 @@
+#pragma once
+// A thread object created without starting, started once, with a stop-request
+// flag that other threads set and the thread body polls.
+
+#include <atomic>
+#include <thread>
+
+class TThread {
+ public:
+  TThread() = default;
+  TThread(const TThread&) = delete;
+  TThread& operator=(const TThread&) = delete;
+  // Joins; a derived class whose Execute reads its own members must call
+  // WaitFor() in its own destructor.
+  virtual ~TThread();
+
+  void Start();                 // runs Execute on a new thread; once only
+  void Terminate() { terminated_.store(true, std::memory_order_relaxed); }
+  bool Terminated() const { return terminated_.load(std::memory_order_relaxed); }
+  void WaitFor();               // joins when started and not yet joined
+
+ protected:
+  virtual void Execute() = 0;
+
+ private:
+  std::thread thread_;
+  std::atomic<bool> terminated_{false};
+};
