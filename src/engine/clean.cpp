@@ -1,0 +1,100 @@
+#include "engine/clean.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/dir_listing.h"
+
+namespace {
+
+// Paths are built in buffers of this size: at most 1023 characters. A longer
+// path is skipped, never cut, so a shortened path can never name another file.
+constexpr size_t kCleanPathBufferSize = 1024;
+constexpr char kCleanSeparator = '/';
+constexpr const char* kAllNamesPattern = "*.*";
+
+using TCleanPath = char[kCleanPathBufferSize];
+
+bool NameContains(const char* name, const char* part) { return std::strstr(name, part) != nullptr; }
+
+// The names runs write: catalog pages, back-link pages and thumbnails.
+// Case-sensitive substring tests on the entry's own name only.
+bool IsGeneratedFileName(const char* name) {
+  return (NameContains(name, "vellumcast") && NameContains(name, ".html")) ||
+         (NameContains(name, "imageback") && NameContains(name, ".html")) ||
+         (NameContains(name, "quarto_tn") && NameContains(name, ".jpg"));
+}
+
+bool IsThumbnailFolderName(const char* name) { return NameContains(name, "quarto_tn"); }
+
+bool IsDotEntry(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// out = folder, a separator unless the folder is empty or ends in one, then
+// tail. False (out left empty) when the result would not fit.
+bool JoinCleanPath(TCleanPath& out, const char* folder, const char* tail) {
+  out[0] = '\0';
+  const size_t folder_length = std::strlen(folder);
+  const bool needs_separator = folder_length > 0 && folder[folder_length - 1] != kCleanSeparator;
+  const size_t tail_length = std::strlen(tail);
+  const size_t total = folder_length + (needs_separator ? 1 : 0) + tail_length;
+  if (total >= kCleanPathBufferSize) return false;
+  std::memcpy(out, folder, folder_length);
+  size_t at = folder_length;
+  if (needs_separator) out[at++] = kCleanSeparator;
+  std::memcpy(out + at, tail, tail_length);
+  out[total] = '\0';
+  return true;
+}
+
+void CountOne(int32_t& counter) {
+  if (counter < INT32_MAX) ++counter;
+}
+
+void CleanFolder(const char* folder, TCleanResult& result);
+
+// One directory entry. lstat decides what the entry itself is, so a symbolic
+// link is neither followed into a folder nor deleted: the clean-up never acts
+// on anything outside the tree it was given.
+void CleanEntry(const char* folder, const char* name, TCleanResult& result) {
+  if (IsDotEntry(name)) return;
+  TCleanPath entry_path;
+  if (!JoinCleanPath(entry_path, folder, name)) return;
+  struct stat info;
+  if (lstat(entry_path, &info) != 0) return;
+
+  if (S_ISDIR(info.st_mode)) {
+    CleanFolder(entry_path, result);
+    // rmdir succeeds only on an empty folder: one holding user files stays.
+    if (IsThumbnailFolderName(name) && rmdir(entry_path) == 0) CountOne(result.folders_removed);
+    return;
+  }
+  if (!S_ISREG(info.st_mode)) return;  // links, FIFOs, devices and sockets stay
+  if (IsGeneratedFileName(name) && unlink(entry_path) == 0) CountOne(result.files_removed);
+}
+
+void CleanFolder(const char* folder, TCleanResult& result) {
+  // The search text must fit like any other path; a folder too deep for it
+  // is skipped as one that cannot be listed.
+  TCleanPath search_text;
+  if (!JoinCleanPath(search_text, folder, kAllNamesPattern)) return;
+
+  TDirListing listing(folder, kAllNamesPattern);
+  if (!listing.IsOpen()) return;
+  while (listing.Next()) CleanEntry(folder, listing.Name(), result);
+}
+
+}  // namespace
+
+TCleanResult DeleteGenerated(const char* folder) {
+  TCleanResult result;
+  if (folder == nullptr) return result;
+  if (std::strlen(folder) >= kCleanPathBufferSize) return result;
+  CleanFolder(folder, result);
+  return result;
+}

@@ -1,0 +1,373 @@
+#include "engine/clean.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh folder per test with helpers to lay out small trees in it.
+class CleanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "vellumcast-clean-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    tree_ = root_ / "tree";
+    outside_ = root_ / "outside";
+    fs::create_directories(tree_);
+    fs::create_directories(outside_);
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    // Give back permissions a test may have taken away, then remove everything.
+    for (auto it = fs::recursive_directory_iterator(root_, ignored);
+         it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+      if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+      }
+    }
+    fs::remove_all(root_, ignored);
+  }
+
+  static void MakeFile(const fs::path& path, const std::string& content = "x") {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+  }
+
+  static std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  // Every entry below `folder`, relative to it, without following links.
+  static std::set<std::string> Listing(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+      names.insert(entry.path().lexically_relative(folder).generic_string());
+    }
+    return names;
+  }
+
+  static bool Exists(const fs::path& path) { return fs::exists(fs::symlink_status(path)); }
+
+  fs::path root_;
+  fs::path tree_;
+  fs::path outside_;
+};
+
+struct NameCase {
+  const char* name;
+  bool removed;
+};
+
+// Each name is a regular file, tried at the top and one level down: the rule
+// depends on the entry's own name only, with case.
+TEST_F(CleanTest, FileNameRulesAreCaseSensitiveSubstringTests) {
+  const std::vector<NameCase> cases = {
+      {"vellumcast.html", true},      {"vellumcast1.html", true},
+      {"vellumcast12.html", true},    {"myvellumcast.html", true},
+      {"vellumcast.html.bak", true},  {"imageback.html", true},
+      {"old_imageback.html", true},   {"quarto_tn0.jpg", true},
+      {"quarto_tn17.jpg", true},      {"x_quarto_tn.jpg", true},
+      {"Vellumcast.HTML", false},     {"Vellumcast.html", false},
+      {"vellumcast.HTML", false},     {"vellumcast.htm", false},
+      {"vellumcast.txt", false},      {"ImageBack.html", false},
+      {"imageback.htm", false},       {"Quarto_TN0.jpg", false},
+      {"quarto_tn0.JPG", false},      {"quarto_tn0.jpeg", false},
+      {"quarto_tn0.gif", false},      {"index.html", false},
+      {"photo.jpg", false},           {"fn.log", false},
+      {"vellumcast", false},          {".html", false},
+  };
+  for (const auto& c : cases) {
+    MakeFile(tree_ / c.name);
+    MakeFile(tree_ / "sub" / c.name);
+  }
+
+  const TCleanResult result = DeleteGenerated(tree_.c_str());
+
+  int expected_removed = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Exists(tree_ / c.name), !c.removed);
+    EXPECT_EQ(Exists(tree_ / "sub" / c.name), !c.removed);
+    if (c.removed) expected_removed += 2;
+  }
+  EXPECT_EQ(result.files_removed, expected_removed);
+  EXPECT_EQ(result.folders_removed, 0);
+  EXPECT_TRUE(Exists(tree_ / "sub"));  // an ordinary folder is never removed
+}
+
+// The layout a run with thumbnails and several pages leaves behind, over
+// three levels, with the user's own files beside it.
+TEST_F(CleanTest, RemovesEverythingARunGeneratesAndKeepsTheRest) {
+  const std::vector<std::string> user_files = {
+      "fn.log",          "a/A.gif",         "a/b.jpg",       "a/c.bmp",
+      "a/notes.txt",     "a/b/deep.jpg",    "a/b/c/x.gif",   "empty/readme",
+  };
+  const std::vector<std::string> generated_files = {
+      "vellumcast.html",
+      "imageback.html",
+      "a/vellumcast.html",
+      "a/vellumcast1.html",
+      "a/vellumcast2.html",
+      "a/imageback.html",
+      "a/quarto_tn/quarto_tn0.jpg",
+      "a/quarto_tn/quarto_tn1.jpg",
+      "a/quarto_tn/quarto_tn2.jpg",
+      "a/b/vellumcast.html",
+      "a/b/imageback.html",
+      "a/b/quarto_tn/quarto_tn0.jpg",
+      "a/b/quarto_tn/quarto_tn9.jpg",  // stale: beyond the folder's image count
+      "a/b/c/vellumcast.html",
+      "a/b/c/imageback.html",
+      "a/b/c/quarto_tn/quarto_tn0.jpg",
+  };
+  for (const auto& name : user_files) MakeFile(tree_ / name);
+  for (const auto& name : generated_files) MakeFile(tree_ / name);
+
+  const TCleanResult result = DeleteGenerated(tree_.c_str());
+
+  EXPECT_EQ(result.files_removed, static_cast<int32_t>(generated_files.size()));
+  EXPECT_EQ(result.folders_removed, 3);
+  std::set<std::string> expected = {"a", "a/b", "a/b/c", "empty"};
+  for (const auto& name : user_files) expected.insert(name);
+  EXPECT_EQ(Listing(tree_), expected);
+
+  // A second clean-up finds nothing more to do.
+  const TCleanResult again = DeleteGenerated(tree_.c_str());
+  EXPECT_EQ(again.files_removed, 0);
+  EXPECT_EQ(again.folders_removed, 0);
+}
+
+TEST_F(CleanTest, ThumbnailFolderWithAUserFileStays) {
+  MakeFile(tree_ / "quarto_tn" / "quarto_tn0.jpg");
+  MakeFile(tree_ / "quarto_tn" / "quarto_tn1.jpg");
+  MakeFile(tree_ / "quarto_tn" / "mine.png", "keep");
+
+  const TCleanResult result = DeleteGenerated(tree_.c_str());
+
+  EXPECT_EQ(result.files_removed, 2);
+  EXPECT_EQ(result.folders_removed, 0);
+  EXPECT_EQ(Listing(tree_), (std::set<std::string>{"quarto_tn", "quarto_tn/mine.png"}));
+  EXPECT_EQ(ReadFile(tree_ / "quarto_tn" / "mine.png"), "keep");
+}
+
+// Folders are judged by their own names too: only "quarto_tn" in a folder's
+// name makes it removable, and only once it is empty.
+TEST_F(CleanTest, FoldersNamedLikeGeneratedFilesAreSearchedNotDeleted) {
+  MakeFile(tree_ / "vellumcast.html" / "vellumcast.html");
+  MakeFile(tree_ / "vellumcast.html" / "photo.jpg");
+  MakeFile(tree_ / "imageback.html" / "index.html");
+  MakeFile(tree_ / "quarto_tn0.jpg" / "quarto_tn0.jpg");
+  MakeFile(tree_ / "quarto_tn0.jpg" / "photo.jpg");
+  MakeFile(tree_ / "old_quarto_tn" / "photo.jpg");
+  MakeFile(tree_ / "old_quarto_tn" / "index.html");
+  MakeFile(tree_ / "quarto_tn2" / "quarto_tn5.jpg");
+  fs::create_directories(tree_ / "Quarto_TN");
+  fs::create_directories(tree_ / "quarto_tn" / "quarto_tn");  // nested, both emptied
+
+  const TCleanResult result = DeleteGenerated(tree_.c_str());
+
+  EXPECT_EQ(result.files_removed, 3);
+  EXPECT_EQ(result.folders_removed, 3);  // quarto_tn/quarto_tn, quarto_tn, quarto_tn2
+  EXPECT_EQ(Listing(tree_), (std::set<std::string>{
+                                "vellumcast.html",
+                                "vellumcast.html/photo.jpg",
+                                "imageback.html",
+                                "imageback.html/index.html",
+                                "quarto_tn0.jpg",
+                                "quarto_tn0.jpg/photo.jpg",
+                                "old_quarto_tn",
+                                "old_quarto_tn/photo.jpg",
+                                "old_quarto_tn/index.html",
+                                "Quarto_TN",
+                            }));
+}
+
+// The folder given is cleaned but never removed, whatever its name.
+TEST_F(CleanTest, StartingFolderItselfStays) {
+  const fs::path start = tree_ / "quarto_tn";
+  MakeFile(start / "quarto_tn0.jpg");
+
+  const TCleanResult result = DeleteGenerated(start.c_str());
+
+  EXPECT_EQ(result.files_removed, 1);
+  EXPECT_EQ(result.folders_removed, 0);
+  EXPECT_TRUE(fs::is_directory(start));
+}
+
+TEST_F(CleanTest, TrailingSeparatorGivesTheSameResult) {
+  MakeFile(tree_ / "a" / "vellumcast.html");
+  MakeFile(tree_ / "a" / "quarto_tn" / "quarto_tn0.jpg");
+
+  const std::string with_separator = tree_.string() + "/";
+  const TCleanResult result = DeleteGenerated(with_separator.c_str());
+
+  EXPECT_EQ(result.files_removed, 2);
+  EXPECT_EQ(result.folders_removed, 1);
+  EXPECT_EQ(Listing(tree_), (std::set<std::string>{"a"}));
+}
+
+TEST_F(CleanTest, EmptyPathCleansTheCurrentFolder) {
+  MakeFile(tree_ / "vellumcast.html");
+  MakeFile(tree_ / "a" / "imageback.html");
+  MakeFile(tree_ / "a" / "photo.jpg");
+  MakeFile(outside_ / "vellumcast.html");
+
+  const fs::path previous = fs::current_path();
+  fs::current_path(tree_);
+  const TCleanResult result = DeleteGenerated("");
+  fs::current_path(previous);
+
+  EXPECT_EQ(result.files_removed, 2);
+  EXPECT_EQ(Listing(tree_), (std::set<std::string>{"a", "a/photo.jpg"}));
+  EXPECT_TRUE(Exists(outside_ / "vellumcast.html"));
+}
+
+TEST_F(CleanTest, FolderThatCannotBeListedIsANoOp) {
+  MakeFile(root_ / "plain.txt");
+  for (const std::string& path :
+       {(root_ / "missing").string(), (root_ / "plain.txt").string()}) {
+    SCOPED_TRACE(path);
+    const TCleanResult result = DeleteGenerated(path.c_str());
+    EXPECT_EQ(result.files_removed, 0);
+    EXPECT_EQ(result.folders_removed, 0);
+  }
+  const TCleanResult none = DeleteGenerated(nullptr);
+  EXPECT_EQ(none.files_removed, 0);
+  EXPECT_TRUE(Exists(root_ / "plain.txt"));
+}
+
+// Links are left as they are and never followed: whatever they point at,
+// inside the tree or outside it, keeps every file.
+TEST_F(CleanTest, SymbolicLinksAreNeitherFollowedNorDeleted) {
+  MakeFile(outside_ / "vellumcast.html", "outside page");
+  MakeFile(outside_ / "imageback.html", "outside back");
+  MakeFile(outside_ / "quarto_tn" / "quarto_tn0.jpg", "outside thumb");
+  MakeFile(tree_ / "vellumcast.html");
+
+  fs::create_directory_symlink(outside_, tree_ / "linked");
+  fs::create_directory_symlink(outside_ / "quarto_tn", tree_ / "quarto_tn");
+  fs::create_symlink(outside_ / "imageback.html", tree_ / "imageback.html");
+  fs::create_symlink(root_ / "nowhere.html", tree_ / "vellumcast1.html");  // dangling
+  fs::create_directory_symlink(tree_, tree_ / "loop");                     // a loop
+  fs::create_directory_symlink("..", tree_ / "up");                        // to the parent
+
+  const TCleanResult result = DeleteGenerated(tree_.c_str());
+
+  EXPECT_EQ(result.files_removed, 1);  // only the real vellumcast.html
+  EXPECT_EQ(result.folders_removed, 0);
+  EXPECT_EQ(Listing(tree_), (std::set<std::string>{"linked", "quarto_tn", "imageback.html",
+                                                   "vellumcast1.html", "loop", "up"}));
+  EXPECT_EQ(ReadFile(outside_ / "vellumcast.html"), "outside page");
+  EXPECT_EQ(ReadFile(outside_ / "imageback.html"), "outside back");
+  EXPECT_EQ(ReadFile(outside_ / "quarto_tn" / "quarto_tn0.jpg"), "outside thumb");
+}
+
+// A link that resolves back to an ancestor folder does not make the clean-up
+// run in circles or reach above its start.
+TEST_F(CleanTest, LinkLoopBelowTheStartEnds) {
+  MakeFile(tree_ / "a" / "b" / "vellumcast.html");
+  MakeFile(root_ / "vellumcast.html", "above the start");
+  fs::create_directory_symlink("../..", tree_ / "a" / "b" / "back");
+  fs::create_directory_symlink("../../..", tree_ / "a" / "b" / "above");
+
+  const TCleanResult result = DeleteGenerated(tree_.c_str());
+
+  EXPECT_EQ(result.files_removed, 1);
+  EXPECT_EQ(ReadFile(root_ / "vellumcast.html"), "above the start");
+}
+
+// The folder the user names may itself be a link: it is followed, as the
+// user asked for it, and only what lies below is judged entry by entry.
+TEST_F(CleanTest, StartingFolderGivenThroughALinkIsCleaned) {
+  MakeFile(outside_ / "vellumcast.html");
+  MakeFile(outside_ / "photo.jpg");
+  fs::create_directory_symlink(outside_, root_ / "start");
+
+  const TCleanResult result = DeleteGenerated((root_ / "start").c_str());
+
+  EXPECT_EQ(result.files_removed, 1);
+  EXPECT_EQ(Listing(outside_), (std::set<std::string>{"photo.jpg"}));
+}
+
+TEST_F(CleanTest, SpecialFilesWithGeneratedNamesStay) {
+  ASSERT_EQ(mkfifo((tree_ / "vellumcast.html").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((tree_ / "quarto_tn3.jpg").c_str(), 0600), 0);
+
+  const TCleanResult result = DeleteGenerated(tree_.c_str());
+
+  EXPECT_EQ(result.files_removed, 0);
+  EXPECT_TRUE(Exists(tree_ / "vellumcast.html"));
+  EXPECT_TRUE(Exists(tree_ / "quarto_tn3.jpg"));
+}
+
+// Entries whose full path would pass 1023 characters are skipped whole. Had
+// the path been cut to fit, the cut path would name the user's file instead.
+TEST_F(CleanTest, PathsPastTheLimitAreSkippedNeverCut) {
+  fs::path deep = tree_;
+  const std::string segment(200, 'd');
+  while (deep.string().size() + 1 + segment.size() < 900) deep /= segment;
+  deep /= std::string(900 - deep.string().size() - 1, 'e');
+  ASSERT_EQ(deep.string().size(), 900u);
+
+  // 900 + 1 + 122 = 1023 characters: the longest path that fits.
+  const std::string user_name = std::string(108, 'u') + "vellumcast.htm";
+  const std::string fits_name = std::string(107, 'f') + "vellumcast.html";
+  const std::string long_name = user_name + "l";  // "...vellumcast.html", one past the limit
+  ASSERT_EQ((deep / user_name).string().size(), 1023u);
+  ASSERT_EQ((deep / fits_name).string().size(), 1023u);
+  ASSERT_EQ((deep / long_name).string().size(), 1024u);
+  MakeFile(deep / user_name, "user");
+  MakeFile(deep / fits_name);
+  MakeFile(deep / long_name);
+  MakeFile(tree_ / "vellumcast.html");
+
+  const TCleanResult result = DeleteGenerated(tree_.c_str());
+
+  EXPECT_EQ(result.files_removed, 2);
+  EXPECT_FALSE(Exists(tree_ / "vellumcast.html"));
+  EXPECT_FALSE(Exists(deep / fits_name));
+  EXPECT_TRUE(Exists(deep / long_name));
+  EXPECT_EQ(ReadFile(deep / user_name), "user");
+}
+
+TEST_F(CleanTest, StartingPathPastTheLimitIsRefused) {
+  const std::string too_long(1024, 'a');
+  const TCleanResult result = DeleteGenerated(too_long.c_str());
+  EXPECT_EQ(result.files_removed, 0);
+  EXPECT_EQ(result.folders_removed, 0);
+}
+
+// Permissions do not bind root, so these cases only mean something for
+// an ordinary user.
+TEST_F(CleanTest, FilesThatCannotBeDeletedStayAndTheWalkGoesOn) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not restrict root";
+  MakeFile(tree_ / "locked" / "vellumcast.html");
+  MakeFile(tree_ / "locked" / "quarto_tn" / "quarto_tn0.jpg");
+  MakeFile(tree_ / "closed" / "vellumcast.html");
+  MakeFile(tree_ / "z" / "vellumcast.html");
+  fs::permissions(tree_ / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  fs::permissions(tree_ / "closed", fs::perms::none);
+
+  const TCleanResult result = DeleteGenerated(tree_.c_str());
+
+  EXPECT_EQ(result.files_removed, 2);  // the thumbnail inside locked/quarto_tn and z's page
+  EXPECT_EQ(result.folders_removed, 0);  // locked/quarto_tn is empty but its parent is read-only
+  EXPECT_TRUE(Exists(tree_ / "locked" / "vellumcast.html"));
+  EXPECT_TRUE(Exists(tree_ / "locked" / "quarto_tn"));
+  EXPECT_FALSE(Exists(tree_ / "z" / "vellumcast.html"));
+}
+
+}  // namespace
