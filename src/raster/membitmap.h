@@ -131,6 +131,7 @@ struct TBitmapRowWriter {
   uint32_t row_width = 0;
   uint32_t pad = 0;
   uint32_t rows_stored = 0;
+  bool indexed = false;           // rows are stored as 8-bit indices (fixed at creation)
 
   TBitmapRowWriter() = default;
   TBitmapRowWriter(const TBitmapRowWriter&) = delete;
