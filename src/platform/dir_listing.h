@@ -21,6 +21,8 @@ class TDirListing {
   bool Next();
   const char* Name() const { return name_.c_str(); }
   bool IsDirectory() const { return is_directory_; }
+  // A regular file (links followed): what may be listed as an image.
+  bool IsRegularFile() const { return is_regular_file_; }
 
  private:
   DIR* dir_ = nullptr;
@@ -28,6 +30,7 @@ class TDirListing {
   std::string pattern_;
   std::string name_;
   bool is_directory_ = false;
+  bool is_regular_file_ = false;
 };
 
 // Case-insensitive Windows-style wildcard match.

@@ -1,0 +1,74 @@
+#include "platform/dir_listing.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstring>
+
+TDirListing::TDirListing(const char* folder, const char* pattern)
+    : folder_(folder != nullptr ? folder : ""), pattern_(pattern != nullptr ? pattern : "*") {
+  dir_ = ::opendir(folder_.empty() ? "." : folder_.c_str());
+}
+
+TDirListing::~TDirListing() {
+  if (dir_ != nullptr) ::closedir(dir_);
+}
+
+bool TDirListing::Next() {
+  if (dir_ == nullptr) return false;
+  while (const dirent* entry = ::readdir(dir_)) {
+    if (!WildcardMatch(pattern_.c_str(), entry->d_name)) continue;
+    name_ = entry->d_name;
+    is_directory_ = false;
+    is_regular_file_ = false;
+    if (entry->d_type == DT_DIR) {
+      is_directory_ = true;
+    } else if (entry->d_type == DT_REG) {
+      is_regular_file_ = true;
+    } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+      // Links are followed; a dangling link is neither.
+      std::string full = folder_;
+      if (!full.empty() && full.back() != '/') full += '/';
+      full += name_;
+      struct stat info;
+      if (::stat(full.c_str(), &info) == 0) {
+        is_directory_ = S_ISDIR(info.st_mode);
+        is_regular_file_ = S_ISREG(info.st_mode);
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+namespace {
+
+bool SameLetter(char a, char b) {
+  return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+}
+
+}  // namespace
+
+bool WildcardMatch(const char* pattern, const char* name) {
+  // "*.*" stands for every name, with or without a dot.
+  if (std::strcmp(pattern, "*.*") == 0) return true;
+  // Greedy match with one backtrack point: linear in practice, never exponential.
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern != '\0' && (*pattern == '?' || SameLetter(*pattern, *name))) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
