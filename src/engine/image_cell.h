@@ -18,6 +18,6 @@ void WriteImageSize(std::string& out, const char* image_path, const TCellOptions
 // Decodes folder/name, writes folder/quarto_tn/quarto_tn<position>.jpg and
 // appends "<img src=quarto_tn/quarto_tn<position>.jpg width=W height=H"
 // (left open for the page writer's ">"). Returns 1, or 0 with nothing
-// appended when the image cannot be decoded.
+// appended when the image cannot be decoded or the thumbnail not written.
 int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
                    const TCellOptions& options);

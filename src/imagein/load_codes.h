@@ -15,6 +15,23 @@ inline constexpr int32_t LF_SNAP_PALETTE = 0x200;
 // What thumbnail production asks for: 24-bit colour at full size.
 inline constexpr int32_t kThumbnailLoadFlags = 88;
 
+// Result codes of a load. 0 is success; every other value is a failure, and
+// when a load fails the bitmap holds no pixels. Besides libjpeg's own message
+// codes (for JPEG files) and the readers' codes (201-207 BMP, 213-224 GIF,
+// 225-230 Targa, 236-241 FITS) a load returns:
+//   39  the image has zero width or height
+//   40  the file ended while the reader still needed bytes
+//   118 a sealed file, and the key text is missing, empty or wrong
+//   119 the file cannot be opened, or it is no regular file (a FIFO, a
+//       device, a socket, a folder), which is refused before it is opened
+//   250 the image's pixel memory cannot be had: width x height x 3 bytes
+//       would pass kMaxPixelBytes (1 GiB), or the allocation failed. Checked
+//       as soon as the header gives the size, before any pixel memory is taken
+//   251 the path has 256 characters or more and does not fit a load request
+//       or a bitmap's name; it is refused, never cut
+// libjpeg's own codes are numbered by the libjpeg in use and may coincide
+// with the numbers above; the system's own codes are 39, 40, 118, 119, 250
+// and 251.
 inline constexpr int32_t kLoadOk = 0;
 inline constexpr int32_t kLoadEmptyImage = 39;        // zero width or height
 inline constexpr int32_t kLoadPrematureEnd = 40;      // file ended while the reader needed bytes

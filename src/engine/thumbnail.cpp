@@ -1,0 +1,77 @@
+// The thumbnail of one image cell: the image decoded at full size, fitted and
+// stretched into a cell-sized bitmap on the background colour, and written as
+// a JPEG file of quality 90 into the folder's thumbnail folder.
+
+#include <cstdio>
+#include <string>
+
+#include "engine/image_cell.h"
+#include "imagein/load_codes.h"
+#include "imagein/loader.h"
+#include "raster/jpeg_writer.h"
+#include "raster/membitmap.h"
+#include "support/path_util.h"
+
+namespace {
+
+constexpr const char* kThumbFolder = "quarto_tn";
+constexpr int kThumbQuality = 90;
+
+// The thumbnail's path relative to the image folder, with this build's separator.
+bool ThumbnailRelativePath(char* out, size_t capacity, int32_t position) {
+  const int written = std::snprintf(out, capacity, "%s%cquarto_tn%d.jpg", kThumbFolder,
+                                    kPathSeparator, position);
+  return written > 0 && static_cast<size_t>(written) < capacity;
+}
+
+}  // namespace
+
+int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
+                   const TCellOptions& options) {
+  const int32_t cell_width = options.cellwidth;
+  const int32_t cell_height = options.cellheight;
+  if (cell_width < 1 || cell_height < 1) return 0;
+
+  char image_path[kPathBufferSize];
+  char relative[kPathBufferSize];
+  char thumb_path[kPathBufferSize];
+  if (!PathJoin(image_path, sizeof(image_path), kMaxPath, folder, name)) return 0;
+  if (!ThumbnailRelativePath(relative, sizeof(relative), position)) return 0;
+  if (!PathJoin(thumb_path, sizeof(thumb_path), kMaxPath, folder, relative)) return 0;
+  PathToUrlSlashes(relative);
+
+  TBltRect box{0, 0, cell_width - 1, cell_height - 1};
+  TMemBitmap image;
+  LoadImageToBitmap(image_path, cell_width, cell_height, image, kThumbnailLoadFlags, nullptr);
+  // One pixel wide or high, or nothing decoded: the cell shows the full image.
+  if (image.width <= 1 || image.height <= 1 || image.pixels == nullptr ||
+      image.header.biBitCount != 24)
+    return 0;
+
+  const TBltRect src{0, 0, image.width - 1, image.height - 1};
+  TMemBitmap cell;
+  // A cell too large for the pixel memory cap gets no thumbnail either.
+  if (!BitmapCreate(cell, cell_width, cell_height)) return 0;
+  BitmapFill(cell, static_cast<uint8_t>(options.thumbwhite));
+  FitRect(box, src, 1, 1, 1, static_cast<int32_t>(image.full_width),
+          static_cast<int32_t>(image.full_height), 1);
+  BitmapStretch(cell, static_cast<uint32_t>(box.left), static_cast<uint32_t>(box.top),
+                static_cast<uint32_t>(box.right), static_cast<uint32_t>(box.bottom), image,
+                static_cast<uint32_t>(src.left), static_cast<uint32_t>(src.top),
+                static_cast<uint32_t>(src.right), static_cast<uint32_t>(src.bottom));
+  BitmapFree(image);
+
+  // A thumbnail that could not be written (its folder cannot be made, the
+  // disk is full) is not referred to: the cell shows the full image instead
+  // of a missing file.
+  MakePathDirs(thumb_path, 1);
+  const bool written = JpegWriteBitmap(cell, thumb_path, kThumbQuality);
+  BitmapFree(cell);
+  if (!written) return 0;
+
+  char tag[kPathBufferSize + 64];
+  std::snprintf(tag, sizeof(tag), "<img src=%s width=%d height=%d", relative, cell_width,
+                cell_height);
+  out += tag;
+  return 1;
+}
