@@ -14,7 +14,9 @@ class TThread {
   // WaitFor() in its own destructor.
   virtual ~TThread();
 
-  void Start();                 // runs Execute on a new thread; once only
+  // Runs Execute on a new thread; once only. False when no thread could be
+  // made (or it was started already): Execute then never runs.
+  bool Start();
   void Terminate() { terminated_.store(true, std::memory_order_relaxed); }
   bool Terminated() const { return terminated_.load(std::memory_order_relaxed); }
   void WaitFor();               // joins when started and not yet joined
@@ -24,5 +26,6 @@ class TThread {
 
  private:
   std::thread thread_;
+  bool started_ = false;
   std::atomic<bool> terminated_{false};
 };
