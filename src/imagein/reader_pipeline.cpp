@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "imagein/reader_pipeline.h"
+
 #include "imagein/image_source.h"
 #include "imagein/jpeg_error.h"
 #include "imagein/load_path.h"
@@ -29,17 +31,15 @@ struct TRowConversion {
   TPaletteMapper* mapper = nullptr;
 };
 
-TImageSource* CreateSource(int32_t kind, TReaderContext* context) {
+TSourceCreate SourceConstructor(int32_t kind) {
   switch (kind) {
-    case kReaderGif: return CreateGifSource(context);
-    case kReaderBmp: return CreateBmpSource(context);
-    case kReaderTarga: return CreateTargaSource(context);
-    case kReaderFits: return CreateFitsSource(context);
+    case kReaderGif: return CreateGifSource;
+    case kReaderBmp: return CreateBmpSource;
+    case kReaderTarga: return CreateTargaSource;
+    case kReaderFits: return CreateFitsSource;
     default: return nullptr;
   }
 }
-
-bool ValidReaderKind(int32_t kind) { return kind >= kReaderGif && kind <= kReaderFits; }
 
 void PrepareBitmap(TMemBitmap& bitmap, const char* path, int32_t requested_width,
                    int32_t requested_height, int32_t load_flags) {
@@ -142,6 +142,13 @@ void DropPixels(TMemBitmap& bitmap) {
 
 int32_t LoadImageWithReader(const char* path, int32_t requested_width, int32_t requested_height,
                             TMemBitmap& bitmap, int32_t load_flags, const char* key, int32_t kind) {
+  return LoadImageWithSource(path, requested_width, requested_height, bitmap, load_flags, key,
+                             SourceConstructor(kind), kind == kReaderGif);
+}
+
+int32_t LoadImageWithSource(const char* path, int32_t requested_width, int32_t requested_height,
+                            TMemBitmap& bitmap, int32_t load_flags, const char* key,
+                            TSourceCreate create, bool is_gif) {
   if (path == nullptr) return kLoadCannotOpen;
   if (LoadPathTooLong(path)) return kLoadPathTooLong;
   // Everything the readers raise is counted here; no recovery point is armed,
@@ -154,10 +161,10 @@ int32_t LoadImageWithReader(const char* path, int32_t requested_width, int32_t r
 
   PrepareBitmap(bitmap, path, requested_width, requested_height, load_flags);
   // A reader kind nobody knows cannot read the file: a failure, not an empty success.
-  if (!ValidReaderKind(kind)) return kLoadCannotOpen;
+  if (create == nullptr) return kLoadCannotOpen;
   FILE* file = OpenRegularFileForReading(path);
   if (file == nullptr) return kLoadCannotOpen;
-  TImageSource* source = CreateSource(kind, &context);
+  TImageSource* source = create(&context);
   if (source == nullptr) {
     std::fclose(file);
     return kLoadNoPixelMemory;
@@ -219,7 +226,7 @@ int32_t LoadImageWithReader(const char* path, int32_t requested_width, int32_t r
   StartRows(writer);
 
   uint8_t red, green, blue;
-  if (kind == kReaderGif && GifTransparentColor(source, &red, &green, &blue)) {
+  if (is_gif && GifTransparentColor(source, &red, &green, &blue)) {
     bitmap.has_transparent = 1;
     bitmap.transparent_color = TRgbQuad{blue, green, red, 0};
   }
