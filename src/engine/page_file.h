@@ -1,0 +1,39 @@
+#pragma once
+// A generated text file (catalog page, back-link page): every "\n" written is
+// stored as CR LF. The text goes to a temporary file in the same folder
+// ("<name>.tmp<pid>-<n>", which the clean-up's name rules also remove) and
+// replaces the real name only when complete, so a page is never seen half
+// written and a link or folder of the same name is never written through.
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+#include "support/path_util.h"
+
+class TPageFile {
+ public:
+  TPageFile() = default;
+  ~TPageFile();  // an uncommitted file is discarded
+  TPageFile(const TPageFile&) = delete;
+  TPageFile& operator=(const TPageFile&) = delete;
+
+  // Starts the file that will become `path` (at most kMaxPath characters).
+  bool Create(const char* path);
+  bool IsOpen() const { return file_ != nullptr; }
+
+  void Write(const char* data, size_t length);
+  void Write(const char* text);
+  void Write(const std::string& text) { Write(text.data(), text.size()); }
+
+  // Closes the file and renames it into place. False when anything failed:
+  // then no file was changed and the temporary file is gone.
+  bool Commit();
+  void Discard();
+
+ private:
+  std::FILE* file_ = nullptr;
+  bool failed_ = false;
+  char final_path_[kPathBufferSize] = {};
+  char temp_path_[kPathBufferSize + 32] = {};
+};

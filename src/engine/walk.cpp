@@ -1,0 +1,148 @@
+#include "engine/walk.h"
+
+#include <sys/stat.h>
+#include <strings.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/page_writer.h"
+#include "platform/dir_listing.h"
+#include "support/path_util.h"
+
+namespace {
+
+constexpr const char* kImagePatterns[] = {"*.gif", "*.jpg", "*.bmp"};
+
+size_t FolderSlot(dev_t device, ino_t inode, size_t mask) {
+  uint64_t h = static_cast<uint64_t>(inode) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(device);
+  h ^= h >> 29;
+  return static_cast<size_t>(h) & mask;
+}
+
+int CompareNoCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const int ca = std::toupper(static_cast<unsigned char>(*a));
+    const int cb = std::toupper(static_cast<unsigned char>(*b));
+    if (ca != cb || ca == 0) return static_cast<unsigned char>(ca) - static_cast<unsigned char>(cb);
+  }
+}
+
+}  // namespace
+
+void PostToOwner(const TThreadVellumcast& worker, uint32_t message) {
+  if (worker.ownerwindow != nullptr) worker.ownerwindow->Post(message);
+}
+
+bool CompareSubfolders(const TStrEntry* a, const TStrEntry* b, intptr_t sort) {
+  if (sort == 1 && a->count != b->count) return a->count > b->count;
+  if (sort == 0 || sort == 1) return CompareNoCase(a->name, b->name) < 0;
+  return false;
+}
+
+TFolderWalk::~TFolderWalk() { std::free(done_); }
+
+bool TFolderWalk::OnCurrentPath(dev_t device, ino_t inode) const {
+  for (const TFrame* f = current_; f != nullptr; f = f->parent) {
+    if (f->device == device && f->inode == inode) return true;
+  }
+  return false;
+}
+
+const TFolderWalk::TDone* TFolderWalk::FindDone(dev_t device, ino_t inode) const {
+  if (done_capacity_ == 0) return nullptr;
+  const size_t mask = done_capacity_ - 1;
+  for (size_t i = FolderSlot(device, inode, mask);; i = (i + 1) & mask) {
+    const TDone& slot = done_[i];
+    if (!slot.used) return nullptr;
+    if (slot.device == device && slot.inode == inode) return &slot;
+  }
+}
+
+void TFolderWalk::RememberDone(dev_t device, ino_t inode, int32_t total) {
+  if ((done_count_ + 1) * 2 > done_capacity_) {
+    // Without memory the walk goes on, guarded by the current path alone.
+    const size_t capacity = done_capacity_ == 0 ? 256 : done_capacity_ * 2;
+    auto* grown = static_cast<TDone*>(std::calloc(capacity, sizeof(TDone)));
+    if (grown == nullptr) return;
+    TDone* old = done_;
+    const size_t old_capacity = done_capacity_;
+    done_ = grown;
+    done_capacity_ = capacity;
+    done_count_ = 0;
+    for (size_t i = 0; i < old_capacity; ++i) {
+      if (old[i].used) RememberDone(old[i].device, old[i].inode, old[i].total);
+    }
+    std::free(old);
+  }
+  const size_t mask = done_capacity_ - 1;
+  size_t i = FolderSlot(device, inode, mask);
+  while (done_[i].used) {
+    if (done_[i].device == device && done_[i].inode == inode) return;
+    i = (i + 1) & mask;
+  }
+  done_[i] = TDone{device, inode, total, true};
+  ++done_count_;
+}
+
+int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
+  if (worker_.Terminated()) return 0;
+  if (std::strlen(folder) > kMaxFolderPath) return 0;
+
+  struct stat info;
+  const bool known = ::stat(folder[0] != '\0' ? folder : ".", &info) == 0;
+  if (!known || !S_ISDIR(info.st_mode)) return 0;  // nothing to list
+  if (OnCurrentPath(info.st_dev, info.st_ino)) return 0;
+  if (const TDone* done = FindDone(info.st_dev, info.st_ino)) return done->total;
+
+  const TFrame frame{info.st_dev, info.st_ino, current_};
+  current_ = &frame;
+
+  TStringManager subfolders(sizeof(TStrEntry), kSubfolderTableBits, 0, nullptr);
+  ListSubfolders(depth, folder, "*.*", subfolders);
+  TStringManager images(sizeof(TStrEntry), kImageTableBits, 0, nullptr);
+  for (const char* pattern : kImagePatterns) ListImages(folder, pattern, images);
+
+  WriteFolderPages(worker_, depth, folder, kFirstPageName, subfolders, images);
+
+  int64_t total = images.TotalEntries();
+  for (const TStrEntry* e = subfolders.Walk(); e != nullptr; e = e->walk) total += e->count;
+  const int32_t result = total > INT32_MAX ? INT32_MAX : static_cast<int32_t>(total);
+
+  current_ = frame.parent;
+  RememberDone(frame.device, frame.inode, result);
+  return result;
+}
+
+void TFolderWalk::ListSubfolders(int32_t depth, const char* folder, const char* pattern,
+                                 TStringManager& table) {
+  TDirListing listing(folder, pattern);
+  if (!listing.IsOpen()) return;
+  char path[kFolderPathBufferSize];
+  while (!worker_.Terminated() && listing.Next()) {
+    const char* name = listing.Name();
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    if (::strcasecmp(name, kThumbnailFolderName) == 0) continue;
+    if (!listing.IsDirectory()) continue;
+    // A path over the limit is skipped, never cut: a cut path names another folder.
+    int32_t result = 0;
+    if (PathJoin(path, sizeof path, kMaxFolderPath, folder, name)) result = IndexFolder(depth + 1, path);
+    if (result > 0) {
+      if (TStrEntry* entry = table.FindOrAdd(name)) entry->count = result;
+    }
+    ++worker_.dircount;
+    PostToOwner(worker_, WM_INDEX_PROGRESS);
+  }
+}
+
+void TFolderWalk::ListImages(const char* folder, const char* pattern, TStringManager& table) {
+  TDirListing listing(folder, pattern);
+  if (!listing.IsOpen()) return;
+  char path[kPathBufferSize];
+  while (!worker_.Terminated() && listing.Next()) {
+    if (!listing.IsRegularFile()) continue;
+    if (!PathJoin(path, sizeof path, kMaxPath, folder, listing.Name())) continue;
+    table.FindOrAdd(listing.Name());
+  }
+}

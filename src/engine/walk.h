@@ -1,0 +1,64 @@
+#pragma once
+// The directory walk of one run: depth first, each folder's subfolders
+// completely before its own images, then the folder's pages.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/thread_vellumcast.h"
+#include "support/strman.h"
+
+inline constexpr const char* kFirstPageName = "vellumcast.html";
+inline constexpr const char* kThumbnailFolderName = "quarto_tn";
+inline constexpr int kSubfolderTableBits = 6;
+inline constexpr int kImageTableBits = 10;
+
+// Posts `message` to the worker's owner, when it has one.
+void PostToOwner(const TThreadVellumcast& worker, uint32_t message);
+
+// Before-relation of the hierarchy list. sort 0: names without regard to
+// case; sort 1: larger image total first, then by name; other values: never.
+bool CompareSubfolders(const TStrEntry* a, const TStrEntry* b, intptr_t sort);
+
+class TFolderWalk {
+ public:
+  explicit TFolderWalk(TThreadVellumcast& worker) : worker_(worker) {}
+  ~TFolderWalk();
+  TFolderWalk(const TFolderWalk&) = delete;
+  TFolderWalk& operator=(const TFolderWalk&) = delete;
+
+  // Images in the folder and every folder below it. A folder already on the
+  // path from the start (same device and inode, as through a link loop) is
+  // not entered and counts 0; a folder already walked in this run through
+  // another path is not walked again and counts its known total. A folder
+  // path longer than kMaxFolderPath is not entered.
+  int32_t IndexFolder(int32_t depth, const char* folder);
+  void ListSubfolders(int32_t depth, const char* folder, const char* pattern, TStringManager& table);
+  // Only regular files are listed: a folder named x.jpg is no image.
+  void ListImages(const char* folder, const char* pattern, TStringManager& table);
+
+ private:
+  struct TFrame {
+    dev_t device;
+    ino_t inode;
+    const TFrame* parent;
+  };
+  struct TDone {
+    dev_t device;
+    ino_t inode;
+    int32_t total;
+    bool used;
+  };
+
+  bool OnCurrentPath(dev_t device, ino_t inode) const;
+  const TDone* FindDone(dev_t device, ino_t inode) const;
+  void RememberDone(dev_t device, ino_t inode, int32_t total);
+
+  TThreadVellumcast& worker_;
+  const TFrame* current_ = nullptr;
+  TDone* done_ = nullptr;   // open-addressing table, capacity a power of two
+  size_t done_capacity_ = 0;
+  size_t done_count_ = 0;
+};
