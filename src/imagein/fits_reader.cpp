@@ -5,6 +5,7 @@
 // value; rows are then delivered in file order.
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -27,7 +28,8 @@ constexpr int kCardBytes = 80;
 constexpr int kCardsPerBlock = 36;
 constexpr int kValueOffset = 10;       // the value starts in column 11
 constexpr int kCheckedCardChars = 10;
-constexpr int64_t kStartMinimum = 2147483647;
+// Above every value (a BZERO shift can carry values past 32 bits).
+constexpr int64_t kStartMinimum = INT64_MAX;
 constexpr double kWhiteFraction = 0.998;
 // BZERO beyond any 32-bit sample range means nothing for these images.
 constexpr int64_t kBzeroLimit = int64_t{1} << 32;
