@@ -218,6 +218,13 @@ int CountThumbnails(const fs::path& root) {
   return count;
 }
 
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  if (!(in >> one >> five >> fifteen)) return "unknown";
+  return one + " " + five + " " + fifteen;
+}
+
 struct TRunResult {
   bool ok = false;
   int exit_code = -1;
@@ -300,6 +307,9 @@ int main(int argc, char** argv) {
 
   int failures = 0;
   for (int run = 1; run <= options.runs; ++run) {
+    // Other work on the machine stretches the wall time; the CPU time of the
+    // child is the steadier figure.
+    const std::string load = LoadAverage();
     const TRunResult result = RunIndex(options.cli, options.folder);
     if (!result.ok) {
       std::printf("run %d: vellumcast-cli failed (exit %d)\n%s", run, result.exit_code,
@@ -308,12 +318,16 @@ int main(int argc, char** argv) {
       continue;
     }
     const int thumbnails = CountThumbnails(options.folder);
+    const double cpu_seconds = result.user_seconds + result.system_seconds;
     std::printf(
-        "run %d: %.2f s wall, %.2f s user, %.2f s sys; %.2f images/s, %.1f MP/s; "
-        "peak RSS %.1f MiB; thumbnails %d/%zu\n",
+        "run %d: %.2f s wall, %.2f s user, %.2f s sys; %.2f images/s, %.1f MP/s wall; "
+        "%.2f images/s, %.1f MP/s of CPU time; peak RSS %.1f MiB; thumbnails %d/%zu; "
+        "load average before: %s\n",
         run, result.seconds, result.user_seconds, result.system_seconds,
-        plan.size() / result.seconds, megapixels / result.seconds, result.peak_kib / 1024.0,
-        thumbnails, plan.size());
+        plan.size() / result.seconds, megapixels / result.seconds,
+        cpu_seconds > 0 ? plan.size() / cpu_seconds : 0.0,
+        cpu_seconds > 0 ? megapixels / cpu_seconds : 0.0, result.peak_kib / 1024.0, thumbnails,
+        plan.size(), load.c_str());
     std::string line;
     std::istringstream lines(result.output);
     while (std::getline(lines, line)) std::printf("  %s\n", line.c_str());
