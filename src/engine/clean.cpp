@@ -3,26 +3,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "platform/dir_listing.h"
+#include "support/path_util.h"
 
 namespace {
 
-// Paths are built in buffers of this size: at most 1023 characters. A longer
-// path is skipped, never cut, so a shortened path can never name another file.
-constexpr size_t kCleanPathBufferSize = 1024;
-constexpr char kCleanSeparator = '/';
 constexpr const char* kAllNamesPattern = "*.*";
 
-using TCleanPath = char[kCleanPathBufferSize];
+// Paths are at most kMaxPath characters. A longer path is skipped, never cut,
+// so a shortened path can never name another file.
+using TCleanPath = char[kPathBufferSize];
 
 bool NameContains(const char* name, const char* part) { return std::strstr(name, part) != nullptr; }
 
-// The names runs write: catalog pages, back-link pages and thumbnails.
-// Case-sensitive substring tests on the entry's own name only.
+// The names runs write: catalog pages, back-link pages and thumbnails (and
+// the temporary files of pages being written). Case-sensitive substring
+// tests on the entry's own name only.
 bool IsGeneratedFileName(const char* name) {
   return (NameContains(name, "vellumcast") && NameContains(name, ".html")) ||
          (NameContains(name, "imageback") && NameContains(name, ".html")) ||
@@ -35,21 +34,8 @@ bool IsDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
-// out = folder, a separator unless the folder is empty or ends in one, then
-// tail. False (out left empty) when the result would not fit.
-bool JoinCleanPath(TCleanPath& out, const char* folder, const char* tail) {
-  out[0] = '\0';
-  const size_t folder_length = std::strlen(folder);
-  const bool needs_separator = folder_length > 0 && folder[folder_length - 1] != kCleanSeparator;
-  const size_t tail_length = std::strlen(tail);
-  const size_t total = folder_length + (needs_separator ? 1 : 0) + tail_length;
-  if (total >= kCleanPathBufferSize) return false;
-  std::memcpy(out, folder, folder_length);
-  size_t at = folder_length;
-  if (needs_separator) out[at++] = kCleanSeparator;
-  std::memcpy(out + at, tail, tail_length);
-  out[total] = '\0';
-  return true;
+bool JoinCleanPath(TCleanPath& out, const char* folder, const char* name) {
+  return PathJoin(out, sizeof out, kMaxPath, folder, name);
 }
 
 void CountOne(int32_t& counter) {
@@ -94,7 +80,7 @@ void CleanFolder(const char* folder, TCleanResult& result) {
 TCleanResult DeleteGenerated(const char* folder) {
   TCleanResult result;
   if (folder == nullptr) return result;
-  if (std::strlen(folder) >= kCleanPathBufferSize) return result;
+  if (std::strlen(folder) > kMaxPath) return result;
   CleanFolder(folder, result);
   return result;
 }

@@ -78,6 +78,7 @@ TEST_F(CleanTest, FileNameRulesAreCaseSensitiveSubstringTests) {
       {"vellumcast.html", true},      {"vellumcast1.html", true},
       {"vellumcast12.html", true},    {"myvellumcast.html", true},
       {"vellumcast.html.bak", true},  {"imageback.html", true},
+      {"vellumcast3.html.tmp4242-1", true},  {"imageback.html.tmp4242-2", true},
       {"old_imageback.html", true},   {"quarto_tn0.jpg", true},
       {"quarto_tn17.jpg", true},      {"x_quarto_tn.jpg", true},
       {"Vellumcast.HTML", false},     {"Vellumcast.html", false},
