@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/run_helpers.h"
+#include "fixtures/image_writers.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -369,6 +372,48 @@ TEST_F(CleanTest, FilesThatCannotBeDeletedStayAndTheWalkGoesOn) {
   EXPECT_TRUE(Exists(tree_ / "locked" / "vellumcast.html"));
   EXPECT_TRUE(Exists(tree_ / "locked" / "quarto_tn"));
   EXPECT_FALSE(Exists(tree_ / "z" / "vellumcast.html"));
+}
+
+// Real runs: a paged run with thumbnails, then a run with one page per
+// folder that leaves the earlier later pages behind. The clean-up brings the
+// tree back to exactly the user's files; the probe log stays.
+class CleanAfterRunTest : public TEngineTest {};
+
+TEST_F(CleanAfterRunTest, TreeReturnsToTheUserFiles) {
+  ASSERT_TRUE(WriteTestJpeg(Path("pics/top.jpg"), 64, 48));
+  ASSERT_TRUE(WriteTestGif(Path("pics/animals/owl.gif"), 40, 60));
+  ASSERT_TRUE(WriteTestBmp24(Path("pics/animals/heron.bmp"), 50, 30));
+  ASSERT_TRUE(WriteTestJpeg(Path("pics/animals/fox.jpg"), 30, 30));
+  ASSERT_TRUE(WriteTestJpeg(Path("pics/animals/cats/tabby.jpg"), 80, 80));
+  ASSERT_TRUE(WriteTestJpeg(Path("pics/travel/2023/harbour.jpg"), 90, 60));
+  ASSERT_TRUE(WriteFileBytes(Path("pics/notes/readme.txt"), "notes"));
+  const fs::path tree = Path("pics");
+  const auto listing = [&tree] {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(tree)) {
+      names.insert(entry.path().lexically_relative(tree).generic_string());
+    }
+    return names;
+  };
+  const std::set<std::string> user_files = listing();
+
+  RunIndex(tree.string(), [](TThreadVellumcast& w) {
+    w.createthumbs = 1;
+    w.rowsperpage = 1;
+    w.cellsperrow = 1;
+  });
+  RunIndex(tree.string());
+  ASSERT_TRUE(fs::exists(tree / "animals" / "quarto_tn" / "quarto_tn2.jpg"));
+  ASSERT_TRUE(fs::exists(tree / "animals" / "vellumcast2.html"));  // stale after the second run
+  ASSERT_TRUE(fs::exists(tree / "travel" / "imageback.html"));
+  ASSERT_TRUE(fs::exists(Path("fn.log")));
+
+  const TCleanResult result = DeleteGenerated(tree.c_str());
+
+  EXPECT_EQ(listing(), user_files);
+  EXPECT_EQ(result.folders_removed, 4);  // pics, animals, cats and 2023 had thumbnails
+  EXPECT_GT(result.files_removed, 0);
+  EXPECT_TRUE(fs::exists(Path("fn.log")));
 }
 
 }  // namespace
