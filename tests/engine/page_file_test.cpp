@@ -1,0 +1,133 @@
+#include "engine/page_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <string>
+
+#include "engine/html_escape.h"
+#include "fixtures/tree_writer.h"
+#include "platform/dir_listing.h"
+
+namespace {
+
+int CountEntries(const std::string& folder) {
+  TDirListing listing(folder.c_str(), "*.*");
+  int n = 0;
+  while (listing.Next()) n += std::string(listing.Name()) == "." || std::string(listing.Name()) == ".." ? 0 : 1;
+  return n;
+}
+
+TEST(PageFile, LineFeedsBecomeCrLfAndTheFileAppearsOnlyWhenComplete) {
+  TScratchDir dir("vc-page");
+  const std::string path = dir.Join("vellumcast.html");
+  TPageFile file;
+  ASSERT_TRUE(file.Create(path.c_str()));
+  file.Write("a\nb");
+  file.Write(std::string("\n\nc\0d", 5));
+  file.Write("\n");
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_EQ(CountEntries(dir.path()), 1);  // the temporary file
+  TDirListing temp(dir.path().c_str(), "vellumcast.html.tmp*");
+  ASSERT_TRUE(temp.Next());  // a name the clean-up removes: "vellumcast" and ".html"
+  EXPECT_TRUE(file.Commit());
+  EXPECT_EQ(ReadFileBytes(path), std::string("a\r\nb\r\n\r\nc\0d\r\n", 13));
+  EXPECT_EQ(CountEntries(dir.path()), 1);
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_FALSE(file.Commit());
+}
+
+TEST(PageFile, ReplacesAnOldPageAndNeverWritesThroughALink) {
+  TScratchDir dir("vc-page");
+  ASSERT_TRUE(WriteFileBytes(dir.Join("target.txt"), "target"));
+  ASSERT_EQ(::symlink("target.txt", dir.Join("imageback.html").c_str()), 0);
+  TPageFile file;
+  ASSERT_TRUE(file.Create(dir.Join("imageback.html").c_str()));
+  file.Write("new\n");
+  ASSERT_TRUE(file.Commit());
+  EXPECT_EQ(ReadFileBytes(dir.Join("imageback.html")), "new\r\n");
+  EXPECT_EQ(ReadFileBytes(dir.Join("target.txt")), "target");
+}
+
+TEST(PageFile, DiscardedOrFailedFilesLeaveNothingBehind) {
+  TScratchDir dir("vc-page");
+  {
+    TPageFile file;
+    ASSERT_TRUE(file.Create(dir.Join("vellumcast.html").c_str()));
+    file.Write("half a page");
+  }  // destroyed without Commit
+  EXPECT_EQ(CountEntries(dir.path()), 0);
+
+  ASSERT_TRUE(MakeDirs(dir.Join("vellumcast1.html")));
+  TPageFile blocked;
+  ASSERT_TRUE(blocked.Create(dir.Join("vellumcast1.html").c_str()));
+  blocked.Write("x\n");
+  EXPECT_FALSE(blocked.Commit());
+  EXPECT_EQ(CountEntries(dir.path()), 1);  // only the folder
+
+  TPageFile nowhere;
+  EXPECT_FALSE(nowhere.Create(dir.Join("missing/vellumcast.html").c_str()));
+  EXPECT_FALSE(nowhere.Create(""));
+  EXPECT_FALSE(nowhere.Create((dir.path() + "/" + std::string(1100, 'a')).c_str()));
+}
+
+TEST(PageFile, AFailedWriteIsAFailedPageNotAShortOne) {
+  // A file size limit makes writes fail the way a full disk does.
+  TScratchDir dir("vc-page");
+  ASSERT_TRUE(WriteFileBytes(dir.Join("vellumcast.html"), "old page"));
+  rlimit saved;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  TPageFile file;
+  bool committed = true;
+  if (file.Create(dir.Join("vellumcast.html").c_str())) {
+    file.Write(std::string(1 << 20, 'x'));
+    committed = file.Commit();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_FALSE(committed);
+  EXPECT_EQ(ReadFileBytes(dir.Join("vellumcast.html")), "old page");
+  EXPECT_EQ(CountEntries(dir.path()), 1);
+}
+
+TEST(HtmlEscape, UrlPositions) {
+  struct TCase {
+    const char* name;
+    const char* url;
+    const char* refresh;
+  };
+  for (const TCase& c : {
+           TCase{"my photo.jpg", "my photo.jpg", "my photo.jpg"},
+           TCase{"A.gif", "A.gif", "A.gif"},
+           TCase{"R&D", "R&amp;D", "R&amp;D"},
+           TCase{"a\"b#c%d?e", "a%22b%23c%25d%3Fe", "a%22b%23c%25d%3Fe"},
+           TCase{"tab\there\nnl", "tab%09here%0Anl", "tab%09here%0Anl"},
+           TCase{"\x7F\x80\xFF", "%7F%80%FF", "%7F%80%FF"},
+           TCase{" edge ", "%20edge%20", "%20edge%20"},
+           TCase{"it's", "it's", "it%27s"},
+           TCase{"back\\slash", "back%5Cslash", "back%5Cslash"},
+           TCase{"<b>", "<b>", "<b>"},
+       }) {
+    std::string url;
+    AppendUrlEscaped(url, c.name);
+    EXPECT_EQ(url, c.url) << c.name;
+    std::string refresh;
+    AppendRefreshUrlEscaped(refresh, c.name);
+    EXPECT_EQ(refresh, c.refresh) << c.name;
+  }
+}
+
+TEST(HtmlEscape, TextPositions) {
+  std::string text;
+  AppendHtmlText(text, "a&b <c> \"d\" 'e' \xC3\xA9");
+  EXPECT_EQ(text, "a&amp;b &lt;c&gt; \"d\" 'e' \xC3\xA9");
+}
+
+}  // namespace
