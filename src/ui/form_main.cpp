@@ -1,0 +1,172 @@
+#include "ui/form_main.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QUrl>
+
+#include "engine/clean.h"
+#include "support/product.h"
+#include "ui/click_panel.h"
+#include "ui/form_browse.h"
+#include "ui/int_parse.h"
+#include "ui/path_text.h"
+#include "ui/radio_group.h"
+
+namespace {
+
+constexpr const char* kDoneText = "Indexing is complete. You may launch your browser with the <View> Button.";
+constexpr const char* kDoneCaption = "Done!";
+
+int32_t Tick(const QCheckBox* box) { return box->isChecked() ? 1 : 0; }
+
+int32_t Number(const QLineEdit* edit) { return StrToIntDef(edit->text(), 0); }
+
+std::string FileNameBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+std::string TextBytes(const QString& text) { return text.toUtf8().toStdString(); }
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent), open_url_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+  BuildControls();
+  ConnectHandlers();
+  FormCreate();
+}
+
+TForm1::~TForm1() { FormDestroy(); }
+
+void TForm1::ConnectHandlers() {
+  connect(ButtonStart, &QPushButton::clicked, this, &TForm1::ButtonStartClick);
+  connect(ButtonCancel, &QPushButton::clicked, this, &TForm1::ButtonCancelClick);
+  connect(ButtonView, &QPushButton::clicked, this, &TForm1::ButtonViewClick);
+  connect(ButtonClean, &QPushButton::clicked, this, &TForm1::ButtonCleanClick);
+  connect(ButtonBrowse, &QPushButton::clicked, this, &TForm1::ButtonBrowseClick);
+  connect(ButtonHeaderBrowse, &QPushButton::clicked, this, &TForm1::ButtonHeaderBrowseClick);
+  connect(ButtonFooterBrowse, &QPushButton::clicked, this, &TForm1::ButtonFooterBrowseClick);
+  connect(Panel1, &TClickPanel::Clicked, this, &TForm1::Panel1Click);
+}
+
+void TForm1::FormCreate() {
+  PageControl1->setCurrentWidget(TabSheetRun);
+  LoadSettings();
+  LabelVersion->setText(QStringLiteral("version ") + QString::fromLatin1(kProductVersion));
+}
+
+void TForm1::FormDestroy() {
+  // Never leave a worker writing pages after the window is gone: ask it to
+  // stop, wait for its thread, and only then save.
+  if (worker_) {
+    worker_->Terminate();
+    worker_.reset();
+  }
+  SaveSettings();
+}
+
+void TForm1::Post(uint32_t message) {
+  if (message == WM_INDEX_PROGRESS) {
+    QCoreApplication::postEvent(this, new QEvent(kIndexProgressEvent));
+  } else if (message == WM_INDEX_DONE) {
+    QCoreApplication::postEvent(this, new QEvent(kIndexDoneEvent));
+  }
+}
+
+void TForm1::customEvent(QEvent* event) {
+  if (event->type() == kIndexProgressEvent) {
+    WMIndexProgress();
+  } else if (event->type() == kIndexDoneEvent) {
+    WMIndexDone();
+  } else {
+    QWidget::customEvent(event);
+  }
+}
+
+void TForm1::ButtonStartClick() {
+  if (worker_) return;  // one run at a time
+  worker_ = std::make_unique<TThreadVellumcast>();
+  TThreadVellumcast& w = *worker_;
+  w.ownerwindow = this;
+  w.cellheight = Number(EditCellHeight);
+  w.cellwidth = Number(EditCellWidth);
+  w.cellsperrow = Number(EditCellsPerRow);
+  w.path = FileNameBytes(EditStartPath->text());
+  w.rowsperpage = Number(EditRowsPerPage);
+  w.createthumbs = Tick(CheckBoxCreateThumbs);
+  w.sort = RadioGroupSort->ItemIndex();
+  w.centertable = Tick(CheckBoxCenterTable);
+  w.centertitle = Tick(CheckBoxCenterTitle);
+  w.centerfooter = Tick(CheckBoxCenterFooter);
+  w.centernavbar = Tick(CheckBoxCenterNavBar);
+  w.dirfirstpageonly = Tick(CheckBoxDirFirstPageOnly);
+  w.includefilenames = Tick(CheckBoxIncludeFileNames);
+  w.thumbwhite = CheckBoxThumbWhite->isChecked() ? 255 : 0;
+  w.title = TextBytes(EditTitle->text());
+  w.footertext = TextBytes(EditFooterText->text());
+  w.headertemplate = CheckBoxHeaderTemplate->isChecked() ? FileNameBytes(EditHeaderFileName->text()) : std::string();
+  w.footertemplate = CheckBoxFooterTemplate->isChecked() ? FileNameBytes(EditFooterFileName->text()) : std::string();
+  w.blinks = Tick(CheckBoxEnableBackLinks);
+  w.hlinks = Tick(CheckBoxEnableHierarchyLinks);
+  w.Start();
+}
+
+void TForm1::ButtonCancelClick() {
+  if (worker_) worker_->Terminate();
+}
+
+void TForm1::ButtonViewClick() {
+  open_url_(QUrl::fromLocalFile(TopCatalogPage(EditStartPath->text())));
+}
+
+void TForm1::ButtonCleanClick() {
+  // Never delete files that a running worker is writing.
+  if (worker_) return;
+  DeleteGenerated(FileNameBytes(EditStartPath->text()).c_str());
+}
+
+void TForm1::ButtonBrowseClick() {
+  QString chosen = EditStartPath->text();
+  TFormBrowse dialog(this, &chosen);
+  if (dialog.exec() == QDialog::Accepted) EditStartPath->setText(chosen);
+}
+
+void TForm1::ButtonHeaderBrowseClick() { ChooseTemplate(OpenDialogHeader, EditHeaderFileName); }
+
+void TForm1::ButtonFooterBrowseClick() { ChooseTemplate(OpenDialogFooter, EditFooterFileName); }
+
+void TForm1::ChooseTemplate(QFileDialog* dialog, QLineEdit* edit) {
+  const QString current = edit->text();
+  if (!current.isEmpty()) {
+    const QFileInfo info(current);
+    if (info.dir().exists()) dialog->setDirectory(info.absolutePath());
+    dialog->selectFile(info.fileName());
+  }
+  if (dialog->exec() != QDialog::Accepted) return;
+  const QStringList files = dialog->selectedFiles();
+  if (!files.isEmpty()) edit->setText(QFileInfo(files.first()).absoluteFilePath());
+}
+
+void TForm1::Panel1Click() { open_url_(QUrl(QString::fromLatin1(kHomePageAddress))); }
+
+void TForm1::WMIndexProgress() {
+  if (!worker_) return;
+  EditFiles->setText(QString::number(worker_->filecount.load()));
+  EditDirs->setText(QString::number(worker_->dircount.load()));
+  EditIndices->setText(QString::number(worker_->indexcount.load()));
+}
+
+void TForm1::WMIndexDone() {
+  worker_.reset();  // waits for the thread, whose last act was this message
+  QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kDoneCaption), QString::fromLatin1(kDoneText),
+                  QMessageBox::Ok, this);
+  box.setObjectName(QStringLiteral("MessageBoxDone"));
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}

@@ -1,0 +1,51 @@
+#include "ui/settings_table.h"
+
+#include <cstring>
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include "support/product.h"
+
+TVellumcastSettings::TVellumcastSettings()
+    : defs_{{
+          {"path", TSettingKind::kText, "EditStartPath", 0, DefaultStartPath()},
+          {"cellwidth", TSettingKind::kNumber, "EditCellWidth", 140, {}},
+          {"cellheight", TSettingKind::kNumber, "EditCellHeight", 100, {}},
+          {"cellsperrow", TSettingKind::kNumber, "EditCellsPerRow", 4, {}},
+          {"rowsperpage", TSettingKind::kNumber, "EditRowsPerPage", 4, {}},
+          {"createthumbs", TSettingKind::kFlag, "CheckBoxCreateThumbs", 0, {}},
+          {"headertemplateenable", TSettingKind::kFlag, "CheckBoxHeaderTemplate", 0, {}},
+          {"headertemplate", TSettingKind::kText, "EditHeaderFileName", 0, QString()},
+          {"title", TSettingKind::kText, "EditTitle", 0, QStringLiteral("Vellumcast!")},
+          {"footertemplateenable", TSettingKind::kFlag, "CheckBoxFooterTemplate", 0, {}},
+          {"footertemplate", TSettingKind::kText, "EditFooterFileName", 0, QString()},
+          {"footertext", TSettingKind::kText, "EditFooterText", 0, DefaultFooterText()},
+          {"hlinks", TSettingKind::kFlag, "CheckBoxEnableHierarchyLinks", 1, {}},
+          {"blinks", TSettingKind::kFlag, "CheckBoxEnableBackLinks", 1, {}},
+          {"sort", TSettingKind::kSort, "RadioGroupSort", 1, {}},
+          {"centertable", TSettingKind::kFlag, "CheckBoxCenterTable", 1, {}},
+          {"centertitle", TSettingKind::kFlag, "CheckBoxCenterTitle", 1, {}},
+          {"centerfooter", TSettingKind::kFlag, "CheckBoxCenterFooter", 1, {}},
+          {"centernavbar", TSettingKind::kFlag, "CheckBoxCenterNavBar", 1, {}},
+          {"dirfirstpageonly", TSettingKind::kFlag, "CheckBoxDirFirstPageOnly", 1, {}},
+          {"includefilenames", TSettingKind::kFlag, "CheckBoxIncludeFileNames", 1, {}},
+          {"thumbwhite", TSettingKind::kFlag, "CheckBoxThumbWhite", 0, {}},
+      }} {}
+
+const TSettingDef* TVellumcastSettings::Find(const char* name) const {
+  for (const TSettingDef& def : defs_) {
+    if (std::strcmp(def.name, name) == 0) return &def;
+  }
+  return nullptr;
+}
+
+QString TVellumcastSettings::DefaultStartPath() {
+  const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+  if (!pictures.isEmpty() && QDir(pictures).exists()) return pictures;
+  return QDir::homePath();
+}
+
+QString TVellumcastSettings::DefaultFooterText() {
+  return QStringLiteral("Produced by Vellumcast! ") + QString::fromLatin1(kHomePageAddress);
+}

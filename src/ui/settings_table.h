@@ -1,0 +1,45 @@
+#pragma once
+// The 22 stored settings of the main window, in the order in which they are
+// loaded and saved, each with its kind, its default and the control that
+// shows it.
+
+#include <array>
+#include <cstdint>
+
+#include <QString>
+
+enum class TSettingKind {
+  kText,    // one-line edit, stored as text
+  kNumber,  // one-line edit holding a whole number, stored as a number
+  kFlag,    // check box, stored as 0 or 1
+  kSort,    // radio group, stored as the selected index (-1 to 1)
+};
+
+struct TSettingDef {
+  const char* name;      // value name in the store
+  TSettingKind kind;
+  const char* control;   // objectName of the control
+  int32_t int_default;   // numbers, flags and the sort index
+  QString text_default;  // texts
+};
+
+class TVellumcastSettings {
+ public:
+  static constexpr int kCount = 22;
+  static constexpr const char* kStoreName = "vellumcast";
+  static constexpr int32_t kSortMin = -1;
+  static constexpr int32_t kSortMax = 1;
+
+  TVellumcastSettings();
+  const std::array<TSettingDef, kCount>& Defs() const { return defs_; }
+  // The entry of that value name, or nullptr.
+  const TSettingDef* Find(const char* name) const;
+
+  // The user's pictures folder, or the home folder when there is none.
+  static QString DefaultStartPath();
+  // "Produced by Vellumcast! " followed by the home-page address.
+  static QString DefaultFooterText();
+
+ private:
+  std::array<TSettingDef, kCount> defs_;
+};

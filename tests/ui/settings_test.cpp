@@ -1,0 +1,300 @@
+// The settings store and the window's loading and saving of the 22 values.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTabWidget>
+
+#include "support/product.h"
+#include "ui/form_main.h"
+#include "ui/radio_group.h"
+#include "ui/settings_store.h"
+#include "ui/settings_table.h"
+#include "ui_test_support.h"
+
+namespace {
+
+// What a control shows, as the text it would be stored from: edits their
+// text, check boxes "0"/"1", the radio group its index.
+QString Shown(const TForm1& form, const TSettingDef& def) {
+  const QString control = QString::fromLatin1(def.control);
+  switch (def.kind) {
+    case TSettingKind::kText:
+    case TSettingKind::kNumber:
+      return form.findChild<QLineEdit*>(control)->text();
+    case TSettingKind::kFlag:
+      return form.findChild<QCheckBox*>(control)->isChecked() ? "1" : "0";
+    case TSettingKind::kSort:
+      return QString::number(form.findChild<TRadioGroup*>(control)->ItemIndex());
+  }
+  return {};
+}
+
+QString DefaultShown(const TSettingDef& def) {
+  return def.kind == TSettingKind::kText ? def.text_default : QString::number(def.int_default);
+}
+
+QSettings Store() { return QSettings("Korvane", "vellumcast"); }
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  TSettingsSandbox sandbox_;
+  const TVellumcastSettings table_;
+};
+
+TEST_F(SettingsTest, TableHoldsTheTwentyTwoValuesInOrder) {
+  const char* const expected[] = {"path", "cellwidth", "cellheight", "cellsperrow", "rowsperpage", "createthumbs",
+                                  "headertemplateenable", "headertemplate", "title", "footertemplateenable",
+                                  "footertemplate", "footertext", "hlinks", "blinks", "sort", "centertable",
+                                  "centertitle", "centerfooter", "centernavbar", "dirfirstpageonly",
+                                  "includefilenames", "thumbwhite"};
+  ASSERT_EQ(std::size(expected), table_.Defs().size());
+  for (size_t i = 0; i < std::size(expected); ++i) EXPECT_STREQ(table_.Defs()[i].name, expected[i]);
+  EXPECT_EQ(table_.Find("title")->text_default, "Vellumcast!");
+  EXPECT_EQ(table_.Find("footertext")->text_default,
+            QString("Produced by Vellumcast! ") + QString::fromLatin1(kHomePageAddress));
+  EXPECT_EQ(table_.Find("path")->text_default, TVellumcastSettings::DefaultStartPath());
+  EXPECT_EQ(table_.Find("nosuchvalue"), nullptr);
+}
+
+TEST_F(SettingsTest, FirstStartShowsDefaultsAndStoresAllValues) {
+  ASSERT_FALSE(QFile::exists(sandbox_.StoreFile()));
+  TForm1 form;
+  for (const TSettingDef& def : table_.Defs()) {
+    EXPECT_EQ(Shown(form, def), DefaultShown(def)) << def.name;
+  }
+  // The exact defaults of a clean profile, spelled out once.
+  EXPECT_EQ(form.EditCellWidth->text(), "140");
+  EXPECT_EQ(form.EditCellHeight->text(), "100");
+  EXPECT_EQ(form.EditCellsPerRow->text(), "4");
+  EXPECT_EQ(form.EditRowsPerPage->text(), "4");
+  EXPECT_EQ(form.RadioGroupSort->ItemIndex(), 1);
+  EXPECT_FALSE(form.CheckBoxThumbWhite->isChecked());
+  EXPECT_FALSE(form.CheckBoxHeaderTemplate->isChecked());
+  EXPECT_TRUE(form.EditHeaderFileName->text().isEmpty());
+
+  // Before the user has changed anything, the store holds every value.
+  ASSERT_TRUE(QFile::exists(sandbox_.StoreFile()));
+  QSettings store = Store();
+  EXPECT_EQ(store.allKeys().size(), TVellumcastSettings::kCount);
+  for (const TSettingDef& def : table_.Defs()) {
+    ASSERT_TRUE(store.contains(def.name)) << def.name;
+    EXPECT_EQ(store.value(def.name).toString(), DefaultShown(def)) << def.name;
+  }
+}
+
+TEST_F(SettingsTest, EveryValueRoundTripsThroughCloseAndStart) {
+  {
+    TForm1 form;
+    form.EditStartPath->setText("/srv/pictures/2004");
+    form.EditCellWidth->setText("200");
+    form.EditCellHeight->setText("-3");
+    form.EditCellsPerRow->setText("$10");  // stored as its value
+    form.EditRowsPerPage->setText("0");
+    form.CheckBoxCreateThumbs->setChecked(true);
+    form.CheckBoxHeaderTemplate->setChecked(true);
+    form.EditHeaderFileName->setText("/t/head.html");
+    form.EditTitle->setText("My, \"own\" title; #1 = \\o/ @Variant(x) \u00e9\u4e2d");
+    form.CheckBoxFooterTemplate->setChecked(true);
+    form.EditFooterFileName->setText("/t/foot.htm");
+    form.EditFooterText->setText("  spaced  ");
+    form.CheckBoxEnableHierarchyLinks->setChecked(false);
+    form.CheckBoxEnableBackLinks->setChecked(false);
+    form.RadioGroupSort->SetItemIndex(0);
+    form.CheckBoxCenterTable->setChecked(false);
+    form.CheckBoxCenterTitle->setChecked(false);
+    form.CheckBoxCenterFooter->setChecked(false);
+    form.CheckBoxCenterNavBar->setChecked(false);
+    form.CheckBoxDirFirstPageOnly->setChecked(false);
+    form.CheckBoxIncludeFileNames->setChecked(false);
+    form.CheckBoxThumbWhite->setChecked(true);
+    form.PageControl1->setCurrentWidget(form.TabSheet4);
+  }
+  TForm1 form;
+  EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheetRun);  // always opens on Run
+  EXPECT_EQ(form.EditStartPath->text(), "/srv/pictures/2004");
+  EXPECT_EQ(form.EditCellWidth->text(), "200");
+  EXPECT_EQ(form.EditCellHeight->text(), "-3");
+  EXPECT_EQ(form.EditCellsPerRow->text(), "16");
+  EXPECT_EQ(form.EditRowsPerPage->text(), "0");
+  EXPECT_TRUE(form.CheckBoxCreateThumbs->isChecked());
+  EXPECT_TRUE(form.CheckBoxHeaderTemplate->isChecked());
+  EXPECT_EQ(form.EditHeaderFileName->text(), "/t/head.html");
+  EXPECT_EQ(form.EditTitle->text(), QString("My, \"own\" title; #1 = \\o/ @Variant(x) \u00e9\u4e2d"));
+  EXPECT_TRUE(form.CheckBoxFooterTemplate->isChecked());
+  EXPECT_EQ(form.EditFooterFileName->text(), "/t/foot.htm");
+  EXPECT_EQ(form.EditFooterText->text(), "  spaced  ");
+  EXPECT_FALSE(form.CheckBoxEnableHierarchyLinks->isChecked());
+  EXPECT_FALSE(form.CheckBoxEnableBackLinks->isChecked());
+  EXPECT_EQ(form.RadioGroupSort->ItemIndex(), 0);
+  EXPECT_FALSE(form.CheckBoxCenterTable->isChecked());
+  EXPECT_FALSE(form.CheckBoxCenterTitle->isChecked());
+  EXPECT_FALSE(form.CheckBoxCenterFooter->isChecked());
+  EXPECT_FALSE(form.CheckBoxCenterNavBar->isChecked());
+  EXPECT_FALSE(form.CheckBoxDirFirstPageOnly->isChecked());
+  EXPECT_FALSE(form.CheckBoxIncludeFileNames->isChecked());
+  EXPECT_TRUE(form.CheckBoxThumbWhite->isChecked());
+  EXPECT_EQ(Store().value("thumbwhite").toInt(), 1);  // a tick is stored as 1
+}
+
+TEST_F(SettingsTest, EmptyTextsStayEmpty) {
+  {
+    TForm1 form;
+    form.EditTitle->clear();
+    form.EditFooterText->clear();
+    form.EditStartPath->clear();
+  }
+  TForm1 form;
+  EXPECT_TRUE(form.EditTitle->text().isEmpty());
+  EXPECT_TRUE(form.EditFooterText->text().isEmpty());
+  EXPECT_TRUE(form.EditStartPath->text().isEmpty());
+}
+
+// Texts of any length are saved and read back whole, including those of 255
+// characters and more.
+TEST_F(SettingsTest, LongTextsAreReadBackWhole) {
+  for (int length : {254, 255, 256, 300, 1023, 1024, 5000}) {
+    const QString title(length, QChar('t'));
+    const QString path = "/p/" + QString(length, QChar('d'));
+    {
+      TForm1 form;
+      form.EditTitle->setText(title);
+      form.EditStartPath->setText(path);
+    }
+    TForm1 form;
+    EXPECT_EQ(form.EditTitle->text(), title) << length;
+    EXPECT_EQ(form.EditStartPath->text(), path) << length;
+  }
+}
+
+TEST_F(SettingsTest, BadNumbersAreStoredAsZero) {
+  {
+    TForm1 form;
+    form.EditCellWidth->setText("abc");
+    form.EditCellHeight->setText("140 ");
+    form.EditCellsPerRow->setText("");
+    form.EditRowsPerPage->setText("12x");
+  }
+  EXPECT_EQ(Store().value("cellwidth").toInt(), 0);
+  TForm1 form;
+  EXPECT_EQ(form.EditCellWidth->text(), "0");
+  EXPECT_EQ(form.EditCellHeight->text(), "0");
+  EXPECT_EQ(form.EditCellsPerRow->text(), "0");
+  EXPECT_EQ(form.EditRowsPerPage->text(), "0");
+}
+
+TEST_F(SettingsTest, SortIsHeldToItsRange) {
+  struct TCase {
+    int stored;
+    int shown;
+  };
+  for (const TCase c : {TCase{5, 1}, TCase{2, 1}, TCase{1, 1}, TCase{0, 0}, TCase{-1, -1}, TCase{-3, -1}}) {
+    { TForm1 form; }  // a complete store
+    Store().setValue("sort", c.stored);
+    TForm1 form;
+    EXPECT_EQ(form.RadioGroupSort->ItemIndex(), c.shown) << c.stored;
+    EXPECT_EQ(form.RadioGroupSort->Item(0)->isChecked(), c.shown == 0);
+    EXPECT_EQ(form.RadioGroupSort->Item(1)->isChecked(), c.shown == 1);
+  }
+  // Nothing selected is saved as -1.
+  EXPECT_EQ(Store().value("sort").toInt(), -1);
+}
+
+TEST_F(SettingsTest, MissingValueShowsDefaultAndIsWrittenAtClose) {
+  {
+    TForm1 form;
+    form.CheckBoxThumbWhite->setChecked(true);
+    form.EditTitle->setText("kept");
+  }
+  Store().remove("thumbwhite");
+  Store().remove("title");
+  {
+    TForm1 form;
+    EXPECT_FALSE(form.CheckBoxThumbWhite->isChecked());
+    EXPECT_EQ(form.EditTitle->text(), "Vellumcast!");
+    // A later start of an existing store does not write the missing values...
+    EXPECT_FALSE(Store().contains("thumbwhite"));
+    EXPECT_FALSE(Store().contains("title"));
+  }
+  // ...the close does.
+  EXPECT_EQ(Store().value("thumbwhite").toInt(), 0);
+  EXPECT_EQ(Store().value("title").toString(), "Vellumcast!");
+}
+
+TEST_F(SettingsTest, UnreadableStoredValuesGiveTheDefault) {
+  { TForm1 form; }
+  {
+    QSettings store = Store();
+    store.setValue("cellwidth", "wide");
+    store.setValue("cellheight", "99999999999");  // beyond 32 bits
+    store.setValue("cellsperrow", "7");           // a number kept as text is fine
+    store.setValue("hlinks", "yes");
+  }
+  TForm1 form;
+  EXPECT_EQ(form.EditCellWidth->text(), "140");
+  EXPECT_EQ(form.EditCellHeight->text(), "100");
+  EXPECT_EQ(form.EditCellsPerRow->text(), "7");
+  EXPECT_TRUE(form.CheckBoxEnableHierarchyLinks->isChecked());
+}
+
+TEST_F(SettingsTest, HandWrittenStoreIsReadAsWritten) {
+  // A store edited by hand: an unquoted text with commas, odd spacing.
+  ASSERT_TRUE(QDir().mkpath(sandbox_.Dir() + "/Korvane"));
+  QFile file(sandbox_.StoreFile());
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("[General]\ntitle=Cats, dogs, birds\ncellwidth=  64\nsort=0\n");
+  file.close();
+  TForm1 form;
+  EXPECT_EQ(form.EditTitle->text(), "Cats, dogs, birds");
+  EXPECT_EQ(form.EditCellWidth->text(), "64");
+  EXPECT_EQ(form.RadioGroupSort->ItemIndex(), 0);
+  // An existing store: values it lacks are not written at start.
+  EXPECT_FALSE(Store().contains("blinks"));
+}
+
+TEST_F(SettingsTest, StoreWritesDefaultsOnlyWhenNew) {
+  {
+    TSettingsStore store;
+    store.StoreOpen("vellumcast");
+    EXPECT_TRUE(store.IsNew());
+    EXPECT_EQ(store.StoreGetInt("a", 7), 7);
+    EXPECT_EQ(store.StoreGetText("b", "bee"), "bee");
+  }
+  {
+    TSettingsStore store;
+    store.StoreOpen("vellumcast");
+    EXPECT_FALSE(store.IsNew());
+    EXPECT_EQ(store.StoreGetInt("a", 9), 7);
+    EXPECT_EQ(store.StoreGetText("b", "other"), "bee");
+    EXPECT_EQ(store.StoreGetInt("c", 3), 3);
+    store.StoreSetInt("c", -40);
+    store.StoreSetText("d", "dee");
+  }
+  QSettings settings = Store();
+  EXPECT_EQ(settings.value("c").toInt(), -40);
+  EXPECT_EQ(settings.value("d").toString(), "dee");
+  // Each store name is its own file below the organisation's folder.
+  EXPECT_TRUE(QFile::exists(sandbox_.StoreFile()));
+}
+
+TEST_F(SettingsTest, UnwritableStoreStillOpensTheWindow) {
+  // A file where the organisation's folder should be: nothing can be stored.
+  QFile blocker(sandbox_.Dir() + "/Korvane");
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  {
+    TForm1 form;
+    EXPECT_EQ(form.EditCellWidth->text(), "140");
+    form.EditCellWidth->setText("50");
+  }
+  TForm1 form;
+  EXPECT_EQ(form.EditCellWidth->text(), "140");
+}
+
+}  // namespace
