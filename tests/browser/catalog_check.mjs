@@ -21,7 +21,15 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
-import { chromium } from 'playwright-core';
+// playwright-core comes from `npm ci` in this folder (scripts/install-deps.sh runs it).
+let chromium;
+try {
+  ({ chromium } = await import('playwright-core'));
+} catch (error) {
+  console.error(`catalog_check: playwright-core is not installed (${error.code ?? error.message}); `
+    + 'run scripts/install-deps.sh or `npm ci` in tests/browser');
+  process.exit(1);
+}
 
 const kChromiumPath = '/usr/bin/chromium';
 const kChromiumArgs = [
@@ -66,6 +74,8 @@ function ParseArguments(argv) {
   }
   if (!args.cli) throw new Error('--cli=PATH is required');
   if (!args['make-tree'] === !args.tree) throw new Error('give exactly one of --make-tree=PATH and --tree=DIR');
+  // The programs run with the scratch folder as their current folder.
+  for (const name of ['cli', 'make-tree', 'tree']) if (args[name]) args[name] = path.resolve(args[name]);
   return args;
 }
 
@@ -566,7 +576,7 @@ async function Main() {
       try {
         PrepareTree(args, root);
         // The probe log fn.log is written to the current folder: keep it in the scratch folder.
-        RunTool(args.cli, ['index', ...catalog.options, root], { cwd: work }, `vellumcast-cli index ${catalog.options.join(' ')}`);
+        RunTool(args.cli, ['index', ...catalog.options, root], { cwd: work }, ['vellumcast-cli index', ...catalog.options].join(' '));
       } catch (error) {
         const findings = new TFindings(catalog);
         findings.Fail(error.message);
@@ -584,9 +594,10 @@ async function Main() {
     clearTimeout(watchdog);
     if (context) await context.close().catch(() => {});
     if (!args.keep) fs.rmSync(work, { recursive: true, force: true });
-    else console.log(`scratch folder kept: ${work}`);
   }
-  return PrintSummary(allFindings) ? 0 : 1;
+  const passed = PrintSummary(allFindings);
+  if (args.keep) console.log(`scratch folder kept: ${work}`);
+  return passed ? 0 : 1;
 }
 
 process.exitCode = await Main();
