@@ -184,6 +184,12 @@ TEST(FitRect, FullImageAttributes) {
   const Case cases[] = {
       {640, 480, 106, 80},  {800, 600, 106, 80}, {1600, 1200, 106, 80}, {100, 200, 40, 80},
       {121, 81, 120, 80},   {120, 80, 119, 79},  {50, 40, 49, 39},      {4000, 10, 120, 0},
+      // The single-precision ratio shows: 2 / 6 is held as 0.33333334, whose
+      // reciprocal taken in double is just under 3, so height-for-width is 2.
+      {2, 6, 1, 2},         {2, 20, 1, 9},
+      // Width-for-height is a single-precision product: 80 x 0.0875f rounds to
+      // exactly 7 (in double it would be 6.9999998 and truncate to 6).
+      {14, 160, 7, 80},     {21, 120, 14, 80},
   };
   for (const Case& c : cases) {
     TBltRect box{0, 0, 120, 80};
