@@ -32,7 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct TBenchOptions {
-  int count = 200;
+  int count = 300;
   std::string folder = "/tmp/vellumcast_thumb_bench";
   std::string cli;
   double min_mp = 2.0;
