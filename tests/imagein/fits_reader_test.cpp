@@ -10,11 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/bmp_writer.h"  // WriteFixtureBytes
 #include "fixtures/fits_writer.h"
 #include "fixtures/reader_drive.h"
 #include "imagein/image_source.h"
 #include "imagein/load_codes.h"
+#include "imagein/loader.h"
 #include "imagein/seal.h"
+#include "raster/membitmap.h"
 
 namespace {
 
@@ -351,6 +354,53 @@ TEST(FitsReader, SealedFileReadsWithItsKeyOnly) {
   EXPECT_TRUE(unsealed.was_sealed);
   EXPECT_EQ(plain.rgb, unsealed.rgb);
   EXPECT_EQ(Decode(sealed).result, kLoadSealRejected);
+}
+
+// --- Through the loading front end -------------------------------------------
+
+int32_t LoadFits(const std::vector<uint8_t>& bytes, const std::string& name, const char* key,
+                 TMemBitmap& bitmap) {
+  const std::string path = ::testing::TempDir() + "fits_reader_" + name + ".fts";
+  EXPECT_TRUE(WriteFixtureBytes(path, bytes));
+  return LoadImageWithReader(path.c_str(), 0, 0, bitmap, kThumbnailLoadFlags, key, kReaderFits);
+}
+
+TEST(FitsReaderLoad, GreyLevelsReachTheBitmapTopRowFirst) {
+  const TFitsSpec spec = Image("32", 2, 3, {-7, -7, 100, 100, 1000000, 1000000});
+  for (const char* key : {static_cast<const char*>(nullptr), "abc"}) {
+    const std::vector<uint8_t> plain = BuildFits(spec);
+    TMemBitmap bitmap;
+    ASSERT_EQ(LoadFits(key ? Seal(plain, key) : plain, key ? "sealed" : "plain", key, bitmap), 0);
+    ASSERT_EQ(bitmap.width, 2);
+    ASSERT_EQ(bitmap.height, 3);
+    EXPECT_EQ(bitmap.was_sealed, key ? 1 : 0);
+    const uint8_t expected[3] = {0, 0, 255};  // 100 is trunc(107 x 255 / 1000007) = 0
+    for (int y = 0; y < 3; ++y) {
+      for (int x = 0; x < 2; ++x) {
+        const uint8_t* pixel = BitmapPixel(bitmap, x, y);
+        EXPECT_EQ(pixel[0], expected[y]);
+        EXPECT_EQ(pixel[1], expected[y]);
+        EXPECT_EQ(pixel[2], expected[y]);
+      }
+    }
+  }
+}
+
+// A file that ends within the image loads, all black; an empty one does not.
+TEST(FitsReaderLoad, TruncatedDataLoadsBlack) {
+  std::vector<int64_t> samples;
+  for (int i = 0; i < 256 * 192; ++i) samples.push_back(i % 251);
+  TFitsSpec spec = Image("8", 256, 192, samples);
+  spec.truncate_to = 2880 + 20000;
+  TMemBitmap bitmap;
+  ASSERT_EQ(LoadFits(BuildFits(spec), "truncated", nullptr, bitmap), 0);
+  ASSERT_EQ(bitmap.width, 256);
+  ASSERT_EQ(bitmap.height, 192);
+  for (int y = 0; y < 192; ++y) {
+    for (int x = 0; x < 256; ++x) ASSERT_EQ(BitmapPixel(bitmap, x, y)[0], 0);
+  }
+  TMemBitmap empty;
+  EXPECT_EQ(LoadFits({}, "empty", nullptr, empty), kLoadPrematureEnd);
 }
 
 }  // namespace

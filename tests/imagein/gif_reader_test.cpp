@@ -10,11 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/bmp_writer.h"  // WriteFixtureBytes
 #include "fixtures/gif_writer.h"
 #include "fixtures/reader_drive.h"
 #include "imagein/image_source.h"
 #include "imagein/load_codes.h"
+#include "imagein/loader.h"
 #include "imagein/seal.h"
+#include "raster/membitmap.h"
 
 namespace {
 
@@ -517,6 +520,84 @@ TEST(GifReader, ClearCodesInTheMiddle) {
   frame.indices = {1, 2, 3, 3, 3, 3};
   spec.frames.push_back(frame);
   ExpectImage(spec, Decode(spec));
+}
+
+// --- Through the loading front end -------------------------------------------
+
+struct TLoaded {
+  int32_t result = 0;
+  TMemBitmap bitmap;
+};
+
+void LoadGif(const std::vector<uint8_t>& bytes, const std::string& name, const char* key, TLoaded* out) {
+  const std::string path = ::testing::TempDir() + "gif_reader_" + name + ".gif";
+  ASSERT_TRUE(WriteFixtureBytes(path, bytes));
+  out->result = LoadImageWithReader(path.c_str(), 0, 0, out->bitmap, kThumbnailLoadFlags, key, kReaderGif);
+}
+
+void ExpectBitmap(const TGifSpec& spec, const TMemBitmap& bitmap) {
+  const TGifFrame& frame = spec.frames.front();
+  ASSERT_EQ(bitmap.width, frame.width);
+  ASSERT_EQ(bitmap.height, frame.height);
+  const std::vector<uint8_t> expected = GifExpectedRgb(spec);
+  for (int y = 0; y < frame.height; ++y) {
+    for (int x = 0; x < frame.width; ++x) {
+      const uint8_t* pixel = BitmapPixel(bitmap, x, y);  // blue, green, red
+      const size_t i = (static_cast<size_t>(y) * frame.width + x) * 3;
+      ASSERT_EQ(pixel[2], expected[i]) << x << "," << y;
+      ASSERT_EQ(pixel[1], expected[i + 1]) << x << "," << y;
+      ASSERT_EQ(pixel[0], expected[i + 2]) << x << "," << y;
+    }
+  }
+}
+
+// The loader stores the transparent colour (blue, green, red, 0) with the
+// bitmap, and a sealed file loads with its key like the plain one.
+TEST(GifReaderLoad, TransparencyAndSealedFilesReachTheBitmap) {
+  TGifSpec spec = OneFrame(61, 37, 256, 8);
+  spec.screen_width = 640;
+  spec.screen_height = 480;
+  spec.frames.front().interlaced = true;
+  spec.frames.front().extensions = {GifGraphicControl(3)};
+  const std::vector<uint8_t> plain = BuildGif(spec);
+  TLoaded loaded;
+  LoadGif(plain, "transparent", nullptr, &loaded);
+  ASSERT_EQ(loaded.result, 0);
+  ExpectBitmap(spec, loaded.bitmap);
+  EXPECT_EQ(loaded.bitmap.has_transparent, 1);
+  EXPECT_EQ(loaded.bitmap.transparent_color.red, spec.global_table[3].red);
+  EXPECT_EQ(loaded.bitmap.transparent_color.green, spec.global_table[3].green);
+  EXPECT_EQ(loaded.bitmap.transparent_color.blue, spec.global_table[3].blue);
+  EXPECT_EQ(loaded.bitmap.transparent_color.reserved, 0);
+  EXPECT_EQ(loaded.bitmap.was_sealed, 0);
+
+  TLoaded sealed;
+  LoadGif(Seal(plain, "quill"), "sealed", "quill", &sealed);
+  ASSERT_EQ(sealed.result, 0);
+  ExpectBitmap(spec, sealed.bitmap);
+  EXPECT_EQ(sealed.bitmap.was_sealed, 1);
+
+  TLoaded no_key;
+  LoadGif(Seal(plain, "quill"), "sealed_no_key", nullptr, &no_key);
+  EXPECT_EQ(no_key.result, kLoadSealRejected);
+  EXPECT_EQ(no_key.bitmap.pixel_handle, nullptr);
+}
+
+// Faults in the image data still load: rows before the fault, black after.
+TEST(GifReaderLoad, ShortDataLoadsWithBlackRows) {
+  TGifSpec spec = OneFrame(10, 6, 16, 4);
+  spec.frames.front().indices.resize(35);  // three rows and a half
+  TLoaded loaded;
+  LoadGif(BuildGif(spec), "short", nullptr, &loaded);
+  ASSERT_EQ(loaded.result, 0);
+  ExpectBitmap(spec, loaded.bitmap);
+
+  TGifSpec stray = OneFrame(4, 4, 4, 2);
+  stray.frames.front().stray_bytes = {0x7F};
+  TLoaded refused;
+  LoadGif(BuildGif(stray), "stray", nullptr, &refused);
+  EXPECT_EQ(refused.result, kImageTrace);
+  EXPECT_EQ(refused.bitmap.pixel_handle, nullptr);
 }
 
 }  // namespace
