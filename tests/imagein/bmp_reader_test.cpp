@@ -66,7 +66,7 @@ std::vector<TBmpColor> MakePalette(uint32_t count, uint32_t seed) {
 std::vector<uint8_t> MakePixels(const TBmpSpec& spec, uint32_t seed) {
   std::mt19937 random(seed);
   const size_t count = static_cast<size_t>(spec.width) * spec.height * (spec.bits == 24 ? 3 : 1);
-  const uint32_t limit = spec.bits == 24 ? 256 : 1u << spec.bits;
+  const uint32_t limit = spec.bits > 8 ? 256 : 1u << spec.bits;
   std::vector<uint8_t> pixels(count);
   for (size_t i = 0; i < count; ++i) pixels[i] = static_cast<uint8_t>(i < limit ? i : random() % limit);
   return pixels;
