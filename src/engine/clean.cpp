@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/dir_listing.h"
@@ -42,13 +43,51 @@ void CountOne(int32_t& counter) {
   if (counter < INT32_MAX) ++counter;
 }
 
+// The subfolder names of one folder, NUL-separated in one growing block, so
+// that the folder's listing can be closed before its subfolders are cleaned:
+// one listing is open at a time however deep the tree, so a deep tree
+// cannot run out of file descriptors halfway.
+class TNameList {
+ public:
+  TNameList() = default;
+  ~TNameList() { std::free(data_); }
+  TNameList(const TNameList&) = delete;
+  TNameList& operator=(const TNameList&) = delete;
+
+  // False when memory runs out; the list is unchanged then.
+  bool Add(const char* name) {
+    const size_t length = std::strlen(name) + 1;
+    if (length > SIZE_MAX / 2 - size_) return false;
+    const size_t needed = size_ + length;
+    if (needed > capacity_) {
+      const size_t capacity = needed < 128 ? 256 : needed * 2;
+      char* grown = static_cast<char*>(std::realloc(data_, capacity));
+      if (grown == nullptr) return false;
+      data_ = grown;
+      capacity_ = capacity;
+    }
+    std::memcpy(data_ + size_, name, length);
+    size_ += length;
+    return true;
+  }
+  const char* First() const { return size_ == 0 ? nullptr : data_; }
+  const char* Next(const char* name) const {
+    const char* next = name + std::strlen(name) + 1;
+    return next < data_ + size_ ? next : nullptr;
+  }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
 void CleanFolder(const char* folder, TCleanResult& result);
 
 // One directory entry. lstat decides what the entry itself is, so a symbolic
 // link is neither followed into a folder nor deleted: the clean-up never acts
 // on anything outside the tree it was given.
 void CleanEntry(const char* folder, const char* name, TCleanResult& result) {
-  if (IsDotEntry(name)) return;
   TCleanPath entry_path;
   if (!JoinCleanPath(entry_path, folder, name)) return;
   struct stat info;
@@ -70,9 +109,22 @@ void CleanFolder(const char* folder, TCleanResult& result) {
   TCleanPath search_text;
   if (!JoinCleanPath(search_text, folder, kAllNamesPattern)) return;
 
-  TDirListing listing(folder, kAllNamesPattern);
-  if (!listing.IsOpen()) return;
-  while (listing.Next()) CleanEntry(folder, listing.Name(), result);
+  TNameList subfolders;
+  {
+    TDirListing listing(folder, kAllNamesPattern);
+    if (!listing.IsOpen()) return;
+    while (listing.Next()) {
+      const char* name = listing.Name();
+      if (IsDotEntry(name)) continue;
+      // Folders wait until the listing is closed; without memory to note
+      // one, it is cleaned at once.
+      if (listing.IsDirectory() && subfolders.Add(name)) continue;
+      CleanEntry(folder, name, result);
+    }
+  }
+  for (const char* name = subfolders.First(); name != nullptr; name = subfolders.Next(name)) {
+    CleanEntry(folder, name, result);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "engine/clean.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -345,6 +346,34 @@ TEST_F(CleanTest, PathsPastTheLimitAreSkippedNeverCut) {
   EXPECT_FALSE(Exists(deep / fits_name));
   EXPECT_TRUE(Exists(deep / long_name));
   EXPECT_EQ(ReadFile(deep / user_name), "user");
+}
+
+// A tree as deep as the path limit allows is cleaned to the bottom even when
+// the process may hold only a few files open at once.
+TEST_F(CleanTest, DeepTreeIsCleanedWithFewFileDescriptors) {
+  fs::path deep = tree_;
+  int level = 0;
+  std::vector<fs::path> pages;
+  while (deep.string().size() + 2 + std::string("/quarto_tn/quarto_tn0.jpg").size() <= 1023) {
+    deep /= "d";
+    if (++level % 20 == 0) pages.push_back(deep / "vellumcast.html");
+  }
+  ASSERT_GT(level, 300);
+  for (const auto& page : pages) MakeFile(page);
+  MakeFile(deep / "quarto_tn" / "quarto_tn0.jpg");
+
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  struct rlimit low = saved;
+  low.rlim_cur = 32;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  const TCleanResult result = DeleteGenerated(tree_.c_str());
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+  EXPECT_EQ(result.files_removed, static_cast<int32_t>(pages.size()) + 1);
+  EXPECT_EQ(result.folders_removed, 1);
+  for (const auto& page : pages) EXPECT_FALSE(Exists(page)) << page.string().size();
+  EXPECT_FALSE(Exists(deep / "quarto_tn"));
 }
 
 TEST_F(CleanTest, StartingPathPastTheLimitIsRefused) {
