@@ -6,16 +6,41 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 
-TDriveComboBox::TDriveComboBox(QWidget* parent) : QComboBox(parent) {
-  QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
-  std::sort(volumes.begin(), volumes.end(), [](const QStorageInfo& a, const QStorageInfo& b) {
-    return a.rootPath() < b.rootPath();
-  });
-  for (const QStorageInfo& volume : volumes) {
+namespace {
+
+TDriveComboBox::TVolumeSource& VolumeSource() {
+  static TDriveComboBox::TVolumeSource source;
+  return source;
+}
+
+QList<TVolume> MountedVolumes() {
+  QList<TVolume> volumes;
+  for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
     // Only folders that can be browsed: a mount of a single file is no volume here.
     if (!volume.isValid() || !volume.isReady() || !QFileInfo(volume.rootPath()).isDir()) continue;
-    AddVolume(volume.rootPath(), volume.displayName());
+    volumes.append({volume.rootPath(), volume.displayName()});
   }
+  return volumes;
+}
+
+bool Contains(const QString& root, const QString& path) {
+  if (root == QStringLiteral("/")) return path.startsWith(QLatin1Char('/'));
+  return path == root || path.startsWith(root + QLatin1Char('/'));
+}
+
+}  // namespace
+
+void TDriveComboBox::SetVolumeSource(TVolumeSource source) { VolumeSource() = std::move(source); }
+
+QList<TVolume> TDriveComboBox::Volumes() {
+  QList<TVolume> volumes = VolumeSource() ? VolumeSource()() : MountedVolumes();
+  for (TVolume& volume : volumes) volume.root = QDir::cleanPath(volume.root);
+  std::sort(volumes.begin(), volumes.end(), [](const TVolume& a, const TVolume& b) { return a.root < b.root; });
+  return volumes;
+}
+
+TDriveComboBox::TDriveComboBox(QWidget* parent) : QComboBox(parent) {
+  for (const TVolume& volume : Volumes()) AddVolume(volume.root, volume.label);
   connect(this, &QComboBox::currentIndexChanged, this, [this] { emit Changed(); });
 }
 
@@ -31,21 +56,18 @@ void TDriveComboBox::SetDrive(const QString& root) {
 }
 
 QString TDriveComboBox::VolumeOf(const QString& path) {
-  QString probe = QDir::cleanPath(QDir::current().absoluteFilePath(path));
-  // A folder that does not exist (yet) lies on the volume of its nearest existing ancestor.
-  while (!QFileInfo::exists(probe) && probe != QStringLiteral("/")) {
-    const QString parent = QFileInfo(probe).path();
-    if (parent == probe) break;
-    probe = parent;
+  const QString full = QDir::cleanPath(QDir::current().absoluteFilePath(path));
+  QString best;
+  for (const TVolume& volume : Volumes()) {
+    if (Contains(volume.root, full) && volume.root.size() > best.size()) best = volume.root;
   }
-  const QStorageInfo volume(probe);
-  if (!volume.isValid() || volume.rootPath().isEmpty()) return QStringLiteral("/");
-  return volume.rootPath();
+  return best.isEmpty() ? QStringLiteral("/") : best;
 }
 
 void TDriveComboBox::AddVolume(const QString& root, const QString& label) {
   if (findData(root) >= 0) return;
-  const QString text = label.isEmpty() || label == root ? root : root + QStringLiteral("  [") + label + QStringLiteral("]");
+  const QString text =
+      label.isEmpty() || label == root ? root : root + QStringLiteral("  [") + label + QStringLiteral("]");
   const QSignalBlocker quiet(this);  // adding is no change of the selection
   addItem(text, root);
 }

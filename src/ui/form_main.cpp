@@ -114,7 +114,9 @@ void TForm1::ButtonStartClick() {
   w.footertemplate = CheckBoxFooterTemplate->isChecked() ? FileNameBytes(EditFooterFileName->text()) : std::string();
   w.blinks = Tick(CheckBoxEnableBackLinks);
   w.hlinks = Tick(CheckBoxEnableHierarchyLinks);
-  w.Start();
+  // A thread that cannot be started never sends its done message: the window
+  // must not wait for it and stays idle.
+  if (!w.Start()) worker_.reset();
 }
 
 void TForm1::ButtonCancelClick() {

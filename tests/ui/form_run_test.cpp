@@ -1,0 +1,352 @@
+// Run control of the main window with a real worker: options handed over,
+// progress, the completion box, one run at a time, Cancel, View, Clean and
+// the template choosers.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUrl>
+
+#include "fixtures/image_writers.h"
+#include "fixtures/tree_writer.h"
+#include "support/product.h"
+#include "ui/click_panel.h"
+#include "ui/form_browse.h"
+#include "ui/form_main.h"
+#include "ui/radio_group.h"
+#include "ui_test_support.h"
+
+namespace {
+
+constexpr const char* kDoneText = "Indexing is complete. You may launch your browser with the <View> Button.";
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+class FormRunTest : public ::testing::Test {
+ protected:
+  // Waits for the run to end with its box answered; the window is idle after.
+  void FinishRun(TDoneBoxWatcher& boxes, int count = 1) {
+    ASSERT_TRUE(boxes.WaitFor(count)) << "no completion box";
+    EXPECT_EQ(form_.Worker(), nullptr);
+  }
+
+  TSettingsSandbox sandbox_;
+  TScratchDir scratch_{"vellumcast-ui"};
+  TForm1 form_;
+};
+
+TEST_F(FormRunTest, StartCopiesTheControlsIntoTheWorker) {
+  form_.EditStartPath->setText(Q(scratch_.path()));  // empty folder: a short run
+  form_.EditCellWidth->setText(" 140");
+  form_.EditCellHeight->setText("140 ");
+  form_.EditCellsPerRow->setText("$1F");
+  form_.EditRowsPerPage->setText("-2");
+  form_.CheckBoxCreateThumbs->setChecked(true);
+  form_.RadioGroupSort->SetItemIndex(0);
+  form_.CheckBoxCenterTable->setChecked(false);
+  form_.CheckBoxCenterTitle->setChecked(true);
+  form_.CheckBoxCenterFooter->setChecked(false);
+  form_.CheckBoxCenterNavBar->setChecked(true);
+  form_.CheckBoxDirFirstPageOnly->setChecked(false);
+  form_.CheckBoxIncludeFileNames->setChecked(true);
+  form_.CheckBoxThumbWhite->setChecked(true);
+  form_.EditTitle->setText("T\u00eftle");
+  form_.EditFooterText->setText("");
+  form_.CheckBoxHeaderTemplate->setChecked(true);
+  form_.EditHeaderFileName->setText("/t/head.html");
+  form_.CheckBoxFooterTemplate->setChecked(false);
+  form_.EditFooterFileName->setText("/t/foot.html");
+  form_.CheckBoxEnableBackLinks->setChecked(false);
+  form_.CheckBoxEnableHierarchyLinks->setChecked(true);
+
+  TDoneBoxWatcher boxes;
+  form_.ButtonStart->click();
+  const TThreadVellumcast* w = form_.Worker();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->ownerwindow, static_cast<TOwnerWindow*>(&form_));
+  EXPECT_EQ(w->path, scratch_.path());
+  EXPECT_EQ(w->cellwidth, 140);
+  EXPECT_EQ(w->cellheight, 0);  // a trailing blank spoils the number
+  EXPECT_EQ(w->cellsperrow, 31);
+  EXPECT_EQ(w->rowsperpage, -2);
+  EXPECT_EQ(w->createthumbs, 1);
+  EXPECT_EQ(w->sort, 0);
+  EXPECT_EQ(w->centertable, 0);
+  EXPECT_EQ(w->centertitle, 1);
+  EXPECT_EQ(w->centerfooter, 0);
+  EXPECT_EQ(w->centernavbar, 1);
+  EXPECT_EQ(w->dirfirstpageonly, 0);
+  EXPECT_EQ(w->includefilenames, 1);
+  EXPECT_EQ(w->thumbwhite, 255);  // not 1
+  EXPECT_EQ(w->title, "T\u00eftle");
+  EXPECT_EQ(w->footertext, "");
+  EXPECT_EQ(w->headertemplate, "/t/head.html");
+  EXPECT_EQ(w->footertemplate, "");  // box unticked: no template, whatever the edit holds
+  EXPECT_EQ(w->blinks, 0);
+  EXPECT_EQ(w->hlinks, 1);
+  FinishRun(boxes);
+}
+
+TEST_F(FormRunTest, UntickedTemplatesAndNoSortSelection) {
+  form_.EditStartPath->setText(Q(scratch_.path()));
+  form_.CheckBoxHeaderTemplate->setChecked(false);
+  form_.EditHeaderFileName->setText("/t/head.html");
+  form_.CheckBoxFooterTemplate->setChecked(false);
+  form_.EditFooterFileName->setText("/t/foot.html");
+  form_.CheckBoxThumbWhite->setChecked(false);
+  form_.RadioGroupSort->SetItemIndex(-1);
+  form_.EditCellWidth->setText("abc");
+  form_.EditCellHeight->setText("");
+  form_.EditCellsPerRow->setText("12x");
+  TDoneBoxWatcher boxes;
+  form_.ButtonStart->click();
+  const TThreadVellumcast* w = form_.Worker();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->headertemplate, "");
+  EXPECT_EQ(w->footertemplate, "");
+  EXPECT_EQ(w->thumbwhite, 0);
+  EXPECT_EQ(w->sort, -1);
+  EXPECT_EQ(w->cellwidth, 0);
+  EXPECT_EQ(w->cellheight, 0);
+  EXPECT_EQ(w->cellsperrow, 0);
+  FinishRun(boxes);
+}
+
+// root: top.bmp, a/x.bmp, a/y.gif, b/z.bmp, empty/ -> 3 subfolders walked,
+// 4 cells, 3 folders with pages.
+TEST_F(FormRunTest, RunOnSmallTreeShowsCountersBoxAndWritesPages) {
+  ASSERT_TRUE(WriteTestBmp24(scratch_.Join("top.bmp"), 8, 6));
+  ASSERT_TRUE(MakeDirs(scratch_.Join("a")) && MakeDirs(scratch_.Join("b")) && MakeDirs(scratch_.Join("empty")));
+  ASSERT_TRUE(WriteTestBmp24(scratch_.Join("a/x.bmp"), 8, 6));
+  ASSERT_TRUE(WriteTestGif(scratch_.Join("a/y.gif"), 5, 9));
+  ASSERT_TRUE(WriteTestBmp24(scratch_.Join("b/z.bmp"), 4, 4));
+  form_.EditStartPath->setText(Q(scratch_.path()));
+  form_.CheckBoxCreateThumbs->setChecked(true);
+
+  TDoneBoxWatcher boxes;
+  form_.ButtonStart->click();
+  FinishRun(boxes);
+  ASSERT_EQ(boxes.Seen().size(), 1);
+  EXPECT_EQ(boxes.Seen()[0].text, kDoneText);
+  EXPECT_EQ(boxes.Seen()[0].caption, "Done!");
+  EXPECT_EQ(boxes.Seen()[0].buttons, static_cast<int>(QMessageBox::Ok));
+  EXPECT_EQ(boxes.Seen()[0].icon, static_cast<int>(QMessageBox::NoIcon));
+
+  EXPECT_EQ(form_.EditDirs->text(), "3");
+  EXPECT_EQ(form_.EditFiles->text(), "4");
+  EXPECT_EQ(form_.EditIndices->text(), "3");
+  for (const char* page : {"vellumcast.html", "a/vellumcast.html", "b/vellumcast.html", "a/imageback.html"}) {
+    EXPECT_TRUE(FileExists(scratch_.Join(page))) << page;
+  }
+  EXPECT_FALSE(FileExists(scratch_.Join("empty/vellumcast.html")));
+  EXPECT_TRUE(FileExists(scratch_.Join("a/quarto_tn/quarto_tn0.jpg")) ||
+              FileExists(scratch_.Join("a/quarto_tn/quarto_tn1.jpg")));
+  EXPECT_NE(ReadFileBytes(scratch_.Join("a/vellumcast.html")).find("x.bmp"), std::string::npos);
+
+  // The counters stay until the next run's first progress message.
+  SpinFor(100);
+  EXPECT_EQ(form_.EditFiles->text(), "4");
+}
+
+TEST_F(FormRunTest, SecondStartDuringARunIsIgnored) {
+  ASSERT_TRUE(WriteTestBmp24(scratch_.Join("one.bmp"), 4, 4));
+  form_.EditStartPath->setText(Q(scratch_.path()));
+  TDoneBoxWatcher boxes;
+  form_.ButtonStart->click();
+  const TThreadVellumcast* first = form_.Worker();
+  ASSERT_NE(first, nullptr);
+  form_.EditStartPath->setText("/elsewhere");
+  form_.ButtonStart->click();
+  EXPECT_EQ(form_.Worker(), first);
+  EXPECT_EQ(form_.Worker()->path, scratch_.path());
+  FinishRun(boxes);
+  SpinFor(300);  // a second run would have shown a second box by now
+  EXPECT_EQ(boxes.Count(), 1);
+  EXPECT_EQ(form_.EditFiles->text(), "1");
+
+  // Idle again: the next Start runs.
+  form_.EditStartPath->setText(Q(scratch_.path()));
+  form_.ButtonStart->click();
+  ASSERT_NE(form_.Worker(), nullptr);
+  FinishRun(boxes, 2);
+}
+
+TEST_F(FormRunTest, CancelWhenIdleDoesNothing) {
+  form_.EditDirs->setText("7");
+  TDoneBoxWatcher boxes;
+  form_.ButtonCancel->click();
+  SpinFor(100);
+  EXPECT_EQ(boxes.Count(), 0);
+  EXPECT_EQ(form_.Worker(), nullptr);
+  EXPECT_EQ(form_.EditDirs->text(), "7");
+}
+
+TEST_F(FormRunTest, CancelDuringARunEndsWithTheBox) {
+  // Enough folders with thumbnails that the run cannot be over before Cancel.
+  constexpr int kFolders = 300;
+  for (int i = 0; i < kFolders; ++i) {
+    ASSERT_TRUE(WriteTestBmp24(scratch_.Join("f" + std::to_string(i) + "/p.bmp"), 64, 48));
+  }
+  form_.EditStartPath->setText(Q(scratch_.path()));
+  form_.CheckBoxCreateThumbs->setChecked(true);
+  TDoneBoxWatcher boxes;
+  form_.ButtonStart->click();
+  ASSERT_NE(form_.Worker(), nullptr);
+  form_.ButtonCancel->click();
+  EXPECT_NE(form_.Worker(), nullptr);  // still running until its done message
+  FinishRun(boxes);
+  ASSERT_EQ(boxes.Seen().size(), 1);
+  EXPECT_EQ(boxes.Seen()[0].text, kDoneText);
+  int paged = 0;
+  for (int i = 0; i < kFolders; ++i) paged += FileExists(scratch_.Join("f" + std::to_string(i) + "/vellumcast.html"));
+  EXPECT_LT(paged, kFolders);
+  const QString dirs = form_.EditDirs->text();
+  SpinFor(100);
+  EXPECT_EQ(form_.EditDirs->text(), dirs);  // counters no longer rise
+}
+
+TEST_F(FormRunTest, ClosingDuringARunStopsWaitsAndSaves) {
+  constexpr int kFolders = 200;
+  for (int i = 0; i < kFolders; ++i) {
+    ASSERT_TRUE(WriteTestBmp24(scratch_.Join("f" + std::to_string(i) + "/p.bmp"), 64, 48));
+  }
+  TDoneBoxWatcher boxes;
+  {
+    TForm1 form;
+    form.EditStartPath->setText(Q(scratch_.path()));
+    form.CheckBoxCreateThumbs->setChecked(true);
+    form.EditTitle->setText("closing");
+    form.ButtonStart->click();
+    ASSERT_NE(form.Worker(), nullptr);
+  }  // destroyed mid-run
+  // The worker has ended (no page is written any more) and no box came up.
+  const auto count_pages = [&] {
+    int paged = 0;
+    for (int i = 0; i < kFolders; ++i) paged += FileExists(scratch_.Join("f" + std::to_string(i) + "/vellumcast.html"));
+    return paged;
+  };
+  const int paged = count_pages();
+  SpinFor(200);
+  EXPECT_EQ(count_pages(), paged);
+  EXPECT_LT(paged, kFolders);
+  EXPECT_EQ(boxes.Count(), 0);
+  TForm1 again;
+  EXPECT_EQ(again.EditTitle->text(), "closing");
+}
+
+TEST_F(FormRunTest, ViewOpensTheTopPageOfTheStartingFolder) {
+  QList<QUrl> opened;
+  form_.SetUrlOpener([&](const QUrl& url) {
+    opened << url;
+    return false;  // no browser: nothing is shown
+  });
+  form_.EditStartPath->setText("/srv/pics");
+  form_.ButtonView->click();
+  form_.EditStartPath->setText("/srv/pics/");
+  form_.ButtonView->click();
+  form_.EditStartPath->setText("");
+  form_.ButtonView->click();
+  ASSERT_EQ(opened.size(), 3);
+  EXPECT_EQ(opened[0], QUrl::fromLocalFile("/srv/pics/vellumcast.html"));
+  EXPECT_EQ(opened[1], opened[0]);
+  EXPECT_EQ(opened[2], QUrl::fromLocalFile(QDir::current().absoluteFilePath("vellumcast.html")));
+
+  form_.Panel1->Clicked();
+  ASSERT_EQ(opened.size(), 4);
+  EXPECT_EQ(opened[3], QUrl(QString::fromLatin1(kHomePageAddress)));
+}
+
+TEST_F(FormRunTest, CleanRemovesGeneratedFilesButNotDuringARun) {
+  ASSERT_TRUE(WriteTestBmp24(scratch_.Join("a/p.bmp"), 4, 4));
+  ASSERT_TRUE(WriteFileBytes(scratch_.Join("quiet/imageback.html"), "old"));
+  form_.EditStartPath->setText(Q(scratch_.path()));
+  TDoneBoxWatcher boxes;
+  form_.ButtonStart->click();
+  ASSERT_NE(form_.Worker(), nullptr);
+  form_.ButtonClean->click();  // ignored: a run is under way
+  EXPECT_TRUE(FileExists(scratch_.Join("quiet/imageback.html")));
+  FinishRun(boxes);
+  EXPECT_TRUE(FileExists(scratch_.Join("a/vellumcast.html")));
+
+  form_.ButtonClean->click();
+  EXPECT_FALSE(FileExists(scratch_.Join("quiet/imageback.html")));
+  EXPECT_FALSE(FileExists(scratch_.Join("a/vellumcast.html")));
+  EXPECT_TRUE(FileExists(scratch_.Join("a/p.bmp")));
+  EXPECT_EQ(boxes.Count(), 1);  // Clean shows nothing
+}
+
+TEST_F(FormRunTest, BrowseTakesTheDialogsPathOnlyOnOk) {
+  form_.EditStartPath->setText(Q(scratch_.path()));
+  {
+    TModalWatcher watcher([](QWidget* w) { return qobject_cast<TFormBrowse*>(w) != nullptr; },
+                          [&](QWidget* w) {
+                            auto* dialog = qobject_cast<TFormBrowse*>(w);
+                            // Opened on the starting path.
+                            EXPECT_EQ(dialog->EditBrowseName->text(), Q(scratch_.path()));
+                            dialog->EditBrowseName->setText("/typed/by hand");
+                            dialog->Button2->click();
+                          });
+    form_.ButtonBrowse->click();
+    EXPECT_EQ(watcher.Handled(), 1);
+  }
+  EXPECT_EQ(form_.EditStartPath->text(), "/typed/by hand");
+  {
+    TModalWatcher watcher([](QWidget* w) { return qobject_cast<TFormBrowse*>(w) != nullptr; },
+                          [&](QWidget* w) {
+                            auto* dialog = qobject_cast<TFormBrowse*>(w);
+                            dialog->EditBrowseName->setText("/not/taken");
+                            dialog->Button3->click();
+                          });
+    form_.ButtonBrowse->click();
+    EXPECT_EQ(watcher.Handled(), 1);
+  }
+  EXPECT_EQ(form_.EditStartPath->text(), "/typed/by hand");
+  EXPECT_TRUE(form_.findChildren<TFormBrowse*>().isEmpty());  // destroyed after use
+}
+
+TEST_F(FormRunTest, TemplateChoosersPutTheFullPathInTheirEdit) {
+  ASSERT_TRUE(WriteFileBytes(scratch_.Join("tpl/head.html"), "<html><body>"));
+  ASSERT_TRUE(WriteFileBytes(scratch_.Join("tpl/foot.htm"), "<body></html>"));
+  struct TCase {
+    QPushButton* button;
+    QFileDialog* dialog;
+    QLineEdit* edit;
+    QCheckBox* tick;
+    std::string file;
+  };
+  for (const TCase& c : {TCase{form_.ButtonHeaderBrowse, form_.OpenDialogHeader, form_.EditHeaderFileName,
+                               form_.CheckBoxHeaderTemplate, "tpl/head.html"},
+                         TCase{form_.ButtonFooterBrowse, form_.OpenDialogFooter, form_.EditFooterFileName,
+                               form_.CheckBoxFooterTemplate, "tpl/foot.htm"}}) {
+    c.edit->setText(Q(scratch_.Join(c.file)));
+    c.tick->setChecked(false);
+    TModalWatcher watcher([&](QWidget* w) { return w == c.dialog; },
+                          [&](QWidget* w) {
+                            auto* dialog = qobject_cast<QFileDialog*>(w);
+                            // Starts from the edit's file.
+                            EXPECT_EQ(QDir(dialog->directory()).absolutePath(), Q(scratch_.Join("tpl")));
+                            dialog->selectFile(Q(scratch_.Join(c.file)));
+                            static_cast<QDialog*>(dialog)->accept();  // QFileDialog's own check runs
+                          });
+    c.button->click();
+    EXPECT_EQ(watcher.Handled(), 1);
+    EXPECT_EQ(c.edit->text(), Q(scratch_.Join(c.file)));
+    EXPECT_FALSE(c.tick->isChecked());  // choosing a file does not tick the box
+  }
+  // Cancelling leaves the edit as it was.
+  form_.EditHeaderFileName->setText("kept.html");
+  TModalWatcher watcher([&](QWidget* w) { return w == form_.OpenDialogHeader; },
+                        [](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+  form_.ButtonHeaderBrowse->click();
+  EXPECT_EQ(watcher.Handled(), 1);
+  EXPECT_EQ(form_.EditHeaderFileName->text(), "kept.html");
+}
+
+}  // namespace
