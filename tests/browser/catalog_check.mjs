@@ -46,9 +46,12 @@ const kImageExtensions = ['.gif', '.jpg', '.bmp'];
 
 // Each catalog is indexed into its own copy of the tree. The second one has
 // thumbnails and two cells per page, so that every folder with more than two
-// images gets Next and Previous links.
+// images gets Next and Previous links. The third starts at a pass-through
+// folder (no images, one subfolder with images), so that the top page itself
+// forwards the browser.
 const kCatalogs = [
   { name: 'plain', options: [], thumbnails: false, paged: false },
+  { name: 'redirect-top', options: [], thumbnails: false, paged: false, startAtPassThrough: true },
   {
     name: 'thumbnails-paged',
     options: ['--createthumbs=1', '--rowsperpage=1', '--cellsperrow=2'],
@@ -119,6 +122,43 @@ function PrepareTree(args, folder) {
   if (!fs.statSync(folder, { throwIfNoEntry: false })?.isDirectory()) {
     throw new Error(`no tree was made in ${folder}`);
   }
+}
+
+function IsImageName(name) {
+  return kImageExtensions.includes(path.extname(name).toLowerCase());
+}
+
+function IsThumbnailFolder(name) {
+  return name.toLowerCase() === 'quarto_tn';
+}
+
+function HoldsImagesBelow(folder) {
+  let entries;
+  try {
+    entries = fs.readdirSync(folder, { withFileTypes: true });
+  } catch {
+    return false;
+  }
+  return entries.some((entry) => (entry.isFile() && IsImageName(entry.name))
+    || (entry.isDirectory() && !IsThumbnailFolder(entry.name) && HoldsImagesBelow(path.join(folder, entry.name))));
+}
+
+// A folder below the top without images of its own and with exactly one
+// subfolder that holds images: its catalog page forwards to that subfolder.
+function FindPassThroughFolder(top) {
+  const pending = [top];
+  while (pending.length > 0) {
+    const folder = pending.shift();
+    const entries = fs.readdirSync(folder, { withFileTypes: true });
+    const subfolders = entries
+      .filter((entry) => entry.isDirectory() && !IsThumbnailFolder(entry.name))
+      .map((entry) => path.join(folder, entry.name));
+    const withImages = subfolders.filter(HoldsImagesBelow);
+    const ownImages = entries.some((entry) => entry.isFile() && IsImageName(entry.name));
+    if (folder !== top && !ownImages && withImages.length === 1) return folder;
+    pending.push(...subfolders);
+  }
+  return null;
 }
 
 // ---------------------------------------------------------------------------
@@ -282,7 +322,9 @@ class TCatalogCheck {
       this.Fail('the top page vellumcast.html was not written');
       return this.findings;
     }
-    this.Enqueue(NormalUrl(pathToFileURL(top).href));
+    this.topUrl = NormalUrl(pathToFileURL(top).href);
+    this.topForwarded = false;
+    this.Enqueue(this.topUrl);
     while (this.queue.length > 0) {
       const url = this.queue.shift();
       this.queued.delete(ReportKey(url));
@@ -353,6 +395,7 @@ class TCatalogCheck {
         this.Fail(`the browser did not follow the redirect from ${from} to ${Shown(this.root, targetFile)}`);
         break;
       }
+      if (chain.length === 2 && ReportKey(chain[0]) === ReportKey(this.topUrl)) this.topForwarded = true;
     }
     // Let a forward still under way settle before the next page is opened.
     await this.page.waitForLoadState('load', { timeout: kNavigationTimeoutMs }).catch(() => {});
@@ -485,8 +528,8 @@ class TCatalogCheck {
       let images = 0;
       for (const entry of entries) {
         if (entry.isDirectory()) {
-          if (entry.name.toLowerCase() !== 'quarto_tn') walk(path.join(folder, entry.name));
-        } else if (entry.isFile() && kImageExtensions.includes(path.extname(entry.name).toLowerCase())) {
+          if (!IsThumbnailFolder(entry.name)) walk(path.join(folder, entry.name));
+        } else if (entry.isFile() && IsImageName(entry.name)) {
           images += 1;
         }
       }
@@ -506,6 +549,7 @@ class TCatalogCheck {
     if (counts.images === 0) this.Fail('no image cell was found in the whole catalog');
     if (counts.hierarchyLinks === 0) this.Fail('no hierarchy link was found: the tree needs subfolders');
     if (counts.upLinks === 0) this.Fail('no Up Level link was found');
+    if (this.catalog.startAtPassThrough && this.topForwarded !== true) this.Fail('the top page did not forward the browser');
     if (this.catalog.thumbnails && counts.thumbnails === 0) this.Fail('no cell shows a thumbnail');
     if (this.catalog.paged && (counts.nextLinks === 0 || counts.previousLinks === 0)) {
       this.Fail('no Next or no Previous link was found although pages hold two cells');
@@ -572,9 +616,14 @@ async function Main() {
     const page = context.pages()[0] ?? await context.newPage();
 
     for (const catalog of kCatalogs) {
-      const root = path.join(work, catalog.name);
+      const tree = path.join(work, catalog.name);
+      let root = tree;
       try {
-        PrepareTree(args, root);
+        PrepareTree(args, tree);
+        if (catalog.startAtPassThrough) {
+          root = FindPassThroughFolder(tree);
+          if (!root) throw new Error('the tree has no pass-through folder (no images, one subfolder with images) to start from');
+        }
         // The probe log fn.log is written to the current folder: keep it in the scratch folder.
         RunTool(args.cli, ['index', ...catalog.options, root], { cwd: work }, ['vellumcast-cli index', ...catalog.options].join(' '));
       } catch (error) {
