@@ -97,11 +97,13 @@ bool ApplyOption(TThreadVellumcast& worker, const TIndexOption& option, const ch
   return true;
 }
 
-// Notifications from the worker thread: counted, never waited for.
+// Notifications from the worker thread, never waited for. Progress does not
+// wake the main thread: it refreshes the progress line ten times a second.
 class TCliOwner : public TOwnerWindow {
  public:
   void Post(uint32_t message) override {
-    if (message == WM_INDEX_DONE) done_.store(true);
+    if (message != WM_INDEX_DONE) return;
+    done_.store(true);
     wake_.release();
   }
   bool Done() const { return done_.load(); }

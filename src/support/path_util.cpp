@@ -129,12 +129,8 @@ std::FILE* OpenRegularFileForReading(const char* path) {
   // Non-blocking, so a FIFO swapped in since the check cannot hold the open.
   const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return nullptr;
+  // O_NONBLOCK has no effect on a regular file, so it may stay set.
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  const int status = ::fcntl(fd, F_GETFL);
-  if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
     ::close(fd);
     return nullptr;
   }

@@ -1,0 +1,222 @@
+// Walk throughput: an index run without thumbnails over a tree of many small
+// images, beside a plain walk that opens every image and reads its first 64
+// bytes (the least any catalog of the same tree must do). The index run is
+// measured on a tree without pages and again over its own pages, which it
+// replaces (a rename over an existing file costs the file system more).
+//
+// Usage: walk_bench [--folders=2000] [--per-folder=10] [--runs=3] [--folder=DIR]
+
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/clean.h"
+#include "engine/thread_vellumcast.h"
+#include "fixtures/image_writers.h"
+#include "fixtures/tree_writer.h"
+
+namespace {
+
+struct TOptions {
+  int folders = 2000;
+  int per_folder = 10;
+  int runs = 3;
+  std::string folder;
+};
+
+class TQuietOwner : public TOwnerWindow {
+ public:
+  void Post(uint32_t) override {}
+};
+
+struct TMeasure {
+  double wall = 0;
+  double cpu = 0;
+  long peak_kib = 0;
+  long images = 0;
+};
+
+double CpuSeconds() {
+  rusage usage;
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Peak resident size since the last reset (VmHWM), in KiB.
+long PeakKib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  rusage usage;
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+void ResetPeak() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+}
+
+std::string FileBytes(const std::string& path) { return ReadFileBytes(path); }
+
+bool IsImageName(const char* name) {
+  const char* dot = std::strrchr(name, '.');
+  return dot != nullptr && (strcasecmp(dot, ".gif") == 0 || strcasecmp(dot, ".jpg") == 0 ||
+                            strcasecmp(dot, ".bmp") == 0);
+}
+
+long PlainWalk(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return 0;
+  long images = 0;
+  std::vector<std::string> subfolders;
+  while (dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    const std::string path = folder + "/" + entry->d_name;
+    if (entry->d_type == DT_DIR) {
+      subfolders.push_back(path);
+    } else if (IsImageName(entry->d_name)) {
+      if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        unsigned char head[64];
+        images += std::fread(head, 1, sizeof head, file) > 0 ? 1 : 0;
+        std::fclose(file);
+      }
+    }
+  }
+  ::closedir(dir);
+  for (const std::string& sub : subfolders) images += PlainWalk(sub);
+  return images;
+}
+
+long IndexRun(const std::string& folder) {
+  TQuietOwner owner;
+  TThreadVellumcast worker;
+  worker.path = folder;
+  worker.ownerwindow = &owner;
+  worker.Start();
+  worker.WaitFor();
+  return worker.filecount;
+}
+
+template <typename F>
+TMeasure Measure(F&& run) {
+  ResetPeak();
+  TMeasure m;
+  const double cpu = CpuSeconds();
+  const auto start = std::chrono::steady_clock::now();
+  m.images = run();
+  m.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m.cpu = CpuSeconds() - cpu;
+  m.peak_kib = PeakKib();
+  return m;
+}
+
+bool BuildTree(const std::string& root, const TOptions& options) {
+  // Three small images, written once and copied: GIF, JPEG and BMP of 32 x 24.
+  TScratchDir samples("vc-bench-samples");
+  if (!WriteTestGif(samples.Join("s.gif"), 32, 24) || !WriteTestJpeg(samples.Join("s.jpg"), 32, 24) ||
+      !WriteTestBmp24(samples.Join("s.bmp"), 32, 24)) {
+    return false;
+  }
+  const std::string kinds[3] = {FileBytes(samples.Join("s.gif")), FileBytes(samples.Join("s.jpg")),
+                                FileBytes(samples.Join("s.bmp"))};
+  const char* extensions[3] = {".gif", ".jpg", ".bmp"};
+  // Top folders, each holding its share of the subfolders; every folder holds images.
+  const int tops = std::max(1, options.folders / 50);
+  int made = 0;
+  long image = 0;
+  for (int t = 0; t < tops && made < options.folders; ++t) {
+    const std::string top = root + "/top" + std::to_string(t);
+    std::vector<std::string> folders = {top};
+    ++made;
+    const int subs = (options.folders - made) / (tops - t);
+    for (int s = 0; s < subs && made < options.folders; ++s, ++made) {
+      folders.push_back(top + "/sub" + std::to_string(s));
+    }
+    for (const std::string& folder : folders) {
+      if (!MakeDirs(folder)) return false;
+      for (int i = 0; i < options.per_folder; ++i, ++image) {
+        const int kind = static_cast<int>(image % 3);
+        if (!WriteFileBytes(folder + "/img" + std::to_string(i) + extensions[kind], kinds[kind])) return false;
+      }
+    }
+  }
+  return true;
+}
+
+void Report(const char* what, const std::vector<TMeasure>& runs) {
+  std::vector<TMeasure> sorted = runs;
+  std::sort(sorted.begin(), sorted.end(), [](const TMeasure& a, const TMeasure& b) { return a.wall < b.wall; });
+  const TMeasure& median = sorted[sorted.size() / 2];
+  long peak = 0;
+  for (const TMeasure& m : runs) peak = std::max(peak, m.peak_kib);
+  std::printf("%-34s %6ld images  wall %7.3f s  %9.0f images/s  cpu %7.3f s  %9.0f images/s (cpu)  peak RSS %6.1f MiB\n",
+              what, median.images, median.wall, median.images / median.wall, median.cpu,
+              median.cpu > 0 ? median.images / median.cpu : 0.0, peak / 1024.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char* name) -> const char* {
+      const std::string prefix = std::string("--") + name + "=";
+      return arg.rfind(prefix, 0) == 0 ? argv[i] + prefix.size() : nullptr;
+    };
+    if (const char* v = value("folders")) {
+      options.folders = std::atoi(v);
+    } else if (const char* v2 = value("per-folder")) {
+      options.per_folder = std::atoi(v2);
+    } else if (const char* v3 = value("runs")) {
+      options.runs = std::max(1, std::atoi(v3));
+    } else if (const char* v4 = value("folder")) {
+      options.folder = v4;
+    } else {
+      std::fprintf(stderr, "usage: walk_bench [--folders=2000] [--per-folder=10] [--runs=3] [--folder=DIR]\n");
+      return 2;
+    }
+  }
+  TScratchDir scratch("vc-walk-bench");
+  const std::string root = options.folder.empty() ? scratch.Join("tree") : options.folder;
+  RemoveTree(root);
+  std::printf("building %d folders x %d images in %s ...\n", options.folders, options.per_folder, root.c_str());
+  if (!BuildTree(root, options)) {
+    std::fprintf(stderr, "walk_bench: cannot build the tree\n");
+    return 1;
+  }
+  // The probe log goes to the current folder: keep it out of the tree and the source.
+  if (::chdir(scratch.path().c_str()) != 0) return 1;
+  PlainWalk(root);  // warm the cache
+  std::vector<TMeasure> plain;
+  std::vector<TMeasure> first;
+  std::vector<TMeasure> again;
+  for (int r = 0; r < options.runs; ++r) {
+    plain.push_back(Measure([&] { return PlainWalk(root); }));
+    DeleteGenerated(root.c_str());
+    first.push_back(Measure([&] { return IndexRun(root); }));
+    again.push_back(Measure([&] { return IndexRun(root); }));
+    std::remove("fn.log");
+  }
+  std::printf("median of %d runs, warm cache\n", options.runs);
+  Report("plain walk (open, read 64 bytes)", plain);
+  Report("index run, no pages yet", first);
+  Report("index run again, pages replaced", again);
+  if (!options.folder.empty()) return 0;
+  RemoveTree(root);
+  return 0;
+}
