@@ -165,6 +165,7 @@ void TForm1::WMIndexProgress() {
 }
 
 void TForm1::WMIndexDone() {
+  if (!worker_) return;  // only a run's own worker ends a run
   worker_.reset();  // waits for the thread, whose last act was this message
   QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kDoneCaption), QString::fromLatin1(kDoneText),
                   QMessageBox::Ok, this);

@@ -1,22 +1,24 @@
 // Renders the main window and the folder dialog offscreen into PNG files for
 // the documentation:
 //   vellumcast-screenshot OUTPUT_FOLDER [STARTING_FOLDER]
-// With a starting folder, a run over it is made first, so that the Run tab
-// shows its counters. The user's own settings are never read or written.
+// With a starting folder, a run with thumbnails over it is made first, so
+// that the Run tab shows its counters and the folder holds catalog pages to
+// show. The user's own settings are never read or written.
 
 #include <cstdio>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
-#include <QLineEdit>
-#include <QPushButton>
 
 #include "ui/form_browse.h"
 #include "ui/form_main.h"
@@ -72,6 +74,7 @@ int main(int argc, char** argv) {
   form.show();
   if (argc >= 3) {
     form.EditStartPath->setText(QDir(QString::fromLocal8Bit(argv[2])).absolutePath());
+    form.CheckBoxCreateThumbs->setChecked(true);
     if (!RunOnce(form)) {
       std::fprintf(stderr, "the run did not end in time\n");
       return 1;
