@@ -31,7 +31,6 @@ struct TLoaderState {
   std::binary_semaphore done{0};
   std::binary_semaphore free{1};
   TLoadRequest current;
-  TLoadRequest previous;
   TMemBitmap result;
   bool thread_running = false;
 };
@@ -48,7 +47,6 @@ int32_t ReaderKindOf(const char* path) {
 [[noreturn]] void LoaderMain(TLoaderState* state) {
   for (;;) {
     state->request.acquire();
-    state->previous = state->current;
     BitmapClear(state->result);
     const TLoadRequest& request = state->current;
     state->current.result =
