@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/cell_producer.h"
 #include "engine/html_escape.h"
 #include "engine/image_cell.h"
 #include "engine/template_reader.h"
@@ -29,9 +30,13 @@ TCellOptions CellOptionsOf(const TThreadVellumcast& worker) {
 
 // The img tag of one cell without its closing ">".
 void AppendImageTag(std::string& out, const TThreadVellumcast& worker, const char* folder,
-                    const char* name, int32_t position) {
+                    const char* name, int32_t position, TCellProducer& cells) {
   const TCellOptions options = CellOptionsOf(worker);
-  if (worker.createthumbs != 0 && WriteThumbnail(out, folder, name, position, options) != 0) return;
+  if (worker.createthumbs != 0 &&
+      (cells.Active() ? cells.WriteThumbnail(out, name, position)
+                      : WriteThumbnail(out, folder, name, position, options)) != 0) {
+    return;
+  }
   out += "<img src=\"";
   AppendUrlEscaped(out, name);
   out += '"';
@@ -256,6 +261,8 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
   int32_t row = 0;
   TPageFile file;
   std::string text;
+  // With thumbnails, the cells are produced ahead on every core.
+  TCellProducer cells(worker, folder, images);
   for (const TStrEntry* image = images.SortedWalk(0, nullptr); image != nullptr; image = image->walk) {
     if (!file.IsOpen() &&
         !OpenCatalogPage(worker, file, depth, folder, page, redirect, subfolders, images, before)) {
@@ -266,7 +273,7 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
     text += "<td><a href=\"";
     AppendUrlEscaped(text, image->name);
     text += "\">";
-    AppendImageTag(text, worker, folder, image->name, before);
+    AppendImageTag(text, worker, folder, image->name, before, cells);
     text += '>';
     if (worker.includefilenames != 0) {
       text += "<br>";

@@ -40,6 +40,10 @@ class TThreadVellumcast : public TThread {
   int32_t createthumbs = 0;
   int32_t hlinks = 1;
   int32_t blinks = 1;
+  // 1: each thumbnail is decoded in full, fitted, stretched and written cell
+  // by cell on the run's thread; 0: thumbnails are produced ahead on every
+  // core from only the rows they sample. Both write the same bytes.
+  int32_t straightforward = 0;
 
  protected:
   void Execute() override;

@@ -132,6 +132,7 @@ struct TCellDecodeJob {
   bool skipping = false;            // rows are being skipped
   bool made = false;                // the cell is the thumbnail
   bool disturbed = false;           // a skipping decode met a warning or error
+  bool out_of_memory = false;       // the cell or a table could not be allocated
 };
 
 j_decompress_ptr Decoder(TCellDecodeJob* job) { return &job->cinfo; }
@@ -264,7 +265,14 @@ void CellSteps(TCellDecodeJob* job) {
   if (width > INT32_MAX || height > INT32_MAX || width <= 1 || height <= 1) return;
 
   TMemBitmap& cell = *job->cell;
-  if (!BitmapCreate(cell, job->cell_width, job->cell_height)) return;
+  if (!BitmapCreate(cell, job->cell_width, job->cell_height)) {
+    // Over the cap the full decode's cell fails the same way; otherwise
+    // memory is short here.
+    const uint64_t cell_bytes = uint64_t{static_cast<uint32_t>(job->cell_height)} *
+                                (uint64_t{static_cast<uint32_t>(job->cell_width)} + 3) * 3;
+    job->out_of_memory = cell_bytes <= kMaxPixelBytes;
+    return;
+  }
   BitmapFill(cell, job->fill);
   TBltRect box{0, 0, job->cell_width - 1, job->cell_height - 1};
   const TBltRect src{0, 0, static_cast<int32_t>(width) - 1, static_cast<int32_t>(height) - 1};
@@ -286,6 +294,7 @@ void CellSteps(TCellDecodeJob* job) {
   }
   if (!BuildPlan(&plan, width, height)) {
     BitmapFree(cell);
+    job->out_of_memory = true;
     return;
   }
   // The row writer's buffer: a row of colour triples, or of as many bytes
@@ -296,6 +305,7 @@ void CellSteps(TCellDecodeJob* job) {
   job->row = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(uint64_t{width} * components) + 4, 1));
   if (job->row == nullptr) {
     BitmapFree(cell);
+    job->out_of_memory = true;
     return;
   }
   job->grayscale = cinfo->out_color_space == JCS_GRAYSCALE;
@@ -330,7 +340,8 @@ void RunCellDecode(TCellDecodeJob* job) {
 
 // One attempt. Returns false when the attempt skipped rows and was disturbed.
 bool DecodeOnce(const char* path, FILE* stream, int32_t cell_width, int32_t cell_height,
-                uint8_t fill, TMemBitmap& cell, bool may_skip, bool* made, bool* skipped) {
+                uint8_t fill, TMemBitmap& cell, bool may_skip, TJpegCellResult* result,
+                bool* skipped) {
   TCellDecodeJob job;
   std::memset(&job.cinfo, 0, sizeof(job.cinfo));
   job.cinfo.err = JpegErrorInit(&job.err);
@@ -346,37 +357,39 @@ bool DecodeOnce(const char* path, FILE* stream, int32_t cell_width, int32_t cell
   if (!disturbed && job.made) BlackenUnstoredRows(&job);
   FreePlan(&job.plan);
   std::free(job.row);
-  *made = job.made && !disturbed;
+  const bool made = job.made && !disturbed;
   *skipped = job.skipping && !disturbed;
-  if (disturbed) BitmapClear(cell);
-  if (!*made) BitmapClear(cell);
+  *result = made ? TJpegCellResult::kMade
+                 : job.out_of_memory ? TJpegCellResult::kOutOfMemory : TJpegCellResult::kNoThumbnail;
+  if (!made) BitmapClear(cell);
   return !disturbed;
 }
 
 }  // namespace
 
-bool JpegThumbnailCell(const char* path, int32_t cell_width, int32_t cell_height, uint8_t fill,
-                       TMemBitmap& cell, TJpegCellRowMode mode, TJpegCellReport* report) {
+TJpegCellResult JpegThumbnailCell(const char* path, int32_t cell_width, int32_t cell_height,
+                                  uint8_t fill, TMemBitmap& cell, TJpegCellRowMode mode,
+                                  TJpegCellReport* report) {
   BitmapClear(cell);
   if (report != nullptr) *report = TJpegCellReport{};
-  if (path == nullptr || LoadPathTooLong(path)) return false;
-  if (cell_width < 1 || cell_height < 1) return false;
+  if (path == nullptr || LoadPathTooLong(path)) return TJpegCellResult::kNoThumbnail;
+  if (cell_width < 1 || cell_height < 1) return TJpegCellResult::kNoThumbnail;
   bool may_skip = mode == TJpegCellRowMode::kSkipWhereExact;
   for (int attempt = 0; attempt < 2; ++attempt) {
     FILE* stream = OpenRegularFileForReading(path);
-    if (stream == nullptr) return false;
-    bool made = false;
+    if (stream == nullptr) return TJpegCellResult::kNoThumbnail;
+    TJpegCellResult result = TJpegCellResult::kNoThumbnail;
     bool skipped = false;
     const bool settled =
-        DecodeOnce(path, stream, cell_width, cell_height, fill, cell, may_skip, &made, &skipped);
+        DecodeOnce(path, stream, cell_width, cell_height, fill, cell, may_skip, &result, &skipped);
     std::fclose(stream);
     if (settled) {
       if (report != nullptr) report->rows_skipped = skipped;
-      return made;
+      return result;
     }
     // Met a warning or error while skipping: decode again, reading every row.
     may_skip = false;
     if (report != nullptr) report->redone = true;
   }
-  return false;
+  return TJpegCellResult::kNoThumbnail;  // not reached: the second attempt never skips
 }

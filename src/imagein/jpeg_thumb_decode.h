@@ -25,11 +25,18 @@ struct TJpegCellReport {
   bool redone = false;        // a skipping decode met a warning or error and was redone
 };
 
+enum class TJpegCellResult {
+  kMade,          // `cell` is the thumbnail
+  kNoThumbnail,   // the full decode gives no thumbnail for this file either
+  kOutOfMemory,   // memory for the cell or the decode could not be had
+};
+
 // Makes `cell`: a cell_width x cell_height bitmap filled with `fill`, with the
-// image fitted, centred and stretched into it. False (cell without pixels)
-// exactly where the full decode gives no thumbnail: the file cannot be
+// image fitted, centred and stretched into it. kNoThumbnail (cell without
+// pixels) exactly where the full decode gives no thumbnail: the file cannot be
 // opened or is not a regular file, the path is too long, the header fails,
 // four components, pixel memory over the cap, an image one pixel wide or high,
-// or a cell that cannot be allocated.
-bool JpegThumbnailCell(const char* path, int32_t cell_width, int32_t cell_height, uint8_t fill,
-                       TMemBitmap& cell, TJpegCellRowMode mode, TJpegCellReport* report = nullptr);
+// or a cell over the pixel memory cap.
+TJpegCellResult JpegThumbnailCell(const char* path, int32_t cell_width, int32_t cell_height,
+                                  uint8_t fill, TMemBitmap& cell, TJpegCellRowMode mode,
+                                  TJpegCellReport* report = nullptr);

@@ -62,7 +62,8 @@ TCellBytes ReferenceCell(const std::string& path, int32_t cell_width, int32_t ce
 TCellBytes DirectCell(const std::string& path, int32_t cell_width, int32_t cell_height, uint8_t fill,
                       TJpegCellRowMode mode, TJpegCellReport* report = nullptr) {
   TMemBitmap cell;
-  const bool made = JpegThumbnailCell(path.c_str(), cell_width, cell_height, fill, cell, mode, report);
+  const bool made = JpegThumbnailCell(path.c_str(), cell_width, cell_height, fill, cell, mode,
+                                      report) == TJpegCellResult::kMade;
   return BytesOf(made, cell);
 }
 

@@ -1,0 +1,77 @@
+#pragma once
+// The thumbnails of one folder, produced ahead of the page writer on every
+// core. Worker threads decode, fit, stretch and encode each image's thumbnail
+// into memory, at most a bounded number of images ahead of the writer; the
+// page writer still goes through the cells in order and, for each, takes the
+// finished thumbnail, writes its file and appends its tag. Everything the run
+// writes, counts and posts therefore happens in the writer's order, exactly
+// as with WriteThumbnail cell by cell. Work not taken when the folder ends
+// (a page that cannot be created ends it early) is discarded: nothing of it
+// has touched the file system.
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "engine/image_cell.h"
+#include "engine/thread_vellumcast.h"
+#include "raster/jpeg_memory_writer.h"
+#include "support/strman.h"
+
+// Threads that produce cells: one per processor this process may run on.
+int CellProducerThreads();
+
+class TCellProducer {
+ public:
+  // Active when the worker asks for thumbnails on the fast path and the
+  // folder has images; then production starts at once, in the images'
+  // sorted-walk order (the page writer's order).
+  TCellProducer(const TThreadVellumcast& worker, const char* folder, TStringManager& images);
+  ~TCellProducer();  // discards what was not taken and waits for the threads
+  TCellProducer(const TCellProducer&) = delete;
+  TCellProducer& operator=(const TCellProducer&) = delete;
+
+  bool Active() const { return count_ > 0; }
+
+  // WriteThumbnail for the image `name` at `position` of the folder, with the
+  // same result and the same effects: 1 with the thumbnail file written and
+  // "<img src=... width=W height=H" appended, or 0 with nothing appended.
+  int WriteThumbnail(std::string& out, const char* name, int32_t position);
+
+ private:
+  enum class TJobState : uint8_t { kPending, kRunning, kDone };
+  enum class TJobResult : uint8_t {
+    kNoThumbnail,   // the cell falls back to the full image
+    kEncoded,       // `jpeg` holds the thumbnail file
+    kRedo,          // memory ran out here: the writer makes this cell itself
+  };
+  struct TJob {
+    TJobState state = TJobState::kPending;
+    TJobResult result = TJobResult::kNoThumbnail;
+    TEncodedJpeg jpeg;
+  };
+
+  void ThreadMain();
+  // Claims the next job a thread may start; -1 when there is none (yet).
+  int32_t ClaimNextLocked();
+  void RunJob(int32_t position);
+
+  const char* folder_ = nullptr;
+  TCellOptions options_;
+  const char** names_ = nullptr;   // the images in order; names owned by the table
+  TJob* jobs_ = nullptr;
+  int32_t count_ = 0;
+  int32_t lookahead_ = 0;          // jobs that may be started beyond the writer's position
+
+  std::mutex mutex_;
+  std::condition_variable work_;   // threads wait for jobs inside the look-ahead
+  std::condition_variable done_;   // the writer waits for its job
+  int32_t next_job_ = 0;           // lowest job no thread has claimed
+  int32_t writer_position_ = 0;    // the job the writer needs next
+  bool stopping_ = false;
+  std::thread* threads_ = nullptr;
+  int thread_count_ = 0;
+};

@@ -1,0 +1,203 @@
+// JPEG coding into memory with JpegWriteBitmap's parameters, and the
+// temporary-file-and-rename write of a finished file image.
+
+#include "raster/jpeg_memory_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "imagein/jpeg_error.h"
+
+namespace {
+
+constexpr size_t kFirstBufferBytes = 16384;
+constexpr size_t kTempNameBytes = 4096;
+constexpr int kTempNameAttempts = 16;
+
+std::atomic<unsigned> temp_counter{0};
+
+// libjpeg's destination: a malloc'ed block that doubles when full.
+struct TMemoryDestination {
+  jpeg_destination_mgr pub;
+  uint8_t* block = nullptr;
+  size_t capacity = 0;
+  size_t used = 0;  // bytes before the current free space
+};
+
+TMemoryDestination* DestinationOf(j_compress_ptr cinfo) {
+  return reinterpret_cast<TMemoryDestination*>(cinfo->dest);
+}
+
+void InitDestination(j_compress_ptr cinfo) {
+  TMemoryDestination* dest = DestinationOf(cinfo);
+  dest->pub.next_output_byte = dest->block;
+  dest->pub.free_in_buffer = dest->capacity;
+  dest->used = 0;
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
+  TMemoryDestination* dest = DestinationOf(cinfo);
+  const size_t capacity = dest->capacity * 2;
+  auto* grown = capacity > dest->capacity ? static_cast<uint8_t*>(std::realloc(dest->block, capacity))
+                                          : nullptr;
+  if (grown == nullptr) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+  dest->used = dest->capacity;
+  dest->block = grown;
+  dest->pub.next_output_byte = grown + dest->used;
+  dest->pub.free_in_buffer = capacity - dest->used;
+  dest->capacity = capacity;
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  TMemoryDestination* dest = DestinationOf(cinfo);
+  dest->used = dest->capacity - dest->pub.free_in_buffer;
+}
+
+bool CanEncode(const TMemBitmap& bitmap) {
+  if (bitmap.pixels == nullptr || bitmap.width < 1 || bitmap.height < 1) return false;
+  if (bitmap.header.biBitCount != 24 || bitmap.header.biHeight != bitmap.height) return false;
+  const uint64_t needed = static_cast<uint64_t>(bitmap.height) * BitmapStride(bitmap.width);
+  return needed <= bitmap.pixel_bytes;
+}
+
+// The coding; libjpeg's fatal errors come back through the recovery point.
+// Nothing in this function has a destructor.
+bool EncodeSteps(const TMemBitmap& bitmap, int quality, TMemoryDestination* dest) {
+  jpeg_compress_struct cinfo;
+  TJpegErrorManager error_manager;
+  jmp_buf recovery;
+
+  cinfo.err = JpegErrorInit(&error_manager);
+  cinfo.client_data = nullptr;
+  error_manager.recovery = &recovery;
+  if (setjmp(recovery) != 0) {
+    error_manager.recovery = nullptr;
+    jpeg_destroy_compress(&cinfo);
+    return false;
+  }
+  jpeg_create_compress(&cinfo);
+
+  // The parameters and their order are JpegWriteBitmap's.
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  cinfo.in_color_space = JCS_RGB;
+  cinfo.input_components = 3;
+  cinfo.data_precision = 8;
+  cinfo.image_width = static_cast<JDIMENSION>(bitmap.width);
+  cinfo.image_height = static_cast<JDIMENSION>(bitmap.height);
+  jpeg_default_colorspace(&cinfo);
+
+  dest->pub.init_destination = InitDestination;
+  dest->pub.empty_output_buffer = EmptyOutputBuffer;
+  dest->pub.term_destination = TermDestination;
+  cinfo.dest = &dest->pub;
+  jpeg_start_compress(&cinfo, TRUE);
+
+  const uint32_t stride = BitmapStride(bitmap.width);
+  auto* row = static_cast<JSAMPLE*>(
+      cinfo.mem->alloc_small(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, stride));
+  const auto width = static_cast<uint32_t>(bitmap.width);
+  for (int32_t y = 0; y < bitmap.height; ++y) {
+    const uint8_t* in = BitmapPixel(bitmap, 0, y);
+    JSAMPLE* out = row;
+    for (uint32_t x = 0; x < width; ++x, in += 3, out += 3) {
+      out[0] = in[2];
+      out[1] = in[1];
+      out[2] = in[0];
+    }
+    JSAMPROW rows[1] = {row};
+    if (jpeg_write_scanlines(&cinfo, rows, 1) != 1) {
+      error_manager.recovery = nullptr;
+      jpeg_destroy_compress(&cinfo);
+      return false;
+    }
+  }
+  jpeg_finish_compress(&cinfo);
+  error_manager.recovery = nullptr;
+  jpeg_destroy_compress(&cinfo);
+  return true;
+}
+
+}  // namespace
+
+TEncodedJpeg::TEncodedJpeg(TEncodedJpeg&& other) noexcept : data(other.data), size(other.size) {
+  other.data = nullptr;
+  other.size = 0;
+}
+
+TEncodedJpeg& TEncodedJpeg::operator=(TEncodedJpeg&& other) noexcept {
+  if (this == &other) return *this;
+  std::free(data);
+  data = other.data;
+  size = other.size;
+  other.data = nullptr;
+  other.size = 0;
+  return *this;
+}
+
+TEncodedJpeg::~TEncodedJpeg() { std::free(data); }
+
+void EncodedJpegFree(TEncodedJpeg& jpeg) {
+  std::free(jpeg.data);
+  jpeg.data = nullptr;
+  jpeg.size = 0;
+}
+
+bool JpegEncodeBitmap(const TMemBitmap& bitmap, int quality, TEncodedJpeg& out) {
+  EncodedJpegFree(out);
+  if (!CanEncode(bitmap)) return false;
+  TMemoryDestination dest;
+  dest.capacity = kFirstBufferBytes;
+  dest.block = static_cast<uint8_t*>(std::malloc(dest.capacity));
+  if (dest.block == nullptr) return false;
+  if (!EncodeSteps(bitmap, quality, &dest)) {
+    std::free(dest.block);
+    return false;
+  }
+  out.data = dest.block;
+  out.size = dest.used;
+  return true;
+}
+
+bool WriteFileReplacing(const char* path, const uint8_t* data, size_t size) {
+  if (path == nullptr || path[0] == '\0') return false;
+  char temp_name[kTempNameBytes];
+  int fd = -1;
+  for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
+    const unsigned n = temp_counter.fetch_add(1, std::memory_order_relaxed);
+    const int length = std::snprintf(temp_name, sizeof temp_name, "%s.tmp%ld_w%u", path,
+                                     static_cast<long>(getpid()), n);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof temp_name) return false;
+    fd = open(temp_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  bool ok = true;
+  size_t done = 0;
+  while (ok && done < size) {
+    const ssize_t n = write(fd, data + done, size - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      ok = false;
+    }
+  }
+  if (close(fd) != 0) ok = false;
+  if (ok && std::rename(temp_name, path) == 0) return true;
+  unlink(temp_name);
+  return false;
+}
