@@ -39,6 +39,7 @@ constexpr TIndexOption kIndexOptions[] = {
     {"sort", TOptionKind::kChoice01, &TThreadVellumcast::sort, nullptr},
     {"createthumbs", TOptionKind::kFlag, &TThreadVellumcast::createthumbs, nullptr},
     {"thumbwhite", TOptionKind::kByteFlag, &TThreadVellumcast::thumbwhite, nullptr},
+    {"straightforward", TOptionKind::kFlag, &TThreadVellumcast::straightforward, nullptr},
     {"hlinks", TOptionKind::kFlag, &TThreadVellumcast::hlinks, nullptr},
     {"blinks", TOptionKind::kFlag, &TThreadVellumcast::blinks, nullptr},
     {"centertable", TOptionKind::kFlag, &TThreadVellumcast::centertable, nullptr},

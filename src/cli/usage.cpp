@@ -20,6 +20,8 @@ void PrintUsage(bool to_stderr) {
       "  --sort=0|1            subfolder list: 0 alphabetical, 1 by image count [1]\n"
       "  --createthumbs=0|1    write JPEG thumbnails into quarto_tn [0]\n"
       "  --thumbwhite=0|1      thumbnail background: 0 black, 1 white [0]\n"
+      "  --straightforward=0|1 1: decode every thumbnail in full, one at a time;\n"
+      "                        0: only the rows it samples, on every core [0]\n"
       "  --hlinks=0|1          subfolder lists and redirect pages [1]\n"
       "  --blinks=0|1          Up Level links and back-link pages [1]\n"
       "  --centertable=0|1     centre the image table [1]\n"
