@@ -120,3 +120,22 @@ TEST_F(CellSizeTest, ProbeChoosesByExtension) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CellSizeTest, DegenerateCellsNeverCrash) {
+  TTestGifOptions screen;
+  screen.screen_width = 65535;
+  screen.screen_height = 1;
+  ASSERT_TRUE(WriteTestGif(Path("wide.gif"), 1, 1, GradientPixels(), screen));
+  for (int32_t cell : {0, -5, 1, 2147483647}) {
+    std::string out;
+    TCellOptions options;
+    options.cellwidth = cell;
+    options.cellheight = cell;
+    WriteImageSize(out, Path("wide.gif").c_str(), options);
+    EXPECT_EQ(out.rfind(" width=", 0), 0u) << cell;
+  }
+}
+
+}  // namespace
