@@ -363,7 +363,8 @@ bool PrepareImage(TReaderContext* context, TGifSource* gif, uint32_t width, uint
     return false;
   }
   if (gif->interlaced) {
-    gif->whole_image = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(pixels), 1));
+    // Every index is written before any row is handed out, so no clearing.
+    gif->whole_image = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(pixels)));
     if (gif->whole_image == nullptr) {
       ReaderRaiseError(context, kLoadNoPixelMemory);
       return false;
