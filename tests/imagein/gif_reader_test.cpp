@@ -255,6 +255,8 @@ TEST(GifReader, TransparentIndexOfTheLastControlExtensionBeforeTheImage) {
   TGifExtension short_block;  // two bytes: too short to hold an index
   short_block.label = 0xF9;
   short_block.blocks = {{0x01, 0x00}};
+  TGifExtension no_blocks;  // the terminator at once: nothing after it is skipped
+  no_blocks.label = 0xF9;
   const TCase cases[] = {
       {"none", {}, false, 0},
       {"one", {GifGraphicControl(5)}, true, 5},
@@ -262,6 +264,8 @@ TEST(GifReader, TransparentIndexOfTheLastControlExtensionBeforeTheImage) {
       {"last one wins", {GifGraphicControl(5), GifGraphicControl(9)}, true, 9},
       {"flag clear keeps the earlier index", {GifGraphicControl(7), GifGraphicControl(-1)}, true, 7},
       {"short block gives none", {short_block}, false, 0},
+      {"no sub-blocks, then the image", {no_blocks}, false, 0},
+      {"no sub-blocks after an index", {GifGraphicControl(4), no_blocks}, true, 4},
       {"index beyond the table is black", {GifGraphicControl(200)}, true, 200},
   };
   for (const TCase& c : cases) {
