@@ -1,0 +1,306 @@
+// The thumbnails produced ahead on every core from sampled rows and the
+// straightforward path (full decode, cell by cell) must give the same run:
+// every file of the output tree byte for byte, the probe log, and the posted
+// messages with the counter values at each, over JPEG files of every coding,
+// damaged and truncated files, GIF and BMP files, the shared image corpus,
+// folders whose thumbnails or pages cannot be written, and several options.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/cell_producer.h"
+#include "engine/thread_vellumcast.h"
+#include "fixtures/image_writers.h"
+#include "fixtures/jpeg_coding_writer.h"
+#include "fixtures/jpeg_fixtures.h"
+#include "fixtures/tree_writer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TPost {
+  uint32_t message;
+  int32_t dircount;
+  int32_t filecount;
+  int32_t indexcount;
+  bool operator==(const TPost&) const = default;
+};
+
+// Records every message with the worker's counters at the moment it is posted.
+class TCounterOwner : public TOwnerWindow {
+ public:
+  explicit TCounterOwner(const TThreadVellumcast& worker) : worker_(worker) {}
+  void Post(uint32_t message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    posts_.push_back(TPost{message, worker_.dircount.load(), worker_.filecount.load(),
+                           worker_.indexcount.load()});
+  }
+  std::vector<TPost> Posts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return posts_;
+  }
+
+ private:
+  const TThreadVellumcast& worker_;
+  std::mutex mutex_;
+  std::vector<TPost> posts_;
+};
+
+// Every file and folder below `root`: relative path -> bytes ("/" for a folder).
+using TTreeSnapshot = std::map<std::string, std::string>;
+
+TTreeSnapshot Snapshot(const std::string& root) {
+  TTreeSnapshot snapshot;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    const std::string relative = fs::relative(entry.path(), root).string();
+    snapshot[relative] = entry.is_directory() ? std::string("/") : ReadFileBytes(entry.path().string());
+  }
+  return snapshot;
+}
+
+// Removes everything a run added to the tree, so the next run starts from
+// the same files and leaves no output of the first one behind.
+void RemoveOutputs(const std::string& root, const TTreeSnapshot& inputs) {
+  std::vector<fs::path> added;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    if (inputs.count(fs::relative(entry.path(), root).string()) == 0) added.push_back(entry.path());
+  }
+  for (auto it = added.rbegin(); it != added.rend(); ++it) {
+    std::error_code ignored;
+    fs::remove_all(*it, ignored);
+  }
+}
+
+struct TRunRecord {
+  TTreeSnapshot tree;
+  std::string probe_log;
+  std::vector<TPost> posts;
+  int32_t dircount = 0;
+  int32_t filecount = 0;
+  int32_t indexcount = 0;
+};
+
+struct TRunConfig {
+  const char* label;
+  int32_t cellwidth;
+  int32_t cellheight;
+  int32_t thumbwhite;
+  int32_t cellsperrow;
+  int32_t rowsperpage;
+  int32_t includefilenames;
+  int32_t hlinks;
+};
+
+class IdentityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char saved[PATH_MAX];
+    ASSERT_NE(::getcwd(saved, sizeof saved), nullptr);
+    saved_cwd_ = saved;
+    ASSERT_TRUE(MakeDirs(dir_.Join("cwd")));
+    ASSERT_EQ(::chdir(dir_.Join("cwd").c_str()), 0);
+  }
+  void TearDown() override { EXPECT_EQ(::chdir(saved_cwd_.c_str()), 0); }
+
+  std::string Root() const { return dir_.Join("tree"); }
+  std::string In(const std::string& relative) const { return dir_.Join("tree/" + relative); }
+
+  void WriteJpeg(const std::string& relative, const std::vector<uint8_t>& bytes) {
+    ASSERT_FALSE(bytes.empty()) << relative;
+    ASSERT_TRUE(MakeDirs(fs::path(In(relative)).parent_path().string())) << relative;
+    ASSERT_TRUE(WriteBytesFile(In(relative), bytes)) << relative;
+  }
+
+  void BuildTree() {
+    ASSERT_TRUE(MakeDirs(Root()));
+    // Every coding at a few odd sizes, both orientations.
+    int n = 0;
+    for (const TJpegCoding& coding : JpegCodingsToCover()) {
+      WriteJpeg("flavours/" + coding.label + "_a.jpg",
+                EncodeJpegCoding(MakePhotoLikeImage(641, 479, n), coding));
+      WriteJpeg("flavours/" + coding.label + "_b.jpg",
+                EncodeJpegCoding(MakePhotoLikeImage(199, 301, n + 50), coding));
+      WriteJpeg("flavours/small/" + coding.label + "_c.jpg",
+                EncodeJpegCoding(MakePhotoLikeImage(37, 23, n + 90), coding));
+      ++n;
+    }
+    const TJpegCoding baseline = JpegCodingsToCover()[0];
+    WriteJpeg("flavours/small/tiny.jpg", EncodeJpegCoding(MakeGradientImage(2, 2), baseline));
+    WriteJpeg("flavours/small/line.jpg", EncodeJpegCoding(MakeGradientImage(1, 500), baseline));
+    WriteJpeg("flavours/small/narrow.jpg", EncodeJpegCoding(MakePhotoLikeImage(3, 400, 1), baseline));
+    WriteJpeg("flavours/small/UPPER.JPG", EncodeJpegCoding(MakePhotoLikeImage(90, 60, 2), baseline));
+
+    // Damaged files: cut short, without EOI, corrupt data, four components, not JPEG at all.
+    for (const TJpegCoding& coding : JpegCodingsToCover()) {
+      const std::vector<uint8_t> whole = EncodeJpegCoding(MakePhotoLikeImage(300, 200, n++), coding);
+      for (int percent : {20, 55, 90}) {
+        const std::vector<uint8_t> cut(whole.begin(),
+                                       whole.begin() + static_cast<ptrdiff_t>(whole.size() * percent / 100));
+        WriteJpeg("damaged/" + coding.label + "_cut" + std::to_string(percent) + ".jpg", cut);
+      }
+      WriteJpeg("damaged/" + coding.label + "_noeoi.jpg",
+                std::vector<uint8_t>(whole.begin(), whole.end() - 2));
+      std::vector<uint8_t> corrupt = whole;
+      for (size_t at = whole.size() / 3; at + 1 < whole.size(); at += whole.size() / 5) corrupt[at] ^= 0x5A;
+      WriteJpeg("damaged/" + coding.label + "_corrupt.jpg", corrupt);
+    }
+    TJpegFixtureOptions cmyk;
+    cmyk.flavour = TJpegFlavour::kCmyk;
+    WriteJpeg("damaged/cmyk.jpg", EncodeJpeg(MakeGradientImage(64, 48), cmyk));
+    ASSERT_TRUE(WriteFileBytes(In("damaged/empty.jpg"), ""));
+    ASSERT_TRUE(WriteFileBytes(In("damaged/text.jpg"), "no image here"));
+
+    // GIF and BMP files beside JPEG files.
+    for (int i = 0; i < 6; ++i) {
+      const int w = 20 + 97 * i;
+      const int h = 300 - 41 * i;
+      ASSERT_TRUE(WriteTestGif(In("other/g" + std::to_string(i) + ".gif"), w, h, GradientPixels(i)));
+      ASSERT_TRUE(WriteTestBmp24(In("other/b" + std::to_string(i) + ".bmp"), h, w, GradientPixels(i + 9)));
+      WriteJpeg("other/j" + std::to_string(i) + ".jpg",
+                EncodeJpegCoding(MakePhotoLikeImage(w * 2, h, i), baseline));
+    }
+    ASSERT_TRUE(WriteTestBmp24(In("other/dot.bmp"), 1, 1));
+
+    // More images than the look-ahead holds.
+    for (int i = 0; i < 45; ++i) {
+      WriteJpeg("many/m" + std::to_string(100 + i) + ".jpg",
+                EncodeJpegCoding(MakePhotoLikeImage(160 + i, 120 + 2 * i, i), baseline));
+    }
+
+    // Thumbnails that cannot be written: the thumbnail folder is a file, or
+    // one thumbnail's name is taken by a folder.
+    for (const char* folder : {"blocked", "onecell"}) {
+      for (int i = 0; i < 4; ++i) {
+        WriteJpeg(std::string(folder) + "/p" + std::to_string(i) + ".jpg",
+                  EncodeJpegCoding(MakePhotoLikeImage(200, 150, i), baseline));
+      }
+    }
+    ASSERT_TRUE(WriteFileBytes(In("blocked/quarto_tn"), "a file, not a folder"));
+    ASSERT_TRUE(MakeDirs(In("onecell/quarto_tn/quarto_tn1.jpg")));
+
+    // A page that cannot be put in place ends its folder early: with pages of
+    // one row, the first page fails and the images after it are never taken.
+    for (int i = 0; i < 20; ++i) {
+      WriteJpeg("stop/s" + std::to_string(10 + i) + ".jpg",
+                EncodeJpegCoding(MakePhotoLikeImage(240, 180, i), baseline));
+    }
+    ASSERT_TRUE(MakeDirs(In("stop/vellumcast.html")));
+
+    // The shared corpus: real files of every kind, good and bad.
+    const std::string corpus = VELLUMCAST_CORPUS_DIR;
+    for (const char* kind : {"jpeg", "gif", "bmp"}) {
+      const fs::path from = fs::path(corpus) / kind;
+      if (!fs::is_directory(from)) continue;
+      for (const fs::directory_entry& entry : fs::directory_iterator(from)) {
+        if (!entry.is_regular_file()) continue;
+        std::string name = entry.path().filename().string();
+        // The walk lists ".jpg" files only.
+        if (entry.path().extension() == ".jpeg") name += ".jpg";
+        ASSERT_TRUE(WriteFileBytes(In(std::string("corpus/") + kind + "/" + name),
+                                   ReadFileBytes(entry.path().string())));
+      }
+    }
+  }
+
+  TRunRecord Run(const TRunConfig& config, bool straightforward) {
+    TRunRecord record;
+    {
+      TThreadVellumcast worker;
+      TCounterOwner owner(worker);
+      worker.path = Root();
+      worker.ownerwindow = &owner;
+      worker.createthumbs = 1;
+      worker.straightforward = straightforward ? 1 : 0;
+      worker.cellwidth = config.cellwidth;
+      worker.cellheight = config.cellheight;
+      worker.thumbwhite = config.thumbwhite;
+      worker.cellsperrow = config.cellsperrow;
+      worker.rowsperpage = config.rowsperpage;
+      worker.includefilenames = config.includefilenames;
+      worker.hlinks = config.hlinks;
+      EXPECT_TRUE(worker.Start());
+      worker.WaitFor();
+      record.dircount = worker.dircount;
+      record.filecount = worker.filecount;
+      record.indexcount = worker.indexcount;
+      record.posts = owner.Posts();
+    }
+    record.tree = Snapshot(Root());
+    record.probe_log = ReadFileBytes(dir_.Join("cwd/fn.log"));
+    std::error_code ignored;
+    fs::remove(dir_.Join("cwd/fn.log"), ignored);
+    return record;
+  }
+
+  TScratchDir dir_{"vc-identity"};
+  std::string saved_cwd_;
+};
+
+void ExpectSameTrees(const TTreeSnapshot& expected, const TTreeSnapshot& actual) {
+  for (const auto& [path, bytes] : expected) {
+    const auto found = actual.find(path);
+    if (found == actual.end()) {
+      ADD_FAILURE() << "missing on the fast path: " << path;
+    } else if (found->second != bytes) {
+      ADD_FAILURE() << "differs on the fast path: " << path << " (" << bytes.size() << " vs "
+                    << found->second.size() << " bytes)";
+    }
+  }
+  for (const auto& [path, bytes] : actual) {
+    if (expected.count(path) == 0) ADD_FAILURE() << "only on the fast path: " << path;
+  }
+}
+
+TEST_F(IdentityTest, FastAndStraightforwardRunsWriteTheSameBytesInTheSameOrder) {
+  ASSERT_GE(CellProducerThreads(), 1);
+  BuildTree();
+  if (HasFatalFailure()) return;
+  const TTreeSnapshot inputs = Snapshot(Root());
+
+  const TRunConfig configs[] = {
+      {"defaults", 120, 80, 0, 4, -1, 1, 1},
+      {"small white cells, pages of one row", 33, 21, 255, 4, 1, 1, 1},
+      {"large cells, no names, no hierarchy", 200, 150, 0, 3, 2, 0, 0},
+  };
+  for (const TRunConfig& config : configs) {
+    SCOPED_TRACE(config.label);
+    const TRunRecord straightforward = Run(config, true);
+    RemoveOutputs(Root(), inputs);
+    const TRunRecord fast = Run(config, false);
+    RemoveOutputs(Root(), inputs);
+
+    // The runs did real work: thumbnails, fallbacks to the full image, a stopped folder.
+    EXPECT_GT(straightforward.tree.size(), inputs.size() + 300);
+    EXPECT_NE(straightforward.probe_log.find("damaged"), std::string::npos);
+    EXPECT_NE(straightforward.probe_log.find("blocked"), std::string::npos);
+    EXPECT_NE(straightforward.probe_log.find("onecell/p1.jpg"), std::string::npos);
+    EXPECT_EQ(straightforward.tree.count("many/quarto_tn/quarto_tn44.jpg"), 1u);
+
+    ExpectSameTrees(straightforward.tree, fast.tree);
+    EXPECT_EQ(straightforward.probe_log, fast.probe_log);
+    EXPECT_EQ(straightforward.dircount, fast.dircount);
+    EXPECT_EQ(straightforward.filecount, fast.filecount);
+    EXPECT_EQ(straightforward.indexcount, fast.indexcount);
+    ASSERT_EQ(straightforward.posts.size(), fast.posts.size());
+    for (size_t i = 0; i < fast.posts.size(); ++i) {
+      ASSERT_TRUE(straightforward.posts[i] == fast.posts[i]) << "message " << i << " differs";
+    }
+  }
+  // With pages of one row, the stopped folder's first page failed after four
+  // cells: the thumbnails produced ahead of it were never written.
+  const TRunRecord again = Run(configs[1], false);
+  EXPECT_EQ(again.tree.count("stop/quarto_tn/quarto_tn3.jpg"), 1u);
+  EXPECT_EQ(again.tree.count("stop/quarto_tn/quarto_tn4.jpg"), 0u);
+}
+
+}  // namespace
