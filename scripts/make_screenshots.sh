@@ -12,12 +12,14 @@ root=$(pwd)
 build=${1:-build}
 out="$root/docs/images"
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+[[ -f "$build/CMakeCache.txt" ]] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target vellumcast-screenshot make-sample-tree
 
-work=$(mktemp -d)
+# A fixed place, so that the pictures show the same starting path every time.
+work="${TMPDIR:-/tmp}/vellumcast-screenshots"
+rm -rf "$work"
 trap 'rm -rf "$work"' EXIT
-sample="$work/sample"
+sample="$work/Pictures"
 "$build/tools/make-sample-tree" "$sample" >/dev/null
 
 mkdir -p "$out"
@@ -33,5 +35,5 @@ shoot() {  # shoot PAGE PNG WIDTH HEIGHT
   [[ -s "$2" ]] || { echo "no screenshot of $1" >&2; exit 1; }
   echo "wrote $2"
 }
-shoot "$sample/vellumcast.html" "$out/catalog-page.png" 900 640
-shoot "$sample/animals/vellumcast.html" "$out/catalog-folder.png" 900 520
+shoot "$sample/vellumcast.html" "$out/catalog-page.png" 760 290
+shoot "$sample/animals/vellumcast.html" "$out/catalog-folder.png" 760 310

@@ -1,12 +1,15 @@
 #include "ui/radio_group.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 
 namespace {
 
 constexpr int kItemLeft = 8;
-constexpr int kTitleHeight = 14;  // room for the caption at the top
 
 }  // namespace
 
@@ -43,16 +46,19 @@ void TRadioGroup::resizeEvent(QResizeEvent* event) {
   PlaceItems();
 }
 
-// Items share the height below the caption evenly, one per row.
+// Items share the frame's inside (below the caption, wherever the style
+// draws it) evenly, one per row.
 void TRadioGroup::PlaceItems() {
   const int count = Count();
   if (count == 0) return;
-  const int room = height() - kTitleHeight - 4;
-  const int row = room / count;
+  QStyleOptionGroupBox option;
+  initStyleOption(&option);
+  const QRect inside = style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxContents, this);
+  const int row = inside.height() / count;
   for (int i = 0; i < count; ++i) {
     QAbstractButton* button = group_->button(i);
-    const int button_height = button->sizeHint().height();
-    button->setGeometry(kItemLeft, kTitleHeight + i * row + (row - button_height) / 2,
-                        width() - 2 * kItemLeft, button_height);
+    const int button_height = std::min(button->sizeHint().height(), row);
+    button->setGeometry(inside.left() + kItemLeft, inside.top() + i * row + (row - button_height) / 2,
+                        inside.width() - 2 * kItemLeft, button_height);
   }
 }

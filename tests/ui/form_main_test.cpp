@@ -12,6 +12,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QUrl>
@@ -195,6 +197,15 @@ TEST_F(FormMainTest, WindowTabsAndPanel) {
   const char* const sort_items[] = {"Alphabetically", "Image Count"};
   ASSERT_EQ(form.RadioGroupSort->Count(), 2);
   for (int i = 0; i < 2; ++i) EXPECT_EQ(form.RadioGroupSort->Item(i)->text(), sort_items[i]);
+  // Both items inside the group's frame, below its caption, one above the other.
+  QStyleOptionGroupBox option;
+  option.initFrom(form.RadioGroupSort);
+  option.text = form.RadioGroupSort->title();
+  option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+  const QRect inside = form.RadioGroupSort->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                                    QStyle::SC_GroupBoxContents, form.RadioGroupSort);
+  for (int i = 0; i < 2; ++i) EXPECT_TRUE(inside.contains(form.RadioGroupSort->Item(i)->geometry())) << i;
+  EXPECT_LE(form.RadioGroupSort->Item(0)->geometry().bottom(), form.RadioGroupSort->Item(1)->geometry().top());
 
   for (const char* name : {"OpenDialogHeader", "OpenDialogFooter"}) {
     auto* dialog = form.findChild<QFileDialog*>(name);
