@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
@@ -274,6 +276,11 @@ struct TCenterCase {
   QSize dialog;
   QPoint expected;
 };
+
+void PrintTo(const TCenterCase& c, std::ostream* out) {
+  *out << "owner " << c.owner.x() << "," << c.owner.y() << " " << c.owner.width() << "x" << c.owner.height()
+       << " dialog " << c.dialog.width() << "x" << c.dialog.height();
+}
 
 class CenterOverOwnerTest : public ::testing::TestWithParam<TCenterCase> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 
 #include "ui/int_parse.h"
 
@@ -12,6 +13,8 @@ struct TParseCase {
   const char* text;
   std::optional<int32_t> expected;
 };
+
+void PrintTo(const TParseCase& c, std::ostream* out) { *out << '"' << c.text << '"'; }
 
 class IntParseTest : public ::testing::TestWithParam<TParseCase> {};
 
