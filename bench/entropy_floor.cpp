@@ -2,9 +2,11 @@
 // decoding alone (jpeg_read_coefficients: Huffman decoding into coefficient
 // blocks, no inverse DCT, no upsampling, no colour conversion). Reads every
 // ".jpg" file below the given folders (thumbnail folders left out) or the
-// files given, and prints the time taken.
+// files given, and prints the time taken. With --discard the coefficients are
+// decoded and dropped instead of stored (jpeg_skip_scanlines over all rows
+// but the last): the part of a decode no reader of the whole file avoids.
 //
-//   entropy_floor [--threads=N] [--quiet] PATH...
+//   entropy_floor [--threads=N] [--discard] [--quiet] PATH...
 //
 // Output: "files=N seconds=S threads=T".
 
@@ -40,7 +42,7 @@ void QuietOutput(j_common_ptr) {}
 
 // Entropy-decodes one file; false when libjpeg gave up on it. The setjmp
 // lives here, with no object that has a destructor in scope.
-bool DecodeCoefficients(FILE* file) {
+bool DecodeCoefficients(FILE* file, bool discard) {
   jpeg_decompress_struct cinfo;
   TQuietErrorManager err;
   cinfo.err = jpeg_std_error(&err.pub);
@@ -53,8 +55,14 @@ bool DecodeCoefficients(FILE* file) {
   jpeg_create_decompress(&cinfo);
   jpeg_stdio_src(&cinfo, file);
   jpeg_read_header(&cinfo, TRUE);
-  jpeg_read_coefficients(&cinfo);
-  jpeg_finish_decompress(&cinfo);
+  if (discard) {
+    jpeg_start_decompress(&cinfo);
+    if (cinfo.output_height > 1) jpeg_skip_scanlines(&cinfo, cinfo.output_height - 1);
+    jpeg_abort_decompress(&cinfo);
+  } else {
+    jpeg_read_coefficients(&cinfo);
+    jpeg_finish_decompress(&cinfo);
+  }
   jpeg_destroy_decompress(&cinfo);
   return true;
 }
@@ -88,6 +96,7 @@ void Collect(const fs::path& path, std::vector<std::string>* files) {
 int main(int argc, char** argv) {
   int threads = 1;
   bool quiet = false;
+  bool discard = false;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], "--threads=", 10) == 0) {
@@ -98,8 +107,10 @@ int main(int argc, char** argv) {
       }
     } else if (std::strcmp(argv[i], "--quiet") == 0) {
       quiet = true;
+    } else if (std::strcmp(argv[i], "--discard") == 0) {
+      discard = true;
     } else if (std::strncmp(argv[i], "--", 2) == 0) {
-      std::fprintf(stderr, "usage: entropy_floor [--threads=N] [--quiet] PATH...\n");
+      std::fprintf(stderr, "usage: entropy_floor [--threads=N] [--discard] [--quiet] PATH...\n");
       return 2;
     } else {
       Collect(argv[i], &files);
@@ -115,7 +126,7 @@ int main(int argc, char** argv) {
   auto work = [&]() {
     for (size_t i = next++; i < files.size(); i = next++) {
       FILE* file = std::fopen(files[i].c_str(), "rb");
-      if (file == nullptr || !DecodeCoefficients(file)) ++failed;
+      if (file == nullptr || !DecodeCoefficients(file, discard)) ++failed;
       if (file != nullptr) std::fclose(file);
     }
   };
