@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev
   clang libclang-rt-14-dev
   chromium nodejs npm
-  xvfb xauth
+  xvfb xauth fonts-liberation
 )
 if [[ "${VELLUMCAST_BENCH_DEPS:-0}" == 1 ]]; then
   packages+=(libvips-tools imagemagick graphicsmagick time)
