@@ -16,6 +16,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "engine/first_start_defaults.h"
 #include "engine/thread_vellumcast.h"
 #include "support/path_util.h"
 
@@ -129,6 +130,7 @@ void ShowProgress(const TThreadVellumcast& worker) {
 
 int RunIndexCommand(int argc, char** argv) {
   TThreadVellumcast worker;
+  ApplyFirstStartDefaults(worker);
   const char* folder = nullptr;
   bool options_ended = false;
   for (int i = 0; i < argc; ++i) {

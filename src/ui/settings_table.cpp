@@ -5,19 +5,20 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#include "engine/first_start_defaults.h"
 #include "support/product.h"
 
 TVellumcastSettings::TVellumcastSettings()
     : defs_{{
           {"path", TSettingKind::kText, "EditStartPath", 0, DefaultStartPath()},
-          {"cellwidth", TSettingKind::kNumber, "EditCellWidth", 140, {}},
-          {"cellheight", TSettingKind::kNumber, "EditCellHeight", 100, {}},
-          {"cellsperrow", TSettingKind::kNumber, "EditCellsPerRow", 4, {}},
-          {"rowsperpage", TSettingKind::kNumber, "EditRowsPerPage", 4, {}},
+          {"cellwidth", TSettingKind::kNumber, "EditCellWidth", kFirstStartCellWidth, {}},
+          {"cellheight", TSettingKind::kNumber, "EditCellHeight", kFirstStartCellHeight, {}},
+          {"cellsperrow", TSettingKind::kNumber, "EditCellsPerRow", kFirstStartCellsPerRow, {}},
+          {"rowsperpage", TSettingKind::kNumber, "EditRowsPerPage", kFirstStartRowsPerPage, {}},
           {"createthumbs", TSettingKind::kFlag, "CheckBoxCreateThumbs", 0, {}},
           {"headertemplateenable", TSettingKind::kFlag, "CheckBoxHeaderTemplate", 0, {}},
           {"headertemplate", TSettingKind::kText, "EditHeaderFileName", 0, QString()},
-          {"title", TSettingKind::kText, "EditTitle", 0, QStringLiteral("Vellumcast!")},
+          {"title", TSettingKind::kText, "EditTitle", 0, QString::fromLatin1(kFirstStartTitle)},
           {"footertemplateenable", TSettingKind::kFlag, "CheckBoxFooterTemplate", 0, {}},
           {"footertemplate", TSettingKind::kText, "EditFooterFileName", 0, QString()},
           {"footertext", TSettingKind::kText, "EditFooterText", 0, DefaultFooterText()},
@@ -47,5 +48,5 @@ QString TVellumcastSettings::DefaultStartPath() {
 }
 
 QString TVellumcastSettings::DefaultFooterText() {
-  return QStringLiteral("Produced by Vellumcast! ") + QString::fromLatin1(kHomePageAddress);
+  return QString::fromStdString(FirstStartFooterText());
 }

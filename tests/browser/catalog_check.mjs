@@ -57,8 +57,8 @@ const kCatalogs = [
     options: ['--createthumbs=1', '--rowsperpage=1', '--cellsperrow=2'],
     thumbnails: true,
     paged: true,
-    cellWidth: 120,
-    cellHeight: 80,
+    cellWidth: 140,
+    cellHeight: 100,
   },
 ];
 

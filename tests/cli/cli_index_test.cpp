@@ -15,6 +15,7 @@
 
 #include "fixtures/image_writers.h"
 #include "fixtures/tree_writer.h"
+#include "support/product.h"
 
 namespace {
 
@@ -79,6 +80,25 @@ TEST_F(CliIndexTest, IndexesATreeAndPrintsTheThreeCounters) {
   EXPECT_FALSE(FileExists(dir_.Join("pics/trip/quarto_tn")));
 }
 
+// Without options a run uses the window's first-start settings: 140 x 100
+// cells, 4 cells by 4 rows a page, the "Produced by" footer.
+TEST_F(CliIndexTest, DefaultsAreTheWindowsFirstStartSettings) {
+  for (int i = 0; i < 17; ++i) {
+    ASSERT_TRUE(WriteTestBmp24(dir_.Join("d/img" + std::to_string(10 + i) + ".bmp"), 4, 4));
+  }
+  const TCliResult r = RunCli({"index", "d"}, dir_.path());
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string first = ReadFileBytes(dir_.Join("d/vellumcast.html"));
+  EXPECT_NE(first.find("<img src=\"img10.bmp\" width=140>"), std::string::npos);
+  EXPECT_NE(first.find("<a href=vellumcast1.html>Next Page</a>"), std::string::npos);
+  EXPECT_NE(first.find("<center>Produced by Vellumcast! " + std::string(kHomePageAddress) + "\r\n</center>"),
+            std::string::npos);
+  EXPECT_NE(first.find("<center><h3>Vellumcast!</h3>"), std::string::npos);
+  const std::string second = ReadFileBytes(dir_.Join("d/vellumcast1.html"));
+  EXPECT_NE(second.find("img26.bmp"), std::string::npos);
+  EXPECT_EQ(second.find("img25.bmp"), std::string::npos);
+}
+
 TEST_F(CliIndexTest, OptionsReachTheRun) {
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(WriteFileBytes(dir_.Join("o/i" + std::to_string(i) + ".bmp"), ""));
   ASSERT_TRUE(WriteFileBytes(dir_.Join("foot.html"), "<body>my foot\n"));
@@ -101,7 +121,7 @@ TEST_F(CliIndexTest, ThumbnailsAndWhiteBackground) {
   const TCliResult r = RunCli({"index", "--createthumbs=1", "--thumbwhite=1", "t"}, dir_.path());
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_TRUE(FileExists(dir_.Join("t/quarto_tn/quarto_tn0.jpg")));
-  EXPECT_NE(ReadFileBytes(dir_.Join("t/vellumcast.html")).find("<img src=quarto_tn/quarto_tn0.jpg width=120 height=80>"),
+  EXPECT_NE(ReadFileBytes(dir_.Join("t/vellumcast.html")).find("<img src=quarto_tn/quarto_tn0.jpg width=140 height=100>"),
             std::string::npos);
 }
 
