@@ -58,13 +58,17 @@ struct TGifSource : TImageSource {
   int old_code = 0;
   int first_code = 0;
   bool first_time = true;
+  // Symbols are literal codes: up to 2047 with a minimum code size of 11,
+  // which no colour table reaches (such pixels are black).
   uint16_t prefix[kLzwTableSize] = {};
-  uint8_t suffix[kLzwTableSize] = {};
-  uint8_t stack[kLzwTableSize] = {};
+  uint16_t suffix[kLzwTableSize] = {};
+  uint16_t stack[kLzwTableSize] = {};
   int stack_top = 0;
 
   // Interlaced images: the whole image of colour indices, then display order.
+  // Indices take two bytes when the minimum code size allows literals above 255.
   bool interlaced = false;
+  bool wide_indices = false;
   uint8_t* whole_image = nullptr;
   uint32_t next_row = 0;
   uint32_t pass2_offset = 0;
@@ -201,10 +205,10 @@ int FetchCode(TReaderContext* context, TGifSource* gif) {
   return code;
 }
 
-void PushSymbol(TGifSource* gif, uint8_t symbol) {
+void PushSymbol(TGifSource* gif, int symbol) {
   // Every prefix chain is shorter than the table, so the stack cannot fill;
   // the check only keeps a broken invariant from writing past it.
-  if (gif->stack_top < kLzwTableSize) gif->stack[gif->stack_top++] = symbol;
+  if (gif->stack_top < kLzwTableSize) gif->stack[gif->stack_top++] = static_cast<uint16_t>(symbol);
 }
 
 // After a clear code: the first code that is not a clear code, which must be a
@@ -246,7 +250,7 @@ int NextPixelIndex(TReaderContext* context, TGifSource* gif) {
       ReaderRaiseWarning(context, kGifBadLzw);
       incoming = 0;
     }
-    PushSymbol(gif, static_cast<uint8_t>(gif->first_code));
+    PushSymbol(gif, gif->first_code);
     code = gif->old_code;
   }
   // prefix[k] < k for every defined entry, so the walk ends.
@@ -258,7 +262,7 @@ int NextPixelIndex(TReaderContext* context, TGifSource* gif) {
 
   if (gif->max_code < kLzwTableSize) {
     gif->prefix[gif->max_code] = static_cast<uint16_t>(gif->old_code);
-    gif->suffix[gif->max_code] = static_cast<uint8_t>(gif->first_code);
+    gif->suffix[gif->max_code] = static_cast<uint16_t>(gif->first_code);
     ++gif->max_code;
     if (gif->max_code >= gif->limit_code && gif->code_size < kLzwMaxBits) {
       ++gif->code_size;
@@ -269,25 +273,22 @@ int NextPixelIndex(TReaderContext* context, TGifSource* gif) {
   return gif->first_code;
 }
 
-void IndicesToRow(const TGifSource* gif, const uint8_t* indices, uint32_t width, uint8_t* row) {
-  for (uint32_t x = 0; x < width; ++x) {
-    const uint8_t index = indices[x];
-    row[3 * x] = gif->colormap[0][index];
-    row[3 * x + 1] = gif->colormap[1][index];
-    row[3 * x + 2] = gif->colormap[2][index];
+// Colour of a pixel index: the colour map's entry, black beyond the map.
+void PutColor(const TGifSource* gif, int index, uint8_t* pixel) {
+  if (index > 255) {
+    pixel[0] = pixel[1] = pixel[2] = 0;
+    return;
   }
+  pixel[0] = gif->colormap[0][index];
+  pixel[1] = gif->colormap[1][index];
+  pixel[2] = gif->colormap[2][index];
 }
 
 uint32_t GetRowsSequential(TReaderContext* context, TImageSource* source) {
   TGifSource* gif = AsGif(source);
   if (gif->row_buffer == nullptr || gif->next_row >= context->image_height) return 0;
   uint8_t* row = gif->row_buffer;
-  for (uint32_t x = 0; x < context->image_width; ++x) {
-    const int index = NextPixelIndex(context, gif);
-    row[3 * x] = gif->colormap[0][index & 0xFF];
-    row[3 * x + 1] = gif->colormap[1][index & 0xFF];
-    row[3 * x + 2] = gif->colormap[2][index & 0xFF];
-  }
+  for (uint32_t x = 0; x < context->image_width; ++x) PutColor(gif, NextPixelIndex(context, gif), row + 3 * x);
   ++gif->next_row;
   return 1;
 }
@@ -313,8 +314,15 @@ uint32_t GetRowsInterlacedOut(TReaderContext* context, TImageSource* source) {
   TGifSource* gif = AsGif(source);
   const uint32_t width = context->image_width;
   if (gif->row_buffer == nullptr || gif->next_row >= context->image_height) return 0;
-  const uint32_t stored = InterlacedStoredRow(gif, gif->next_row);
-  IndicesToRow(gif, gif->whole_image + static_cast<size_t>(stored) * width, width, gif->row_buffer);
+  const size_t first = static_cast<size_t>(InterlacedStoredRow(gif, gif->next_row)) * width;
+  uint8_t* row = gif->row_buffer;
+  if (gif->wide_indices) {
+    const uint16_t* indices = reinterpret_cast<const uint16_t*>(gif->whole_image) + first;
+    for (uint32_t x = 0; x < width; ++x) PutColor(gif, indices[x], row + 3 * x);
+  } else {
+    const uint8_t* indices = gif->whole_image + first;
+    for (uint32_t x = 0; x < width; ++x) PutColor(gif, indices[x], row + 3 * x);
+  }
   ++gif->next_row;
   return 1;
 }
@@ -328,10 +336,15 @@ uint32_t GetRowsInterlacedLoad(TReaderContext* context, TImageSource* source) {
   const uint32_t height = context->image_height;
   if (gif->whole_image == nullptr || gif->row_buffer == nullptr) return 0;
   const long warnings_before = WarningCount(context);
-  uint8_t* out = gif->whole_image;
   const size_t pixels = static_cast<size_t>(width) * height;
+  uint16_t* wide = reinterpret_cast<uint16_t*>(gif->whole_image);
   for (size_t i = 0; i < pixels; ++i) {
-    out[i] = static_cast<uint8_t>(NextPixelIndex(context, gif));
+    const int index = NextPixelIndex(context, gif);
+    if (gif->wide_indices) {
+      wide[i] = static_cast<uint16_t>(index);
+    } else {
+      gif->whole_image[i] = static_cast<uint8_t>(index);
+    }
     if (WarningCount(context) != warnings_before) return 0;
   }
   gif->pass2_offset = (height + 7) / 8;
@@ -364,7 +377,8 @@ bool PrepareImage(TReaderContext* context, TGifSource* gif, uint32_t width, uint
   }
   if (gif->interlaced) {
     // Every index is written before any row is handed out, so no clearing.
-    gif->whole_image = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(pixels)));
+    const size_t index_bytes = gif->wide_indices ? 2 : 1;
+    gif->whole_image = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(pixels) * index_bytes));
     if (gif->whole_image == nullptr) {
       ReaderRaiseError(context, kLoadNoPixelMemory);
       return false;
@@ -438,6 +452,7 @@ void GifStartInput(TReaderContext* context, TImageSource* source) {
     return;
   }
   InitLzw(gif, min_code_size);
+  gif->wide_indices = min_code_size > 8;
 
   if (!PrepareImage(context, gif, width, height)) return;
   gif->next_row = 0;

@@ -243,6 +243,31 @@ TEST(GifReader, ColourTablesAndIndicesBeyondThem) {
   }
 }
 
+// With a minimum code size above 8, literal codes above 255 are possible;
+// no colour table reaches them, so they are black, also inside a table
+// entry's string and when the image is interlaced.
+TEST(GifReader, LiteralsAboveTheLargestTableAreBlack) {
+  const std::vector<TGifColor> palette = Palette(256);
+  for (bool interlaced : {false, true}) {
+    TGifSpec spec;
+    spec.global_table = palette;
+    TGifFrame frame;
+    frame.width = 4;
+    frame.height = 1;
+    frame.interlaced = interlaced;
+    frame.min_code_size = 9;  // clear 512, end 513, first entry 514, 10-bit codes
+    // 300, 5, then entry 514 = 300 5.
+    frame.raw_data = GifPackCodes({{512, 10}, {300, 10}, {5, 10}, {514, 10}, {513, 10}});
+    spec.frames.push_back(frame);
+    const TDrivenImage image = Decode(spec);
+    SCOPED_TRACE(interlaced ? "interlaced" : "sequential");
+    ASSERT_EQ(image.result, 0);
+    ASSERT_EQ(image.rows_stored, 1u);
+    const TGifColor c = palette[5];
+    EXPECT_EQ(image.rgb, (std::vector<uint8_t>{0, 0, 0, c.red, c.green, c.blue, 0, 0, 0, c.red, c.green, c.blue}));
+  }
+}
+
 // --- Transparency -------------------------------------------------------------
 
 TEST(GifReader, TransparentIndexOfTheLastControlExtensionBeforeTheImage) {
