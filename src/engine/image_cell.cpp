@@ -1,11 +1,11 @@
 // The width and height attributes of a full-image cell, and the probe log.
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "engine/image_cell.h"
 #include "imagein/loader.h"
@@ -15,16 +15,34 @@ namespace {
 
 constexpr const char* kProbeLogName = "fn.log";
 
-// One line per full-image cell, in the current folder, with the CR LF line
-// end every generated text file has. Appended and closed per line.
-void AppendProbeLog(const char* image_path) {
-  const int fd = ::open(kProbeLogName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) return;
-  std::string line = image_path;
-  line += "\r\n";
-  // One write call, so lines of concurrent runs do not interleave.
-  const ssize_t written = ::write(fd, line.data(), line.size());
+thread_local TProbeLogSession* g_probe_log_session = nullptr;
+
+int OpenProbeLog() {
+  return ::open(kProbeLogName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+}
+
+// The line and its CR LF in one write call, so that lines of concurrent runs
+// never interleave and the file is whole after every line.
+void WriteProbeLine(int fd, const char* image_path) {
+  iovec parts[2];
+  parts[0].iov_base = const_cast<char*>(image_path);
+  parts[0].iov_len = std::strlen(image_path);
+  parts[1].iov_base = const_cast<char*>("\r\n");
+  parts[1].iov_len = 2;
+  const ssize_t written = ::writev(fd, parts, 2);
   (void)written;
+}
+
+// One line per full-image cell, in the current folder, with the CR LF line
+// end every generated text file has.
+void AppendProbeLog(const char* image_path) {
+  if (TProbeLogSession* session = TProbeLogSession::Current()) {
+    session->Append(image_path);
+    return;
+  }
+  const int fd = OpenProbeLog();
+  if (fd < 0) return;
+  WriteProbeLine(fd, image_path);
   ::close(fd);
 }
 
@@ -35,6 +53,20 @@ void AppendAttribute(std::string& out, const char* name, int32_t value) {
 }
 
 }  // namespace
+
+TProbeLogSession::TProbeLogSession() : outer_(g_probe_log_session) { g_probe_log_session = this; }
+
+TProbeLogSession::~TProbeLogSession() {
+  g_probe_log_session = outer_;
+  if (fd_ >= 0) ::close(fd_);
+}
+
+TProbeLogSession* TProbeLogSession::Current() { return g_probe_log_session; }
+
+void TProbeLogSession::Append(const char* image_path) {
+  if (fd_ < 0) fd_ = OpenProbeLog();
+  if (fd_ >= 0) WriteProbeLine(fd_, image_path);
+}
 
 void WriteImageSize(std::string& out, const char* image_path, const TCellOptions& options) {
   AppendProbeLog(image_path);

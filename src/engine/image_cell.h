@@ -15,6 +15,30 @@ struct TCellOptions {
 // probed) for the full image at `image_path`, and logs the path to fn.log.
 void WriteImageSize(std::string& out, const char* image_path, const TCellOptions& options);
 
+// While one exists, the fn.log lines of its thread go through one descriptor,
+// opened (append only, in the current folder) at the first line and closed
+// with the session, instead of an open and a close per line. Each line is
+// still one write, so the file is as complete after every line. Sessions
+// nest; without one, every line opens and closes the file.
+class TProbeLogSession {
+ public:
+  TProbeLogSession();
+  ~TProbeLogSession();
+  TProbeLogSession(const TProbeLogSession&) = delete;
+  TProbeLogSession& operator=(const TProbeLogSession&) = delete;
+
+  // The innermost session of the calling thread, or none.
+  static TProbeLogSession* Current();
+  // Appends the line `image_path` CR LF with one write; opens the file
+  // first when it is not open yet, and tries again at the next line if that
+  // fails.
+  void Append(const char* image_path);
+
+ private:
+  int fd_ = -1;
+  TProbeLogSession* outer_ = nullptr;
+};
+
 // Decodes folder/name, writes folder/quarto_tn/quarto_tn<position>.jpg and
 // appends "<img src=quarto_tn/quarto_tn<position>.jpg width=W height=H"
 // (left open for the page writer's ">"). Returns 1, or 0 with nothing

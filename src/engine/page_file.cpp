@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -29,26 +30,49 @@ bool TPageFile::Create(const char* path) {
       if (errno == EEXIST) continue;
       return false;
     }
-    file_ = ::fdopen(fd, "wb");
-    if (file_ == nullptr) {
-      ::close(fd);
-      ::unlink(temp_path_);
-      return false;
-    }
+    fd_ = fd;
     failed_ = false;
+    buffered_ = 0;
     return true;
   }
   return false;
 }
 
+void TPageFile::Flush() {
+  const char* data = buffer_;
+  size_t left = buffered_;
+  buffered_ = 0;
+  while (left > 0 && !failed_) {
+    const ssize_t written = ::write(fd_, data, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      failed_ = true;  // a short page must never take the real name
+      return;
+    }
+    data += written;
+    left -= static_cast<size_t>(written);
+  }
+}
+
+void TPageFile::Put(const char* data, size_t length) {
+  while (length > 0) {
+    if (buffered_ == kBufferSize) Flush();
+    const size_t run = length < kBufferSize - buffered_ ? length : kBufferSize - buffered_;
+    std::memcpy(buffer_ + buffered_, data, run);
+    buffered_ += run;
+    data += run;
+    length -= run;
+  }
+}
+
 void TPageFile::Write(const char* data, size_t length) {
-  if (file_ == nullptr) return;
+  if (fd_ < 0) return;
   while (length > 0) {
     const void* found = std::memchr(data, '\n', length);
     const size_t run = found != nullptr ? static_cast<size_t>(static_cast<const char*>(found) - data) : length;
-    if (run > 0 && std::fwrite(data, 1, run, file_) != run) failed_ = true;
+    Put(data, run);
     if (found == nullptr) break;
-    if (std::fwrite("\r\n", 1, 2, file_) != 2) failed_ = true;
+    Put("\r\n", 2);
     data += run + 1;
     length -= run + 1;
   }
@@ -57,11 +81,11 @@ void TPageFile::Write(const char* data, size_t length) {
 void TPageFile::Write(const char* text) { Write(text, std::strlen(text)); }
 
 bool TPageFile::Commit() {
-  if (file_ == nullptr) return false;
-  const bool flushed = std::fflush(file_) == 0 && std::ferror(file_) == 0;
-  const bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  if (failed_ || !flushed || !closed || std::rename(temp_path_, final_path_) != 0) {
+  if (fd_ < 0) return false;
+  Flush();
+  const bool closed = ::close(fd_) == 0;
+  fd_ = -1;
+  if (failed_ || !closed || std::rename(temp_path_, final_path_) != 0) {
     ::unlink(temp_path_);
     return false;
   }
@@ -69,8 +93,9 @@ bool TPageFile::Commit() {
 }
 
 void TPageFile::Discard() {
-  if (file_ == nullptr) return;
-  std::fclose(file_);
-  file_ = nullptr;
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+  buffered_ = 0;
   ::unlink(temp_path_);
 }

@@ -4,9 +4,10 @@
 // ("<name>.tmp<pid>-<n>", which the clean-up's name rules also remove) and
 // replaces the real name only when complete, so a page is never seen half
 // written and a link or folder of the same name is never written through.
+// The text is collected in a buffer and written in large pieces: a page of
+// ordinary size takes one write.
 
 #include <cstddef>
-#include <cstdio>
 #include <string>
 
 #include "support/path_util.h"
@@ -20,7 +21,7 @@ class TPageFile {
 
   // Starts the file that will become `path` (at most kMaxPath characters).
   bool Create(const char* path);
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const { return fd_ >= 0; }
 
   void Write(const char* data, size_t length);
   void Write(const char* text);
@@ -32,8 +33,15 @@ class TPageFile {
   void Discard();
 
  private:
-  std::FILE* file_ = nullptr;
+  static constexpr size_t kBufferSize = 16384;
+
+  void Put(const char* data, size_t length);
+  void Flush();
+
+  int fd_ = -1;
   bool failed_ = false;
+  size_t buffered_ = 0;
+  char buffer_[kBufferSize];
   char final_path_[kPathBufferSize] = {};
   char temp_path_[kPathBufferSize + 32] = {};
 };

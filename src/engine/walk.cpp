@@ -1,12 +1,14 @@
 #include "engine/walk.h"
 
-#include <sys/stat.h>
 #include <strings.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <optional>
 
+#include "engine/image_cell.h"
 #include "engine/page_writer.h"
 #include "platform/dir_listing.h"
 #include "support/path_util.h"
@@ -26,6 +28,40 @@ int CompareNoCase(const char* a, const char* b) {
     const int ca = std::toupper(static_cast<unsigned char>(*a));
     const int cb = std::toupper(static_cast<unsigned char>(*b));
     if (ca != cb || ca == 0) return static_cast<unsigned char>(ca) - static_cast<unsigned char>(cb);
+  }
+}
+
+// Walks every subfolder the listing yields (the thumbnail folder and "." and
+// ".." apart) and enters those with images in the table with their totals.
+void WalkSubfolders(TFolderWalk& walk, TThreadVellumcast& worker, int32_t depth, const char* folder,
+                    TDirListing& listing, TStringManager& table) {
+  if (!listing.IsOpen()) return;
+  char path[kFolderPathBufferSize];
+  while (!worker.Terminated() && listing.Next()) {
+    const char* name = listing.Name();
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    if (::strcasecmp(name, kThumbnailFolderName) == 0) continue;
+    if (!listing.IsDirectory()) continue;
+    // A path over the limit is skipped, never cut: a cut path names another folder.
+    int32_t result = 0;
+    if (PathJoin(path, sizeof path, kMaxFolderPath, folder, name)) result = walk.IndexFolder(depth + 1, path);
+    if (result > 0) {
+      if (TStrEntry* entry = table.FindOrAdd(name)) entry->count = result;
+    }
+    ++worker.dircount;
+    PostToOwner(worker, WM_INDEX_PROGRESS);
+  }
+}
+
+// Enters every regular file the listing yields whose full path fits.
+void CollectImages(TThreadVellumcast& worker, const char* folder, TDirListing& listing,
+                   TStringManager& table) {
+  if (!listing.IsOpen()) return;
+  char path[kPathBufferSize];
+  while (!worker.Terminated() && listing.Next()) {
+    if (!listing.IsRegularFile()) continue;
+    if (!PathJoin(path, sizeof path, kMaxPath, folder, listing.Name())) continue;
+    table.FindOrAdd(listing.Name());
   }
 }
 
@@ -90,19 +126,29 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
   if (worker_.Terminated()) return 0;
   if (std::strlen(folder) > kMaxFolderPath) return 0;
 
-  struct stat info;
-  const bool known = ::stat(folder[0] != '\0' ? folder : ".", &info) == 0;
-  if (!known || !S_ISDIR(info.st_mode)) return 0;  // nothing to list
-  if (OnCurrentPath(info.st_dev, info.st_ino)) return 0;
-  if (const TDone* done = FindDone(info.st_dev, info.st_ino)) return done->total;
+  // One open listing serves the folder twice: first for its subfolders, then,
+  // read again from its first entry after they are all walked, for its
+  // images, so the images are what the folder holds once its subfolders are
+  // done, as with a listing opened at that point.
+  TDirListing listing(folder, "*.*");
+  dev_t device = 0;
+  ino_t inode = 0;
+  if (!listing.Identity(&device, &inode)) return 0;  // no folder, nothing to list
+  if (OnCurrentPath(device, inode)) return 0;
+  if (const TDone* done = FindDone(device, inode)) return done->total;
 
-  const TFrame frame{info.st_dev, info.st_ino, current_};
+  // The probe log stays open for the whole run: one descriptor, not one per line.
+  std::optional<TProbeLogSession> probe_log;
+  if (current_ == nullptr) probe_log.emplace();
+
+  const TFrame frame{device, inode, current_};
   current_ = &frame;
 
   TStringManager subfolders(sizeof(TStrEntry), kSubfolderTableBits, 0, nullptr);
-  ListSubfolders(depth, folder, "*.*", subfolders);
+  WalkSubfolders(*this, worker_, depth, folder, listing, subfolders);
   TStringManager images(sizeof(TStrEntry), kImageTableBits, 0, nullptr);
-  for (const char* pattern : kImagePatterns) ListImages(folder, pattern, images);
+  listing.Restart(kImagePatterns, std::size(kImagePatterns));
+  CollectImages(worker_, folder, listing, images);
 
   WriteFolderPages(worker_, depth, folder, kFirstPageName, subfolders, images);
 
@@ -118,31 +164,10 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
 void TFolderWalk::ListSubfolders(int32_t depth, const char* folder, const char* pattern,
                                  TStringManager& table) {
   TDirListing listing(folder, pattern);
-  if (!listing.IsOpen()) return;
-  char path[kFolderPathBufferSize];
-  while (!worker_.Terminated() && listing.Next()) {
-    const char* name = listing.Name();
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    if (::strcasecmp(name, kThumbnailFolderName) == 0) continue;
-    if (!listing.IsDirectory()) continue;
-    // A path over the limit is skipped, never cut: a cut path names another folder.
-    int32_t result = 0;
-    if (PathJoin(path, sizeof path, kMaxFolderPath, folder, name)) result = IndexFolder(depth + 1, path);
-    if (result > 0) {
-      if (TStrEntry* entry = table.FindOrAdd(name)) entry->count = result;
-    }
-    ++worker_.dircount;
-    PostToOwner(worker_, WM_INDEX_PROGRESS);
-  }
+  WalkSubfolders(*this, worker_, depth, folder, listing, table);
 }
 
 void TFolderWalk::ListImages(const char* folder, const char* pattern, TStringManager& table) {
   TDirListing listing(folder, pattern);
-  if (!listing.IsOpen()) return;
-  char path[kPathBufferSize];
-  while (!worker_.Terminated() && listing.Next()) {
-    if (!listing.IsRegularFile()) continue;
-    if (!PathJoin(path, sizeof path, kMaxPath, folder, listing.Name())) continue;
-    table.FindOrAdd(listing.Name());
-  }
+  CollectImages(worker_, folder, listing, table);
 }

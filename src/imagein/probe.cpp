@@ -1,29 +1,56 @@
 // Size probes: the logical screen of a GIF, the frame size of a JPEG. Only
 // headers are read; nothing is decoded.
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "imagein/jpeg_adapter.h"
 #include "imagein/loader.h"
 #include "support/path_util.h"
 
+namespace {
+
+// Reads up to `size` bytes from the start of the regular file `path`; the
+// count read, or -1. Like OpenRegularFileForReading, anything that is not a
+// regular file is refused before it is opened (opening a device can have
+// effects, a FIFO can block), and the open does not block if one is swapped
+// in since the check; without a stream, the probe costs no more system calls
+// than the check, the open, one read and the close.
+ssize_t ReadRegularFileHead(const char* path, unsigned char* out, size_t size) {
+  struct stat info;
+  if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return -1;
+  ssize_t total = -1;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    total = 0;
+    while (static_cast<size_t>(total) < size) {
+      const ssize_t got = ::read(fd, out + total, size - static_cast<size_t>(total));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      total += got;
+    }
+  }
+  ::close(fd);
+  return total;
+}
+
+}  // namespace
+
 bool GifReadScreenSize(const char* path, int32_t* width, int32_t* height) {
   *width = 0;
   *height = 0;
-  // Only a regular file is opened: a FIFO named x.gif must not hold the run.
-  std::FILE* file = OpenRegularFileForReading(path);
-  if (file == nullptr) return false;
-  unsigned char signature[6];
-  unsigned char screen[7];
-  const bool is_gif = std::fread(signature, 1, sizeof signature, file) == sizeof signature &&
-                      signature[0] == 'G' && signature[1] == 'I' && signature[2] == 'F';
-  // The width and height are the descriptor's first four bytes; a file cut
+  // The signature (6 bytes) and the logical screen descriptor (7 bytes). The
+  // width and height are the descriptor's first four bytes; a file cut
   // before them has no size to report.
-  const bool has_size = is_gif && std::fread(screen, 1, sizeof screen, file) >= 4;
-  std::fclose(file);
-  if (!has_size) return false;
-  *width = screen[0] | (screen[1] << 8);
-  *height = screen[2] | (screen[3] << 8);
+  unsigned char head[13];
+  const ssize_t got = ReadRegularFileHead(path, head, sizeof head);
+  if (got < 10 || head[0] != 'G' || head[1] != 'I' || head[2] != 'F') return false;
+  *width = head[6] | (head[7] << 8);
+  *height = head[8] | (head[9] << 8);
   return true;
 }
 

@@ -1,23 +1,47 @@
 #include "platform/dir_listing.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cctype>
 #include <cstring>
 
 TDirListing::TDirListing(const char* folder, const char* pattern)
-    : folder_(folder != nullptr ? folder : ""), pattern_(pattern != nullptr ? pattern : "*") {
-  dir_ = ::opendir(folder_.empty() ? "." : folder_.c_str());
+    : pattern_(pattern != nullptr ? pattern : "*") {
+  dir_ = ::opendir(folder == nullptr || folder[0] == '\0' ? "." : folder);
 }
 
 TDirListing::~TDirListing() {
   if (dir_ != nullptr) ::closedir(dir_);
 }
 
+bool TDirListing::Identity(dev_t* device, ino_t* inode) const {
+  struct stat info;
+  if (dir_ == nullptr || ::fstat(::dirfd(dir_), &info) != 0) return false;
+  *device = info.st_dev;
+  *inode = info.st_ino;
+  return true;
+}
+
+void TDirListing::Restart(const char* const* patterns, size_t count) {
+  patterns_ = patterns;
+  pattern_count_ = count;
+  // Rewinding makes the next read see the folder as it is now.
+  if (dir_ != nullptr) ::rewinddir(dir_);
+}
+
+bool TDirListing::Matches(const char* name) const {
+  if (patterns_ == nullptr) return WildcardMatch(pattern_.c_str(), name);
+  for (size_t i = 0; i < pattern_count_; ++i) {
+    if (WildcardMatch(patterns_[i], name)) return true;
+  }
+  return false;
+}
+
 bool TDirListing::Next() {
   if (dir_ == nullptr) return false;
   while (const dirent* entry = ::readdir(dir_)) {
-    if (!WildcardMatch(pattern_.c_str(), entry->d_name)) continue;
+    if (!Matches(entry->d_name)) continue;
     name_ = entry->d_name;
     is_directory_ = false;
     is_regular_file_ = false;
@@ -27,11 +51,8 @@ bool TDirListing::Next() {
       is_regular_file_ = true;
     } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
       // Links are followed; a dangling link is neither.
-      std::string full = folder_;
-      if (!full.empty() && full.back() != '/') full += '/';
-      full += name_;
       struct stat info;
-      if (::stat(full.c_str(), &info) == 0) {
+      if (::fstatat(::dirfd(dir_), entry->d_name, &info, 0) == 0) {
         is_directory_ = S_ISDIR(info.st_mode);
         is_regular_file_ = S_ISREG(info.st_mode);
       }

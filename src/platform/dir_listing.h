@@ -5,7 +5,9 @@
 // counts as a folder.
 
 #include <dirent.h>
+#include <sys/types.h>
 
+#include <cstddef>
 #include <string>
 
 class TDirListing {
@@ -17,6 +19,13 @@ class TDirListing {
   TDirListing& operator=(const TDirListing&) = delete;
 
   bool IsOpen() const { return dir_ != nullptr; }
+  // Device and inode of the listed folder; false when it is not open.
+  bool Identity(dev_t* device, ino_t* inode) const;
+  // Lists the folder again from its first entry, now with the names that
+  // match any of the `count` patterns (which the caller keeps while the
+  // listing is used): the entries the folder holds at this moment, as a
+  // listing opened now would give them, without opening the folder again.
+  void Restart(const char* const* patterns, size_t count);
   // Advances to the next matching entry; false at the end.
   bool Next();
   const char* Name() const { return name_.c_str(); }
@@ -25,9 +34,12 @@ class TDirListing {
   bool IsRegularFile() const { return is_regular_file_; }
 
  private:
+  bool Matches(const char* name) const;
+
   DIR* dir_ = nullptr;
-  std::string folder_;
   std::string pattern_;
+  const char* const* patterns_ = nullptr;  // when set: any of these, instead of pattern_
+  size_t pattern_count_ = 0;
   std::string name_;
   bool is_directory_ = false;
   bool is_regular_file_ = false;

@@ -87,4 +87,38 @@ TEST_F(DirListingTest, AnEmptyFolderMeansTheCurrentFolder) {
   EXPECT_TRUE(seen["here.bmp"].second);
 }
 
+TEST_F(DirListingTest, RestartListsTheFolderAsItIsNowWithOtherPatterns) {
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("a.gif"), "x"));
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("b.txt"), "x"));
+  ASSERT_TRUE(MakeDirs(dir_.Join("sub")));
+  TDirListing listing(dir_.path().c_str(), "*.*");
+  ASSERT_TRUE(listing.IsOpen());
+  struct stat info;
+  ASSERT_EQ(::stat(dir_.path().c_str(), &info), 0);
+  dev_t device = 0;
+  ino_t inode = 0;
+  ASSERT_TRUE(listing.Identity(&device, &inode));
+  EXPECT_EQ(device, info.st_dev);
+  EXPECT_EQ(inode, info.st_ino);
+  int first = 0;
+  while (listing.Next()) ++first;
+  EXPECT_EQ(first, 5);  // three entries, "." and ".."
+
+  // Changed after the first pass: the second pass sees the change.
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("c.JPG"), "x"));
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("d.bmp"), "x"));
+  ASSERT_EQ(::unlink(dir_.Join("a.gif").c_str()), 0);
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("e.jpeg"), "x"));
+  static constexpr const char* kPatterns[] = {"*.gif", "*.jpg", "*.bmp"};
+  listing.Restart(kPatterns, 3);
+  std::map<std::string, bool> seen;
+  while (listing.Next()) seen[listing.Name()] = listing.IsRegularFile();
+  EXPECT_EQ(seen, (std::map<std::string, bool>{{"c.JPG", true}, {"d.bmp", true}}));
+
+  TDirListing missing(dir_.Join("missing").c_str(), "*.*");
+  EXPECT_FALSE(missing.Identity(&device, &inode));
+  missing.Restart(kPatterns, 3);
+  EXPECT_FALSE(missing.Next());
+}
+
 }  // namespace
