@@ -12,6 +12,13 @@ namespace {
 
 std::atomic<unsigned> g_temp_counter{0};
 
+// The process id in temporary names, asked for once: a name that is taken
+// anyway (as by a forked child that kept this value) is skipped by O_EXCL.
+long ProcessId() {
+  static const long pid = static_cast<long>(::getpid());
+  return pid;
+}
+
 }  // namespace
 
 TPageFile::~TPageFile() { Discard(); }
@@ -23,7 +30,7 @@ bool TPageFile::Create(const char* path) {
   std::memcpy(final_path_, path, length + 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const int written = std::snprintf(temp_path_, sizeof temp_path_, "%s.tmp%ld-%u", path,
-                                      static_cast<long>(::getpid()), g_temp_counter.fetch_add(1));
+                                      ProcessId(), g_temp_counter.fetch_add(1));
     if (written < 0 || static_cast<size_t>(written) >= sizeof temp_path_) return false;
     const int fd = ::open(temp_path_, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) {
