@@ -1,6 +1,10 @@
 #include "engine/cell_producer.h"
 
 #include <sched.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
 
 #include <cstdio>
 #include <cstring>
@@ -52,6 +56,26 @@ bool CellOverCap(int32_t width, int32_t height) {
 }
 
 enum class TCellResult { kMade, kNoThumbnail, kOutOfMemory };
+
+// The resolved form of `path`, or "" when it cannot be resolved.
+std::string RealPath(const char* path) {
+  char resolved[PATH_MAX];
+  if (realpath(path, resolved) == nullptr) return std::string();
+  return resolved;
+}
+
+bool IsSymbolicLink(const char* path) {
+  struct stat info;
+  return lstat(path, &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// Names of the files a run writes into an image folder.
+bool IsPageName(const char* name) {
+  if (std::strcmp(name, "imageback.html") == 0) return true;
+  if (std::strncmp(name, "vellumcast", 10) != 0) return false;
+  const size_t length = std::strlen(name);
+  return length >= 15 && std::strcmp(name + length - 5, ".html") == 0;
+}
 
 // WriteThumbnail's decode, fit and stretch for the readers' files, on the
 // calling thread (the readers keep no state between loads).
@@ -115,6 +139,14 @@ TCellProducer::TCellProducer(const TThreadVellumcast& worker, const char* folder
     names_[n++] = e->name;
   if (n != total) return;
 
+  // Thumbnails written through a linked thumbnail folder may land anywhere,
+  // even on the folder's own images: such a folder is made cell by cell.
+  char thumbs[kPathBufferSize];
+  if (!PathJoin(thumbs, sizeof thumbs, kMaxPath, folder, kThumbFolder) || IsSymbolicLink(thumbs)) return;
+  folder_real_ = RealPath(folder[0] != '\0' ? folder : ".");
+  if (folder_real_.empty()) return;
+  thumbs_real_ = folder_real_ + (folder_real_.back() == '/' ? "" : "/") + kThumbFolder;
+
   folder_ = folder;
   options_.cellwidth = worker.cellwidth;
   options_.cellheight = worker.cellheight;
@@ -172,6 +204,18 @@ void TCellProducer::ThreadMain() {
   }
 }
 
+bool TCellProducer::ReadsOwnOutput(const char* image_path) const {
+  if (!IsSymbolicLink(image_path)) return false;
+  const std::string target = RealPath(image_path);
+  // A target that does not exist yet may be written by this run.
+  if (target.empty()) return true;
+  const size_t slash = target.rfind('/');
+  const std::string parent = slash == std::string::npos ? std::string() : target.substr(0, slash);
+  const std::string leaf = slash == std::string::npos ? target : target.substr(slash + 1);
+  if (parent == thumbs_real_) return true;
+  return parent == folder_real_ && IsPageName(leaf.c_str());
+}
+
 // Runs with the job claimed (state kRunning): its fields belong to this thread.
 void TCellProducer::RunJob(int32_t position) {
   TJob& job = jobs_[position];
@@ -179,6 +223,10 @@ void TCellProducer::RunJob(int32_t position) {
   TThumbPaths paths;
   if (options_.cellwidth < 1 || options_.cellheight < 1 ||
       !BuildThumbPaths(&paths, folder_, names_[position], position)) {
+    return;
+  }
+  if (ReadsOwnOutput(paths.image)) {
+    job.result = TJobResult::kRedo;
     return;
   }
   TMemBitmap cell;

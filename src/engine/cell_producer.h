@@ -7,7 +7,9 @@
 // writes, counts and posts therefore happens in the writer's order, exactly
 // as with WriteThumbnail cell by cell. Work not taken when the folder ends
 // (a page that cannot be created ends it early) is discarded: nothing of it
-// has touched the file system.
+// has touched the file system. An image that links to a file the run itself
+// writes (a thumbnail or page of the folder), and every image of a folder
+// whose thumbnail folder is a link, is read only in its turn.
 
 #include <condition_variable>
 #include <cstddef>
@@ -46,7 +48,8 @@ class TCellProducer {
   enum class TJobResult : uint8_t {
     kNoThumbnail,   // the cell falls back to the full image
     kEncoded,       // `jpeg` holds the thumbnail file
-    kRedo,          // memory ran out here: the writer makes this cell itself
+    kRedo,          // memory ran out, or the image must be read in its turn:
+                    // the writer makes this cell itself, cell by cell
   };
   struct TJob {
     TJobState state = TJobState::kPending;
@@ -58,8 +61,13 @@ class TCellProducer {
   // Claims the next job a thread may start; -1 when there is none (yet).
   int32_t ClaimNextLocked();
   void RunJob(int32_t position);
+  // True when the image reaches, through a link, a file this run writes in
+  // the folder (a thumbnail or a page): it must then be read in its turn.
+  bool ReadsOwnOutput(const char* image_path) const;
 
   const char* folder_ = nullptr;
+  std::string folder_real_;        // the folder's resolved path
+  std::string thumbs_real_;        // its thumbnail folder's resolved path
   TCellOptions options_;
   const char** names_ = nullptr;   // the images in order; names owned by the table
   TJob* jobs_ = nullptr;

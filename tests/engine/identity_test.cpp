@@ -56,28 +56,41 @@ class TCounterOwner : public TOwnerWindow {
   std::vector<TPost> posts_;
 };
 
-// Every file and folder below `root`: relative path -> bytes ("/" for a folder).
+// Every file, folder and link below `root`: relative path -> bytes ("/" for
+// a folder, "->" and the target for a link).
 using TTreeSnapshot = std::map<std::string, std::string>;
 
 TTreeSnapshot Snapshot(const std::string& root) {
   TTreeSnapshot snapshot;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-    const std::string relative = fs::relative(entry.path(), root).string();
-    snapshot[relative] = entry.is_directory() ? std::string("/") : ReadFileBytes(entry.path().string());
+    const std::string relative = entry.path().lexically_relative(root).string();
+    if (entry.is_symlink()) {
+      snapshot[relative] = "->" + fs::read_symlink(entry.path()).string();
+    } else {
+      snapshot[relative] = entry.is_directory() ? std::string("/") : ReadFileBytes(entry.path().string());
+    }
   }
   return snapshot;
 }
 
-// Removes everything a run added to the tree, so the next run starts from
-// the same files and leaves no output of the first one behind.
-void RemoveOutputs(const std::string& root, const TTreeSnapshot& inputs) {
+// Removes everything a run added to the tree and puts back the files it
+// replaced, so the next run starts from the same files and no output of the
+// first one is left behind.
+void RestoreInputs(const std::string& root, const TTreeSnapshot& inputs) {
   std::vector<fs::path> added;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
-    if (inputs.count(fs::relative(entry.path(), root).string()) == 0) added.push_back(entry.path());
+    if (inputs.count(entry.path().lexically_relative(root).string()) == 0) added.push_back(entry.path());
   }
   for (auto it = added.rbegin(); it != added.rend(); ++it) {
     std::error_code ignored;
     fs::remove_all(*it, ignored);
+  }
+  const TTreeSnapshot now = Snapshot(root);
+  for (const auto& [path, bytes] : inputs) {
+    if (bytes == "/" || bytes.rfind("->", 0) == 0 || now.at(path) == bytes) continue;
+    std::error_code ignored;
+    fs::remove(fs::path(root) / path, ignored);
+    EXPECT_TRUE(WriteFileBytes((fs::path(root) / path).string(), bytes)) << path;
   }
 }
 
@@ -196,6 +209,23 @@ class IdentityTest : public ::testing::Test {
     }
     ASSERT_TRUE(MakeDirs(In("stop/vellumcast.html")));
 
+    // Images that are links to files the run writes: a thumbnail of an
+    // earlier cell (there from an earlier run), a page, a thumbnail not there
+    // yet; and an ordinary link to another image.
+    WriteJpeg("links/a.jpg", EncodeJpegCoding(MakePhotoLikeImage(300, 200, 1), baseline));
+    WriteJpeg("links/quarto_tn/quarto_tn0.jpg", EncodeJpegCoding(MakePhotoLikeImage(90, 90, 2), baseline));
+    WriteJpeg("links/vellumcast.html", EncodeJpegCoding(MakePhotoLikeImage(70, 50, 3), baseline));
+    fs::create_symlink("quarto_tn/quarto_tn0.jpg", In("links/b.jpg"));
+    fs::create_symlink("a.jpg", In("links/c.jpg"));
+    fs::create_symlink("quarto_tn/quarto_tn9.jpg", In("links/d.jpg"));
+    fs::create_symlink("vellumcast.html", In("links/e.jpg"));
+    // A thumbnail folder that links back to its own folder: the first cell's
+    // thumbnail replaces a later image.
+    WriteJpeg("selflink/a.jpg", EncodeJpegCoding(MakePhotoLikeImage(300, 200, 4), baseline));
+    WriteJpeg("selflink/b.jpg", EncodeJpegCoding(MakePhotoLikeImage(200, 300, 5), baseline));
+    WriteJpeg("selflink/quarto_tn0.jpg", EncodeJpegCoding(MakePhotoLikeImage(64, 64, 6), baseline));
+    fs::create_symlink(".", In("selflink/quarto_tn"));
+
     // The shared corpus: real files of every kind, good and bad.
     const std::string corpus = VELLUMCAST_CORPUS_DIR;
     for (const char* kind : {"jpeg", "gif", "bmp"}) {
@@ -275,9 +305,9 @@ TEST_F(IdentityTest, FastAndStraightforwardRunsWriteTheSameBytesInTheSameOrder) 
   for (const TRunConfig& config : configs) {
     SCOPED_TRACE(config.label);
     const TRunRecord straightforward = Run(config, true);
-    RemoveOutputs(Root(), inputs);
+    RestoreInputs(Root(), inputs);
     const TRunRecord fast = Run(config, false);
-    RemoveOutputs(Root(), inputs);
+    RestoreInputs(Root(), inputs);
 
     // The runs did real work: thumbnails, fallbacks to the full image, a stopped folder.
     EXPECT_GT(straightforward.tree.size(), inputs.size() + 300);
@@ -285,6 +315,7 @@ TEST_F(IdentityTest, FastAndStraightforwardRunsWriteTheSameBytesInTheSameOrder) 
     EXPECT_NE(straightforward.probe_log.find("blocked"), std::string::npos);
     EXPECT_NE(straightforward.probe_log.find("onecell/p1.jpg"), std::string::npos);
     EXPECT_EQ(straightforward.tree.count("many/quarto_tn/quarto_tn44.jpg"), 1u);
+    EXPECT_NE(straightforward.tree.at("selflink/quarto_tn0.jpg"), inputs.at("selflink/quarto_tn0.jpg"));
 
     ExpectSameTrees(straightforward.tree, fast.tree);
     EXPECT_EQ(straightforward.probe_log, fast.probe_log);
