@@ -1,9 +1,10 @@
-// Thumbnail throughput: builds a tree of photo-sized JPEG files and times
-// `vellumcast-cli index --createthumbs=1` over it, reporting images per second
-// and the peak memory of the indexing process.
+// Thumbnail throughput: builds a tree of photo-sized JPEG, GIF or BMP files and
+// times `vellumcast-cli index --createthumbs=1` over it, reporting images per
+// second and the peak memory of the indexing process.
 //
-//   thumb_bench [--count=N] [--folder=DIR] [--cli=PATH] [--min-mp=M] [--max-mp=M]
-//               [--folders=K] [--seed=S] [--quality=Q] [--runs=R] [--regenerate]
+//   thumb_bench [--format=jpg|gif|bmp] [--count=N] [--folder=DIR] [--cli=PATH]
+//               [--min-mp=M] [--max-mp=M] [--folders=K] [--seed=S] [--quality=Q]
+//               [--runs=R] [--straightforward] [--regenerate]
 //
 // The tree is kept and reused by later runs with the same parameters.
 
@@ -25,15 +26,30 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/bmp_writer.h"
+#include "fixtures/gif_writer.h"
 #include "fixtures/jpeg_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+// The file format of the pictures in the tree.
+enum class TBenchFormat { kJpeg, kGif, kBmp };
+
+const char* FormatName(TBenchFormat format) {
+  switch (format) {
+    case TBenchFormat::kGif: return "gif";
+    case TBenchFormat::kBmp: return "bmp";
+    case TBenchFormat::kJpeg: break;
+  }
+  return "jpg";
+}
+
 struct TBenchOptions {
+  TBenchFormat format = TBenchFormat::kJpeg;
   int count = 300;
-  std::string folder = "/tmp/vellumcast_thumb_bench";
+  std::string folder;  // empty: the default folder of the format
   std::string cli;
   double min_mp = 2.0;
   double max_mp = 12.0;
@@ -41,8 +57,14 @@ struct TBenchOptions {
   uint32_t seed = 1;
   int quality = 88;
   int runs = 1;
+  bool straightforward = false;  // index with --straightforward=1
   bool regenerate = false;
 };
+
+std::string DefaultFolder(TBenchFormat format) {
+  const std::string base = "/tmp/vellumcast_thumb_bench";
+  return format == TBenchFormat::kJpeg ? base : base + "_" + FormatName(format);
+}
 
 struct TPlannedImage {
   std::string relative_path;
@@ -52,9 +74,9 @@ struct TPlannedImage {
 
 void PrintUsage() {
   std::fprintf(stderr,
-               "usage: thumb_bench [--count=N] [--folder=DIR] [--cli=PATH] [--min-mp=M]\n"
-               "                   [--max-mp=M] [--folders=K] [--seed=S] [--quality=Q]\n"
-               "                   [--runs=R] [--regenerate]\n");
+               "usage: thumb_bench [--format=jpg|gif|bmp] [--count=N] [--folder=DIR] [--cli=PATH]\n"
+               "                   [--min-mp=M] [--max-mp=M] [--folders=K] [--seed=S] [--quality=Q]\n"
+               "                   [--runs=R] [--straightforward] [--regenerate]\n");
 }
 
 bool ParseOptions(int argc, char** argv, TBenchOptions* options) {
@@ -68,8 +90,22 @@ bool ParseOptions(int argc, char** argv, TBenchOptions* options) {
       options->regenerate = true;
       continue;
     }
+    if (name == "--straightforward") {
+      options->straightforward = true;
+      continue;
+    }
     if (eq == std::string::npos) return false;
-    if (name == "--folder") {
+    if (name == "--format") {
+      if (value == "jpg") {
+        options->format = TBenchFormat::kJpeg;
+      } else if (value == "gif") {
+        options->format = TBenchFormat::kGif;
+      } else if (value == "bmp") {
+        options->format = TBenchFormat::kBmp;
+      } else {
+        return false;
+      }
+    } else if (name == "--folder") {
       options->folder = value;
     } else if (name == "--cli") {
       options->cli = value;
@@ -90,8 +126,9 @@ bool ParseOptions(int argc, char** argv, TBenchOptions* options) {
       return false;
     }
   }
+  if (options->folder.empty()) options->folder = DefaultFolder(options->format);
   return options->count >= 1 && options->folders >= 1 && options->runs >= 1 &&
-         options->min_mp <= options->max_mp && !options->folder.empty();
+         options->min_mp <= options->max_mp;
 }
 
 // The CLI beside this program in the build tree: build/bench/thumb_bench next
@@ -127,7 +164,8 @@ std::vector<TPlannedImage> PlanTree(const TBenchOptions& options) {
     if (next() % 4 == 0) std::swap(width, height);
     TPlannedImage image;
     char name[64];
-    std::snprintf(name, sizeof name, "set%02d/IMG_%05d.jpg", i % options.folders, i);
+    std::snprintf(name, sizeof name, "set%02d/IMG_%05d.%s", i % options.folders, i,
+                  FormatName(options.format));
     image.relative_path = name;
     image.width = width < 1 ? 1 : width;
     image.height = height < 1 ? 1 : height;
@@ -138,9 +176,11 @@ std::vector<TPlannedImage> PlanTree(const TBenchOptions& options) {
 
 std::string DescribeTree(const TBenchOptions& options, const std::vector<TPlannedImage>& plan) {
   std::ostringstream text;
-  text << "generator=3 count=" << options.count << " folders=" << options.folders << " seed=" << options.seed
-       << " quality=" << options.quality << " min_mp=" << options.min_mp
-       << " max_mp=" << options.max_mp << "\n";
+  text << "generator=3 format=" << FormatName(options.format) << " count=" << options.count
+       << " folders=" << options.folders << " seed=" << options.seed;
+  // The quality only shapes JPEG files.
+  if (options.format == TBenchFormat::kJpeg) text << " quality=" << options.quality;
+  text << " min_mp=" << options.min_mp << " max_mp=" << options.max_mp << "\n";
   for (const TPlannedImage& image : plan) {
     text << image.relative_path << " " << image.width << "x" << image.height << "\n";
   }
@@ -155,6 +195,66 @@ bool TreeIsCurrent(const fs::path& manifest, const std::string& description) {
   return text.str() == description;
 }
 
+// The 3-3-2 colour cube: index bits rrrgggbb, each level spread over 0..255.
+std::vector<TGifColor> CubePalette() {
+  std::vector<TGifColor> palette(256);
+  for (int index = 0; index < 256; ++index) {
+    palette[index].red = static_cast<uint8_t>((index >> 5) * 255 / 7);
+    palette[index].green = static_cast<uint8_t>(((index >> 2) & 7) * 255 / 7);
+    palette[index].blue = static_cast<uint8_t>((index & 3) * 255 / 3);
+  }
+  return palette;
+}
+
+// A one-frame GIF89a of the picture mapped to the nearest cube entry, LZW
+// coded at code size 8.
+std::vector<uint8_t> EncodeGif(const TRgbImage& image) {
+  TGifSpec spec;
+  spec.global_table = CubePalette();
+  TGifFrame frame;
+  frame.width = static_cast<uint16_t>(image.width);
+  frame.height = static_cast<uint16_t>(image.height);
+  frame.min_code_size = 8;
+  const size_t pixels = static_cast<size_t>(image.width) * image.height;
+  frame.indices.resize(pixels);
+  for (size_t i = 0; i < pixels; ++i) {
+    const uint8_t* rgb = image.rgb.data() + 3 * i;
+    const int red = (rgb[0] * 7 + 127) / 255;
+    const int green = (rgb[1] * 7 + 127) / 255;
+    const int blue = (rgb[2] * 3 + 127) / 255;
+    frame.indices[i] = static_cast<uint8_t>(red << 5 | green << 2 | blue);
+  }
+  spec.frames.push_back(std::move(frame));
+  return BuildGif(spec);
+}
+
+// A bottom-up, uncompressed 24-bit BMP of the picture.
+std::vector<uint8_t> EncodeBmp(const TRgbImage& image) {
+  TBmpSpec spec;
+  spec.width = image.width;
+  spec.height = image.height;
+  spec.bits = 24;
+  spec.pixels = image.rgb;
+  return BuildBmp(spec);
+}
+
+bool WriteImage(const TBenchOptions& options, const std::string& path, const TRgbImage& image) {
+  switch (options.format) {
+    case TBenchFormat::kGif: {
+      const std::vector<uint8_t> bytes = EncodeGif(image);
+      return !bytes.empty() && WriteFixtureBytes(path, bytes);
+    }
+    case TBenchFormat::kBmp: {
+      const std::vector<uint8_t> bytes = EncodeBmp(image);
+      return !bytes.empty() && WriteFixtureBytes(path, bytes);
+    }
+    case TBenchFormat::kJpeg: break;
+  }
+  TJpegFixtureOptions jpeg;
+  jpeg.quality = options.quality;
+  return WriteJpegFile(path, image, jpeg);
+}
+
 bool BuildTree(const TBenchOptions& options, const std::vector<TPlannedImage>& plan) {
   const fs::path root = options.folder;
   const fs::path manifest = root / "bench_tree.txt";
@@ -167,15 +267,13 @@ bool BuildTree(const TBenchOptions& options, const std::vector<TPlannedImage>& p
   fs::remove(manifest, error);
   const auto start = std::chrono::steady_clock::now();
   double megapixels = 0;
-  TJpegFixtureOptions jpeg;
-  jpeg.quality = options.quality;
   for (size_t i = 0; i < plan.size(); ++i) {
     const TPlannedImage& image = plan[i];
     const fs::path path = root / image.relative_path;
     fs::create_directories(path.parent_path(), error);
     const TRgbImage pixels =
         MakePhotoLikeImage(image.width, image.height, options.seed * 7919u + static_cast<uint32_t>(i));
-    if (!WriteJpegFile(path.string(), pixels, jpeg)) {
+    if (!WriteImage(options, path.string(), pixels)) {
       std::fprintf(stderr, "cannot write %s\n", path.c_str());
       return false;
     }
@@ -237,7 +335,7 @@ struct TRunResult {
 
 // Runs the CLI as a child and collects its wall time, CPU time and peak
 // resident size (wait4's rusage of the child alone).
-TRunResult RunIndex(const std::string& cli, const std::string& folder) {
+TRunResult RunIndex(const std::string& cli, const std::string& folder, bool straightforward) {
   TRunResult result;
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) return result;
@@ -258,8 +356,13 @@ TRunResult RunIndex(const std::string& cli, const std::string& folder) {
     // caller's folder.
     if (chdir(folder.c_str()) != 0) _exit(126);
     std::vector<char*> args;
-    std::string a0 = cli, a1 = "index", a2 = "--createthumbs=1", a3 = folder;
-    args = {a0.data(), a1.data(), a2.data(), a3.data(), nullptr};
+    std::string a0 = cli, a1 = "index", a2 = "--createthumbs=1", a3 = "--straightforward=1",
+                a4 = folder;
+    if (straightforward) {
+      args = {a0.data(), a1.data(), a2.data(), a3.data(), a4.data(), nullptr};
+    } else {
+      args = {a0.data(), a1.data(), a2.data(), a4.data(), nullptr};
+    }
     execv(cli.c_str(), args.data());
     _exit(127);
   }
@@ -300,17 +403,18 @@ int main(int argc, char** argv) {
   if (!BuildTree(options, plan)) return 1;
   double megapixels = 0;
   for (const TPlannedImage& image : plan) megapixels += image.width * static_cast<double>(image.height) / 1e6;
-  std::printf("tree: %zu images in %d folders, %.1f megapixels (%.1f MP per image), %.1f MB of JPEG\n",
+  std::printf("tree: %zu images in %d folders, %.1f megapixels (%.1f MP per image), %.1f MB of %s\n",
               plan.size(), options.folders, megapixels, megapixels / plan.size(),
-              TreeBytes(options.folder, plan) / 1e6);
-  std::printf("cli: %s\n", options.cli.c_str());
+              TreeBytes(options.folder, plan) / 1e6, FormatName(options.format));
+  std::printf("cli: %s (%s thumbnail path)\n", options.cli.c_str(),
+              options.straightforward ? "straightforward" : "default");
 
   int failures = 0;
   for (int run = 1; run <= options.runs; ++run) {
     // Other work on the machine stretches the wall time; the CPU time of the
     // child is the steadier figure.
     const std::string load = LoadAverage();
-    const TRunResult result = RunIndex(options.cli, options.folder);
+    const TRunResult result = RunIndex(options.cli, options.folder, options.straightforward);
     if (!result.ok) {
       std::printf("run %d: vellumcast-cli failed (exit %d)\n%s", run, result.exit_code,
                   result.output.c_str());
