@@ -17,6 +17,7 @@
 #include <jpeglib.h>
 
 #include "imagein/jpeg_error.h"
+#include "raster/jpeg_encode_steps.h"
 
 namespace {
 
@@ -89,14 +90,7 @@ bool EncodeSteps(const TMemBitmap& bitmap, int quality, TMemoryDestination* dest
   jpeg_create_compress(&cinfo);
 
   // The parameters and their order are JpegWriteBitmap's.
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, quality, TRUE);
-  cinfo.in_color_space = JCS_RGB;
-  cinfo.input_components = 3;
-  cinfo.data_precision = 8;
-  cinfo.image_width = static_cast<JDIMENSION>(bitmap.width);
-  cinfo.image_height = static_cast<JDIMENSION>(bitmap.height);
+  SetThumbnailParameters(&cinfo, bitmap, quality);
   jpeg_default_colorspace(&cinfo);
 
   dest->pub.init_destination = InitDestination;
@@ -108,15 +102,8 @@ bool EncodeSteps(const TMemBitmap& bitmap, int quality, TMemoryDestination* dest
   const uint32_t stride = BitmapStride(bitmap.width);
   auto* row = static_cast<JSAMPLE*>(
       cinfo.mem->alloc_small(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, stride));
-  const auto width = static_cast<uint32_t>(bitmap.width);
   for (int32_t y = 0; y < bitmap.height; ++y) {
-    const uint8_t* in = BitmapPixel(bitmap, 0, y);
-    JSAMPLE* out = row;
-    for (uint32_t x = 0; x < width; ++x, in += 3, out += 3) {
-      out[0] = in[2];
-      out[1] = in[1];
-      out[2] = in[0];
-    }
+    CopyRowAsRgb(bitmap, y, row);
     JSAMPROW rows[1] = {row};
     if (jpeg_write_scanlines(&cinfo, rows, 1) != 1) {
       error_manager.recovery = nullptr;

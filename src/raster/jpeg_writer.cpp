@@ -13,6 +13,7 @@
 #include <jpeglib.h>
 
 #include "imagein/jpeg_error.h"
+#include "raster/jpeg_encode_steps.h"
 
 namespace {
 
@@ -72,14 +73,7 @@ bool EncodeToDescriptor(const TMemBitmap& bitmap, int fd, int quality) {
   jpeg_create_compress(&cinfo);
 
   // 2-4. Parameters: RGB input, defaults, the caller's quality as baseline.
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, quality, TRUE);
-  cinfo.in_color_space = JCS_RGB;
-  cinfo.input_components = 3;
-  cinfo.data_precision = 8;
-  cinfo.image_width = static_cast<JDIMENSION>(bitmap.width);
-  cinfo.image_height = static_cast<JDIMENSION>(bitmap.height);
+  SetThumbnailParameters(&cinfo, bitmap, quality);
 
   // 5. The stream, without newline translation.
   stream = fdopen(fd, "w+b");
@@ -102,16 +96,9 @@ bool EncodeToDescriptor(const TMemBitmap& bitmap, int fd, int quality) {
 
   // 8. Top row first (the last row in memory), blue-green-red turned into
   // red-green-blue; the row padding is never encoded.
-  const auto width = static_cast<uint32_t>(bitmap.width);
   bool complete = true;
   for (int32_t y = 0; y < bitmap.height && complete; ++y) {
-    const uint8_t* in = BitmapPixel(bitmap, 0, y);
-    JSAMPLE* out = row;
-    for (uint32_t x = 0; x < width; ++x, in += 3, out += 3) {
-      out[0] = in[2];
-      out[1] = in[1];
-      out[2] = in[0];
-    }
+    CopyRowAsRgb(bitmap, y, row);
     JSAMPROW rows[1] = {row};
     complete = jpeg_write_scanlines(&cinfo, rows, 1) == 1;
   }
