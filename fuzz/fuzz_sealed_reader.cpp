@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_support.h"
 #include "imagein/image_source.h"
 #include "imagein/jpeg_adapter.h"
 #include "imagein/jpeg_error.h"
@@ -20,18 +21,9 @@
 
 namespace {
 
-char file_path[] = "/tmp/fuzz_sealed_reader_XXXXXX";
-int file_fd = -1;
-
-bool WriteInput(const uint8_t* data, size_t size) {
-  if (ftruncate(file_fd, 0) != 0) return false;
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = pwrite(file_fd, data + done, size - done, static_cast<off_t>(done));
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
+TFuzzInputFile& Input() {
+  static TFuzzInputFile file("fuzz_sealed_reader_", "");
+  return file;
 }
 
 const char* const kKeys[] = {nullptr, "", "key", "quorn", "a much longer key text, to wrap the stream"};
@@ -43,7 +35,7 @@ void ReadThroughSource(const char* key, uint8_t pattern) {
   context.common.err = JpegErrorInit(&err);
   TImageSource source;
   if (!SourceInit(&source)) return;
-  source.reader.file = std::fopen(file_path, "rb");
+  source.reader.file = std::fopen(Input().Path(), "rb");
   source.reader.key = key;
   if (source.reader.file != nullptr) {
     uint8_t piece[9000];
@@ -65,8 +57,7 @@ void ReadThroughSource(const char* key, uint8_t pattern) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("JPEGMEM", "256M", 0);
-  file_fd = mkstemp(file_path);
-  if (file_fd < 0) std::abort();
+  Input();
   return 0;
 }
 
@@ -76,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* key = kKeys[choice % 5];
   const uint8_t* file = data + 1;
   const size_t file_size = size - 1;
-  if (!WriteInput(file, file_size)) return 0;
+  if (!Input().Write(file, file_size)) return 0;
 
   TSealCipher cipher;
   const int32_t header = SealDetect(&cipher, key, file, static_cast<int32_t>(file_size));
@@ -93,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The same bytes under a format reader and under the JPEG data source.
   TMemBitmap bitmap;
   const int32_t kind = 1 + (choice >> 3) % 4;
-  LoadImageWithReader(file_path, 64, 64, bitmap, LF_SCALE | LF_NO_QUANTIZE, key, kind);
-  if ((choice & 0x80) != 0) JpegLoadBitmap(file_path, 64, 64, bitmap, LF_SCALE | LF_NO_QUANTIZE, key);
+  LoadImageWithReader(Input().Path(), 64, 64, bitmap, LF_SCALE | LF_NO_QUANTIZE, key, kind);
+  if ((choice & 0x80) != 0) JpegLoadBitmap(Input().Path(), 64, 64, bitmap, LF_SCALE | LF_NO_QUANTIZE, key);
   return 0;
 }
