@@ -39,6 +39,8 @@ for arg in "$@"; do
     *) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 done
+# The runs change folder: a relative build folder must not depend on it.
+build=$(cd "$build" 2>/dev/null && pwd) || { echo "no build folder: $build" >&2; exit 2; }
 cell_w=${cell%x*}
 cell_h=${cell#*x}
 
