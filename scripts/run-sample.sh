@@ -5,5 +5,5 @@ cd "$(dirname "$0")/.."
 scripts/build.sh build
 rm -rf build/sample
 build/tools/make-sample-tree build/sample
-build/vellumcast-cli index --createthumbs=1 build/sample
+build/src/vellumcast-cli index --createthumbs=1 build/sample
 echo "Top catalog page: $(pwd)/build/sample/vellumcast.html"
