@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "fixtures/bmp_writer.h"
+#include "fixtures/seal_writer.h"
 #include "imagein/loader.h"
-#include "imagein/seal.h"
 #include "raster/membitmap.h"
 
 namespace {
@@ -70,19 +70,6 @@ std::vector<uint8_t> MakePixels(const TBmpSpec& spec, uint32_t seed) {
   std::vector<uint8_t> pixels(count);
   for (size_t i = 0; i < count; ++i) pixels[i] = static_cast<uint8_t>(i < limit ? i : random() % limit);
   return pixels;
-}
-
-// A key-text sealed file: the 40-byte header, then the data enciphered with the key.
-std::vector<uint8_t> SealWithKey(const std::vector<uint8_t>& plain, const char* key) {
-  std::vector<uint8_t> sealed(kSealKeyTextHeaderSize, 0);
-  std::memcpy(sealed.data(), "QZENC\n", 6);
-  sealed[8] = KeySum(key);
-  std::vector<uint8_t> data = plain;
-  TSealCipher cipher;
-  SealCipherInit(&cipher, key);
-  SealDecode(&cipher, data.data(), static_cast<int32_t>(data.size()));
-  sealed.insert(sealed.end(), data.begin(), data.end());
-  return sealed;
 }
 
 struct TDecodeCase {
@@ -370,7 +357,7 @@ TEST(BmpReaderTest, SealedFileLoadsWithItsKeyLikeThePlainOne) {
   spec.palette = MakePalette(256, 8);
   spec.pixels = MakePixels(spec, 11);
   const std::vector<uint8_t> plain = BuildBmp(spec);
-  const std::vector<uint8_t> sealed = SealWithKey(plain, "vellum key");
+  const std::vector<uint8_t> sealed = SealWithKeyText(plain, "vellum key");
 
   TLoadResult with_key = LoadBytes(sealed, "sealed", "vellum key");
   ASSERT_EQ(with_key.code, kLoadOk);

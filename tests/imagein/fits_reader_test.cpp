@@ -13,10 +13,10 @@
 #include "fixtures/bmp_writer.h"  // WriteFixtureBytes
 #include "fixtures/fits_writer.h"
 #include "fixtures/reader_drive.h"
+#include "fixtures/seal_writer.h"
 #include "imagein/image_source.h"
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
-#include "imagein/seal.h"
 #include "raster/membitmap.h"
 
 namespace {
@@ -53,18 +53,6 @@ std::vector<int> Levels(const TDrivenImage& image) {
     levels.push_back(image.rgb[i]);
   }
   return levels;
-}
-
-std::vector<uint8_t> Seal(const std::vector<uint8_t>& plain, const char* key) {
-  std::vector<uint8_t> out(kSealKeyTextHeaderSize, 0);
-  std::memcpy(out.data(), "QZENC\n", 6);
-  out[8] = KeySum(key);
-  std::vector<uint8_t> data = plain;
-  TSealCipher cipher;
-  SealCipherInit(&cipher, key);
-  SealDecode(&cipher, data.data(), static_cast<int32_t>(data.size()));
-  out.insert(out.end(), data.begin(), data.end());
-  return out;
 }
 
 // --- Contrast stretch ---------------------------------------------------------
@@ -347,7 +335,7 @@ TEST(FitsReader, SealedFileReadsWithItsKeyOnly) {
   for (int i = 0; i < 64 * 48; ++i) samples.push_back((i * 7919) % 30000);
   const TFitsSpec spec = Image("16", 64, 48, samples);
   const TDrivenImage plain = Decode(spec);
-  const std::vector<uint8_t> sealed = Seal(BuildFits(spec), "key");
+  const std::vector<uint8_t> sealed = SealWithKeyText(BuildFits(spec), "key");
   const TDrivenImage unsealed = Decode(sealed, "key");
   ASSERT_EQ(plain.result, 0);
   ASSERT_EQ(unsealed.result, 0);
@@ -370,7 +358,7 @@ TEST(FitsReaderLoad, GreyLevelsReachTheBitmapTopRowFirst) {
   for (const char* key : {static_cast<const char*>(nullptr), "abc"}) {
     const std::vector<uint8_t> plain = BuildFits(spec);
     TMemBitmap bitmap;
-    ASSERT_EQ(LoadFits(key ? Seal(plain, key) : plain, key ? "sealed" : "plain", key, bitmap), 0);
+    ASSERT_EQ(LoadFits(key ? SealWithKeyText(plain, key) : plain, key ? "sealed" : "plain", key, bitmap), 0);
     ASSERT_EQ(bitmap.width, 2);
     ASSERT_EQ(bitmap.height, 3);
     EXPECT_EQ(bitmap.was_sealed, key ? 1 : 0);

@@ -13,10 +13,10 @@
 #include "fixtures/bmp_writer.h"  // WriteFixtureBytes
 #include "fixtures/gif_writer.h"
 #include "fixtures/reader_drive.h"
+#include "fixtures/seal_writer.h"
 #include "imagein/image_source.h"
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
-#include "imagein/seal.h"
 #include "raster/membitmap.h"
 
 namespace {
@@ -86,22 +86,6 @@ void ExpectImage(const TGifSpec& spec, const TDrivenImage& image) {
   for (size_t i = 0; i < expected.size(); ++i) {
     ASSERT_EQ(image.rgb[i], expected[i]) << "pixel " << i / 3 << " channel " << i % 3;
   }
-}
-
-// Seals bytes in the key-text format with `key`.
-std::vector<uint8_t> Seal(const std::vector<uint8_t>& plain, const char* key) {
-  std::vector<uint8_t> out(kSealKeyTextHeaderSize, 0);
-  std::memcpy(out.data(), "QZENC\n", 6);
-  out[8] = KeySum(key);
-  uint32_t checksum = 0;
-  for (uint8_t byte : plain) checksum += byte;
-  for (int i = 0; i < 4; ++i) out[12 + i] = static_cast<uint8_t>(checksum >> (8 * i));
-  std::vector<uint8_t> data = plain;
-  TSealCipher cipher;
-  SealCipherInit(&cipher, key);
-  SealDecode(&cipher, data.data(), static_cast<int32_t>(data.size()));
-  out.insert(out.end(), data.begin(), data.end());
-  return out;
 }
 
 // --- Images that decode -----------------------------------------------------
@@ -313,7 +297,7 @@ TEST(GifReader, TransparentIndexOfTheLastControlExtensionBeforeTheImage) {
 TEST(GifReader, SealedFileReadsWithItsKeyOnly) {
   TGifSpec spec = OneFrame(120, 70, 256, 8);  // more than one 4096-byte buffer
   spec.frames.front().interlaced = true;
-  const std::vector<uint8_t> sealed = Seal(BuildGif(spec), "lantern");
+  const std::vector<uint8_t> sealed = SealWithKeyText(BuildGif(spec), "lantern");
   const TDrivenImage image = Decode(sealed, "lantern");
   ExpectImage(spec, image);
   EXPECT_TRUE(image.was_sealed);
@@ -601,13 +585,13 @@ TEST(GifReaderLoad, TransparencyAndSealedFilesReachTheBitmap) {
   EXPECT_EQ(loaded.bitmap.was_sealed, 0);
 
   TLoaded sealed;
-  LoadGif(Seal(plain, "quill"), "sealed", "quill", &sealed);
+  LoadGif(SealWithKeyText(plain, "quill"), "sealed", "quill", &sealed);
   ASSERT_EQ(sealed.result, 0);
   ExpectBitmap(spec, sealed.bitmap);
   EXPECT_EQ(sealed.bitmap.was_sealed, 1);
 
   TLoaded no_key;
-  LoadGif(Seal(plain, "quill"), "sealed_no_key", nullptr, &no_key);
+  LoadGif(SealWithKeyText(plain, "quill"), "sealed_no_key", nullptr, &no_key);
   EXPECT_EQ(no_key.result, kLoadSealRejected);
   EXPECT_EQ(no_key.bitmap.pixel_handle, nullptr);
 }

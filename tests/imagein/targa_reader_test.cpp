@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "fixtures/bmp_writer.h"
+#include "fixtures/seal_writer.h"
 #include "fixtures/tga_writer.h"
 #include "imagein/loader.h"
-#include "imagein/seal.h"
 #include "raster/membitmap.h"
 
 namespace {
@@ -99,19 +99,6 @@ std::vector<uint8_t> MakePixels(const TTgaSpec& spec, uint32_t value_limit, uint
     pixels.insert(pixels.end(), current.begin(), current.end());
   }
   return pixels;
-}
-
-// A key-text sealed file: the 40-byte header, then the data enciphered with the key.
-std::vector<uint8_t> SealWithKey(const std::vector<uint8_t>& plain, const char* key) {
-  std::vector<uint8_t> sealed(kSealKeyTextHeaderSize, 0);
-  std::memcpy(sealed.data(), "QZENC\n", 6);
-  sealed[8] = KeySum(key);
-  std::vector<uint8_t> data = plain;
-  TSealCipher cipher;
-  SealCipherInit(&cipher, key);
-  SealDecode(&cipher, data.data(), static_cast<int32_t>(data.size()));
-  sealed.insert(sealed.end(), data.begin(), data.end());
-  return sealed;
 }
 
 struct TDecodeCase {
@@ -470,7 +457,7 @@ TEST(TargaReaderTest, SealedFileLoadsWithItsKeyLikeThePlainOne) {
   spec.width = 50;
   spec.height = 40;  // more than one 4096-byte buffer of data
   spec.pixels = MakePixels(spec, 256, 21);
-  const std::vector<uint8_t> sealed = SealWithKey(BuildTga(spec), "k");
+  const std::vector<uint8_t> sealed = SealWithKeyText(BuildTga(spec), "k");
 
   TLoadResult with_key = LoadBytes(sealed, "sealed", "k");
   ASSERT_EQ(with_key.code, kLoadOk);
