@@ -90,15 +90,7 @@ TCellResult ReaderCell(const char* path, const TCellOptions& options, TMemBitmap
     return CellOverCap(options.cellwidth, options.cellheight) ? TCellResult::kNoThumbnail
                                                               : TCellResult::kOutOfMemory;
   }
-  BitmapFill(cell, static_cast<uint8_t>(options.thumbwhite));
-  TBltRect box{0, 0, options.cellwidth - 1, options.cellheight - 1};
-  const TBltRect src{0, 0, image.width - 1, image.height - 1};
-  FitRect(box, src, 1, 1, 1, static_cast<int32_t>(image.full_width),
-          static_cast<int32_t>(image.full_height), 1);
-  BitmapStretch(cell, static_cast<uint32_t>(box.left), static_cast<uint32_t>(box.top),
-                static_cast<uint32_t>(box.right), static_cast<uint32_t>(box.bottom), image,
-                static_cast<uint32_t>(src.left), static_cast<uint32_t>(src.top),
-                static_cast<uint32_t>(src.right), static_cast<uint32_t>(src.bottom));
+  FitImageIntoCell(cell, image, options);
   return TCellResult::kMade;
 }
 

@@ -45,3 +45,9 @@ class TProbeLogSession {
 // appended when the image cannot be decoded or the thumbnail not written.
 int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
                    const TCellOptions& options);
+
+struct TMemBitmap;
+
+// Fills `cell` (already cell-sized) with the background and stretches the
+// decoded `image` into it, fitted, centred and never enlarged past its own size.
+void FitImageIntoCell(TMemBitmap& cell, const TMemBitmap& image, const TCellOptions& options);

@@ -26,6 +26,18 @@ bool ThumbnailRelativePath(char* out, size_t capacity, int32_t position) {
 
 }  // namespace
 
+void FitImageIntoCell(TMemBitmap& cell, const TMemBitmap& image, const TCellOptions& options) {
+  BitmapFill(cell, static_cast<uint8_t>(options.thumbwhite));
+  TBltRect box{0, 0, options.cellwidth - 1, options.cellheight - 1};
+  const TBltRect src{0, 0, image.width - 1, image.height - 1};
+  FitRect(box, src, 1, 1, 1, static_cast<int32_t>(image.full_width),
+          static_cast<int32_t>(image.full_height), 1);
+  BitmapStretch(cell, static_cast<uint32_t>(box.left), static_cast<uint32_t>(box.top),
+                static_cast<uint32_t>(box.right), static_cast<uint32_t>(box.bottom), image,
+                static_cast<uint32_t>(src.left), static_cast<uint32_t>(src.top),
+                static_cast<uint32_t>(src.right), static_cast<uint32_t>(src.bottom));
+}
+
 int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
                    const TCellOptions& options) {
   const int32_t cell_width = options.cellwidth;
@@ -40,7 +52,6 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
   if (!PathJoin(thumb_path, sizeof(thumb_path), kMaxPath, folder, relative)) return 0;
   PathToUrlSlashes(relative);
 
-  TBltRect box{0, 0, cell_width - 1, cell_height - 1};
   TMemBitmap image;
   LoadImageToBitmap(image_path, cell_width, cell_height, image, kThumbnailLoadFlags, nullptr);
   // One pixel wide or high, or nothing decoded: the cell shows the full image.
@@ -48,17 +59,10 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
       image.header.biBitCount != 24)
     return 0;
 
-  const TBltRect src{0, 0, image.width - 1, image.height - 1};
   TMemBitmap cell;
   // A cell too large for the pixel memory cap gets no thumbnail either.
   if (!BitmapCreate(cell, cell_width, cell_height)) return 0;
-  BitmapFill(cell, static_cast<uint8_t>(options.thumbwhite));
-  FitRect(box, src, 1, 1, 1, static_cast<int32_t>(image.full_width),
-          static_cast<int32_t>(image.full_height), 1);
-  BitmapStretch(cell, static_cast<uint32_t>(box.left), static_cast<uint32_t>(box.top),
-                static_cast<uint32_t>(box.right), static_cast<uint32_t>(box.bottom), image,
-                static_cast<uint32_t>(src.left), static_cast<uint32_t>(src.top),
-                static_cast<uint32_t>(src.right), static_cast<uint32_t>(src.bottom));
+  FitImageIntoCell(cell, image, options);
   BitmapFree(image);
 
   // A thumbnail that could not be written (its folder cannot be made, the

@@ -91,17 +91,6 @@ void RunJpegProbe(TJpegProbeJob* job, int32_t* width, int32_t* height) {
   jpeg_destroy_decompress(&job->cinfo);
 }
 
-// The bitmap starts empty: pixel memory it still held from an earlier load is
-// released, so rows this load does not decode are black, never stale.
-void PrepareBitmap(TMemBitmap& bitmap, const char* path, int32_t requested_width,
-                   int32_t requested_height, int32_t load_flags) {
-  BitmapClear(bitmap);
-  std::strncpy(bitmap.name, path, sizeof(bitmap.name) - 1);
-  bitmap.requested_width = requested_width;
-  bitmap.requested_height = requested_height;
-  bitmap.load_flags = load_flags;
-}
-
 void RecomputeScale(jpeg_decompress_struct* cinfo, unsigned int denom) {
   cinfo->scale_num = 1;
   cinfo->scale_denom = denom;

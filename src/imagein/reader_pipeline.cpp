@@ -41,15 +41,6 @@ TSourceCreate SourceConstructor(int32_t kind) {
   }
 }
 
-void PrepareBitmap(TMemBitmap& bitmap, const char* path, int32_t requested_width,
-                   int32_t requested_height, int32_t load_flags) {
-  BitmapClear(bitmap);
-  std::strncpy(bitmap.name, path, sizeof(bitmap.name) - 1);
-  bitmap.requested_width = requested_width;
-  bitmap.requested_height = requested_height;
-  bitmap.load_flags = load_flags;
-}
-
 // Ends a load that stored no rows: the source is finished and released, the
 // file closed.
 int32_t AbandonLoad(TReaderContext* context, TImageSource* source, FILE* file, int32_t code) {
