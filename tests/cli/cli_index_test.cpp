@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <functional>
@@ -210,6 +211,45 @@ TEST_F(CliIndexTest, CleanRemovesWhatTheRunWrote) {
   EXPECT_TRUE(FileExists(dir_.Join("c/a/x.gif")));
   EXPECT_FALSE(FileExists(dir_.Join("c/a/vellumcast.html")));
   EXPECT_EQ(RunCli({"clean", "nothing-here"}, dir_.path()).exit_code, 1);
+}
+
+// --dry-run and -n print every path the clean-up would remove, one a line,
+// and touch nothing; the clean-up afterwards removes exactly those.
+TEST_F(CliIndexTest, CleanDryRunListsThePathsAndRemovesNothing) {
+  ASSERT_TRUE(WriteTestGif(dir_.Join("c/a/x.gif"), 20, 20));
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("c/a/my vellumcast.html notes.txt"), "mine"));
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("c/a/quarto_tn_holiday.jpg"), "mine"));
+  ASSERT_EQ(RunCli({"index", "--createthumbs=1", "c"}, dir_.path()).exit_code, 0);
+  const std::string expected =
+      "c/a/imageback.html\nc/a/quarto_tn\nc/a/quarto_tn/quarto_tn1.jpg\nc/a/vellumcast.html\n"
+      "c/imageback.html\nc/vellumcast.html\n";
+  for (const char* flag : {"--dry-run", "-n"}) {
+    SCOPED_TRACE(flag);
+    const TCliResult r = RunCli({"clean", flag, "c"}, dir_.path());
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    // Listing order follows the file system; compare the sorted lines.
+    const size_t summary = r.out.rfind("Would remove ");
+    ASSERT_NE(summary, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(summary), "Would remove 5 files and 1 folders.\n");
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < summary;) {
+      const size_t end = r.out.find('\n', at);
+      lines.push_back(r.out.substr(at, end - at));
+      at = end + 1;
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string sorted;
+    for (const std::string& line : lines) sorted += line + "\n";
+    EXPECT_EQ(sorted, expected);
+    EXPECT_TRUE(FileExists(dir_.Join("c/a/quarto_tn/quarto_tn1.jpg")));  // x.gif sorts second
+    EXPECT_TRUE(FileExists(dir_.Join("c/vellumcast.html")));
+  }
+  const TCliResult r = RunCli({"clean", "c"}, dir_.path());
+  EXPECT_EQ(r.out, "Removed 5 files and 1 folders.\n");
+  EXPECT_EQ(ReadFileBytes(dir_.Join("c/a/my vellumcast.html notes.txt")), "mine");
+  EXPECT_EQ(ReadFileBytes(dir_.Join("c/a/quarto_tn_holiday.jpg")), "mine");
+  EXPECT_EQ(RunCli({"clean", "--dry-run"}, dir_.path()).exit_code, 2);
+  EXPECT_EQ(RunCli({"clean", "--dryrun", "c"}, dir_.path()).exit_code, 2);
 }
 
 }  // namespace
