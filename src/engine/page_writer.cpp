@@ -146,7 +146,7 @@ void WritePageFoot(const TThreadVellumcast& worker, TPageFile& file) {
   if (!worker.footertext.empty()) {
     text += "<hr>\n";
     if (worker.centerfooter != 0) text += "<center>";
-    text += worker.footertext;
+    AppendMarkupText(text, worker.footertext.c_str());
     text += '\n';
     if (worker.centerfooter != 0) text += "</center>";
   }
@@ -187,7 +187,7 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
     if (!worker.title.empty()) {
       if (worker.centertitle != 0) text += "<center>";
       text += "<h3>";
-      text += worker.title;
+      AppendMarkupText(text, worker.title.c_str());
       text += "</h3>\n";
       if (worker.centertitle != 0) text += "</center>";
     }
