@@ -42,6 +42,7 @@ void PrintUsage(bool to_stderr) {
       "  --firstpage=NAME      also remove pages named NAME that Vellumcast wrote\n"
       "\n"
       "Exit status: 0 done, 1 FOLDER missing or not a folder, 2 usage error,\n"
-      "130 interrupted (the counters so far are printed).\n",
+      "130, 143, 129 ended by SIGINT (Ctrl-C), SIGTERM, SIGHUP (the run stops like\n"
+      "Cancel and the counters so far are printed).\n",
       out);
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <functional>
 #include <string>
@@ -175,32 +176,66 @@ TEST_F(CliIndexTest, HelpAndVersion) {
   EXPECT_EQ(version.out.rfind("vellumcast-cli ", 0), 0u);
 }
 
-TEST_F(CliIndexTest, InterruptStopsTheRunPrintsTheCountersAndExits130) {
-  // Enough folders that the run is still walking when the interrupt comes
-  // (a fast machine walks a few thousand cells in a fraction of a second);
-  // the probe log's first line shows that the run is under way.
-  constexpr int kFolders = 2000;
-  constexpr int kPerFolder = 10;
-  for (int i = 0; i < kFolders; ++i) {
-    for (int j = 0; j < kPerFolder; ++j) {
-      ASSERT_TRUE(WriteFileBytes(dir_.Join("big/f" + std::to_string(i) + "/g" + std::to_string(j) + ".bmp"), ""));
+// Ctrl-C, SIGTERM and SIGHUP each stop a run like Cancel: the counters so
+// far are printed and the exit status is 128 + the signal.
+struct TStopSignalCase {
+  int signal_number;
+  int exit_code;
+};
+
+class CliStopSignalTest : public ::testing::TestWithParam<TStopSignalCase> {
+ protected:
+  // One big tree for every case: enough folders that the run is still
+  // walking when the signal comes (a fast machine walks a few thousand cells
+  // in a fraction of a second).
+  static constexpr int kFolders = 2000;
+  static constexpr int kPerFolder = 10;
+  static void SetUpTestSuite() {
+    tree_ = new TScratchDir("vc-cli-big");
+    for (int i = 0; i < kFolders; ++i) {
+      for (int j = 0; j < kPerFolder; ++j) {
+        ASSERT_TRUE(
+            WriteFileBytes(tree_->Join("big/f" + std::to_string(i) + "/g" + std::to_string(j) + ".bmp"), ""));
+      }
     }
   }
-  const TCliResult r = RunCli({"index", "big"}, dir_.path(), [this](pid_t pid) {
+  static void TearDownTestSuite() {
+    delete tree_;
+    tree_ = nullptr;
+  }
+  static TScratchDir* tree_;
+  TScratchDir dir_{"vc-cli"};
+};
+
+TScratchDir* CliStopSignalTest::tree_ = nullptr;
+
+TEST_P(CliStopSignalTest, StopsTheRunPrintsTheCountersAndExitsWith128PlusTheSignal) {
+  const TStopSignalCase c = GetParam();
+  std::remove(tree_->Join("big/vellumcast.html").c_str());  // written again by this run
+  // The probe log's first line (in the current folder) shows that the run is under way.
+  const TCliResult r = RunCli({"index", tree_->Join("big")}, dir_.path(), [this, c](pid_t pid) {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!FileExists(dir_.Join("fn.log")) && std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    ::kill(pid, SIGINT);
+    ::kill(pid, c.signal_number);
   });
-  EXPECT_EQ(r.exit_code, 130) << r.err;
+  EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+  EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
   ASSERT_EQ(r.out.rfind("Directories Processed: ", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("\nFiles Processed: "), std::string::npos);
   EXPECT_NE(r.out.find("\nIndices Created: "), std::string::npos);
   const int files = std::stoi(r.out.substr(r.out.find("Files Processed: ") + 17));
   EXPECT_LT(files, kFolders * kPerFolder);
-  EXPECT_TRUE(FileExists(dir_.Join("big/vellumcast.html")));  // the top folder still wrote its page
+  EXPECT_TRUE(FileExists(tree_->Join("big/vellumcast.html")));  // the top folder still wrote its page
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliStopSignalTest,
+                         ::testing::Values(TStopSignalCase{SIGINT, 130}, TStopSignalCase{SIGTERM, 143},
+                                           TStopSignalCase{SIGHUP, 129}),
+                         [](const ::testing::TestParamInfo<TStopSignalCase>& info) {
+                           return std::string(sigabbrev_np(info.param.signal_number));
+                         });
 
 TEST_F(CliIndexTest, CleanRemovesWhatTheRunWrote) {
   ASSERT_TRUE(WriteTestGif(dir_.Join("c/a/x.gif"), 20, 20));
