@@ -8,6 +8,7 @@
 #include "engine/cell_producer.h"
 #include "engine/html_escape.h"
 #include "engine/image_cell.h"
+#include "engine/leftovers.h"
 #include "engine/template_reader.h"
 #include "engine/walk.h"
 #include "support/path_util.h"
@@ -254,6 +255,7 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
   const bool redirect = subfolders.TotalEntries() == 1 && images.TotalEntries() == 0;
   if (images.TotalEntries() == 0 && (subfolders.TotalEntries() == 0 || worker.hlinks == 0)) return;
   ++worker.indexcount;
+  RemoveLeftoverTemporaries(folder);
 
   int32_t page = 0;
   int32_t before = 0;
