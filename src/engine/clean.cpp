@@ -76,10 +76,12 @@ struct TCleanWalk {
   TCleanResult result;
 };
 
-void Remove(TCleanWalk& walk, const char* path, bool is_folder) {
-  if (!walk.options.dry_run && (is_folder ? rmdir(path) : unlink(path)) != 0) return;
+// True when the entry went (in a dry run: would go).
+bool Remove(TCleanWalk& walk, const char* path, bool is_folder) {
+  if (!walk.options.dry_run && (is_folder ? rmdir(path) : unlink(path)) != 0) return false;
   CountOne(is_folder ? walk.result.folders_removed : walk.result.files_removed);
   if (walk.options.on_remove != nullptr) walk.options.on_remove(path, is_folder, walk.options.context);
+  return true;
 }
 
 // The first page under a name of the user's choosing (index.html), or one of
@@ -99,8 +101,8 @@ void CleanCatalogFolder(TCleanWalk& walk, const char* folder, bool thumbnails_to
 // with them when the clean-up emptied it. Runs write nothing in a folder
 // below it, so none is entered.
 void CleanThumbnailFolder(TCleanWalk& walk, const char* folder) {
-  int32_t removed = 0;
-  int32_t kept = 0;
+  bool removed = false;
+  bool kept = false;
   {
     TDirListing listing(folder, kAllNamesPattern);
     if (!listing.IsOpen()) return;
@@ -110,20 +112,14 @@ void CleanThumbnailFolder(TCleanWalk& walk, const char* folder) {
       TCleanPath path;
       struct stat info;
       if (!JoinCleanPath(path, folder, name) || lstat(path, &info) != 0 || !S_ISREG(info.st_mode) ||
-          !IsGeneratedThumbnailFileName(name)) {
-        ++kept;
+          !IsGeneratedThumbnailFileName(name) || !Remove(walk, path, false)) {
+        kept = true;
         continue;
       }
-      const int32_t before = walk.result.files_removed;
-      Remove(walk, path, false);
-      if (walk.result.files_removed != before) {
-        ++removed;
-      } else {
-        ++kept;
-      }
+      removed = true;
     }
   }
-  if (removed > 0 && kept == 0) Remove(walk, folder, true);
+  if (removed && !kept) Remove(walk, folder, true);
 }
 
 // One directory entry of a catalog folder. lstat decides what the entry
