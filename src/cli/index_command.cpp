@@ -116,9 +116,30 @@ class TCliOwner : public TOwnerWindow {
   std::counting_semaphore<INT_MAX> wake_{0};
 };
 
+// The signal that asked the run to end (0: none yet).
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void OnInterrupt(int) { g_interrupted = 1; }
+void OnInterrupt(int signal_number) { g_interrupted = signal_number; }
+
+// Ctrl-C, a polite kill and a closed terminal all end a run the same way:
+// like Cancel, with the counters printed and exit status 128 + the signal.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr size_t kStopSignalCount = sizeof kStopSignals / sizeof kStopSignals[0];
+
+struct TStopSignalHandlers {
+  struct sigaction previous[kStopSignalCount] = {};
+
+  void Install() {
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;  // a second signal ends the program at once
+    for (size_t i = 0; i < kStopSignalCount; ++i) ::sigaction(kStopSignals[i], &action, &previous[i]);
+  }
+  void Restore() {
+    for (size_t i = 0; i < kStopSignalCount; ++i) ::sigaction(kStopSignals[i], &previous[i], nullptr);
+  }
+};
 
 void ShowProgress(const TThreadVellumcast& worker) {
   std::fprintf(stderr, "\rDirectories: %d  Files: %d  Indices: %d", worker.dircount.load(),
@@ -186,18 +207,14 @@ int RunIndexCommand(int argc, char** argv) {
   TCliOwner owner;
   worker.ownerwindow = &owner;
 
-  struct sigaction action = {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends the program at once
-  struct sigaction previous = {};
-  ::sigaction(SIGINT, &action, &previous);
+  TStopSignalHandlers handlers;
+  handlers.Install();
 
   const bool live = ::isatty(STDERR_FILENO) != 0;
   bool interrupted = false;
   if (!worker.Start()) {
     std::fprintf(stderr, "vellumcast-cli index: cannot start the worker thread\n");
-    ::sigaction(SIGINT, &previous, nullptr);
+    handlers.Restore();
     return 1;
   }
   while (!owner.Done()) {
@@ -209,7 +226,7 @@ int RunIndexCommand(int argc, char** argv) {
     if (live) ShowProgress(worker);
   }
   worker.WaitFor();
-  ::sigaction(SIGINT, &previous, nullptr);
+  handlers.Restore();
   if (g_interrupted != 0) interrupted = true;
   if (live) {
     ShowProgress(worker);
@@ -219,5 +236,5 @@ int RunIndexCommand(int argc, char** argv) {
   std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
               worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
   std::fflush(stdout);
-  return interrupted ? 130 : 0;
+  return interrupted ? 128 + static_cast<int>(g_interrupted) : 0;
 }

@@ -7,7 +7,7 @@ void PrintUsage(bool to_stderr) {
   std::fputs(
       "Usage:\n"
       "  vellumcast-cli index [--NAME=VALUE ...] FOLDER\n"
-      "  vellumcast-cli clean FOLDER\n"
+      "  vellumcast-cli clean [--dry-run|-n] [--firstpage=NAME] FOLDER\n"
       "  vellumcast-cli decode [--key=TEXT] [--flags=N] IMAGE OUT.ppm\n"
       "  vellumcast-cli --help | --version\n"
       "\n"
@@ -35,10 +35,14 @@ void PrintUsage(bool to_stderr) {
       "  --headertemplate=FILE HTML file whose head and body start begin every page\n"
       "  --footertemplate=FILE HTML file whose body ends every page\n"
       "\n"
-      "clean removes every generated page, back-link page, thumbnail and thumbnail\n"
-      "folder below FOLDER.\n"
+      "clean removes below FOLDER the files runs write, by their exact names\n"
+      "(vellumcast.html, vellumcastN.html, imageback.html, quarto_tn/quarto_tnN.jpg\n"
+      "and the like), and each quarto_tn folder it empties. Other files stay.\n"
+      "  --dry-run, -n         print every path it would remove; remove nothing\n"
+      "  --firstpage=NAME      also remove pages named NAME that Vellumcast wrote\n"
       "\n"
       "Exit status: 0 done, 1 FOLDER missing or not a folder, 2 usage error,\n"
-      "130 interrupted (the counters so far are printed).\n",
+      "130, 143, 129 ended by SIGINT (Ctrl-C), SIGTERM, SIGHUP (the run stops like\n"
+      "Cancel and the counters so far are printed).\n",
       out);
 }

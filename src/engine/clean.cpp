@@ -1,5 +1,6 @@
 #include "engine/clean.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,19 +18,6 @@ constexpr const char* kAllNamesPattern = "*.*";
 // Paths are at most kMaxPath characters. A longer path is skipped, never cut,
 // so a shortened path can never name another file.
 using TCleanPath = char[kPathBufferSize];
-
-bool NameContains(const char* name, const char* part) { return std::strstr(name, part) != nullptr; }
-
-// The names runs write: catalog pages, back-link pages and thumbnails (and
-// the temporary files of pages being written). Case-sensitive substring
-// tests on the entry's own name only.
-bool IsGeneratedFileName(const char* name) {
-  return (NameContains(name, "vellumcast") && NameContains(name, ".html")) ||
-         (NameContains(name, "imageback") && NameContains(name, ".html")) ||
-         (NameContains(name, "quarto_tn") && NameContains(name, ".jpg"));
-}
-
-bool IsThumbnailFolderName(const char* name) { return NameContains(name, "quarto_tn"); }
 
 bool IsDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
@@ -82,28 +70,86 @@ class TNameList {
   size_t capacity_ = 0;
 };
 
-void CleanFolder(const char* folder, TCleanResult& result);
+// One clean-up: its options, its counts.
+struct TCleanWalk {
+  const TCleanOptions& options;
+  TCleanResult result;
+};
 
-// One directory entry. lstat decides what the entry itself is, so a symbolic
-// link is neither followed into a folder nor deleted: the clean-up never acts
-// on anything outside the tree it was given.
-void CleanEntry(const char* folder, const char* name, TCleanResult& result) {
+// True when the entry went (in a dry run: would go).
+bool Remove(TCleanWalk& walk, const char* path, bool is_folder) {
+  if (!walk.options.dry_run && (is_folder ? rmdir(path) : unlink(path)) != 0) return false;
+  CountOne(is_folder ? walk.result.folders_removed : walk.result.files_removed);
+  if (walk.options.on_remove != nullptr) walk.options.on_remove(path, is_folder, walk.options.context);
+  return true;
+}
+
+// The first page under a name of the user's choosing (index.html), or one of
+// its temporary names: generated only when the page says so itself.
+bool IsOtherFirstPage(const char* name, const char* path, const char* firstpage) {
+  if (firstpage == nullptr || *firstpage == '\0' || IsCatalogPageName(firstpage)) return false;
+  const size_t length = std::strlen(firstpage);
+  size_t base = 0;
+  const bool named = strcasecmp(name, firstpage) == 0 ||
+                     (HasTemporarySuffix(name, &base) && base == length && strncasecmp(name, firstpage, length) == 0);
+  return named && IsGeneratedPageContent(path);
+}
+
+void CleanCatalogFolder(TCleanWalk& walk, const char* folder, bool thumbnails_too = false);
+
+// A thumbnail folder: only the files runs put there go, and the folder goes
+// with them when the clean-up emptied it. Runs write nothing in a folder
+// below it, so none is entered.
+void CleanThumbnailFolder(TCleanWalk& walk, const char* folder) {
+  bool removed = false;
+  bool kept = false;
+  {
+    TDirListing listing(folder, kAllNamesPattern);
+    if (!listing.IsOpen()) return;
+    while (listing.Next()) {
+      const char* name = listing.Name();
+      if (IsDotEntry(name)) continue;
+      TCleanPath path;
+      struct stat info;
+      if (!JoinCleanPath(path, folder, name) || lstat(path, &info) != 0 || !S_ISREG(info.st_mode) ||
+          !IsGeneratedThumbnailFileName(name) || !Remove(walk, path, false)) {
+        kept = true;
+        continue;
+      }
+      removed = true;
+    }
+  }
+  if (removed && !kept) Remove(walk, folder, true);
+}
+
+// One directory entry of a catalog folder. lstat decides what the entry
+// itself is, so a symbolic link is neither followed into a folder nor
+// deleted: the clean-up never acts on anything outside the tree it was given.
+void CleanEntry(TCleanWalk& walk, const char* folder, const char* name, bool thumbnails_too) {
   TCleanPath entry_path;
   if (!JoinCleanPath(entry_path, folder, name)) return;
   struct stat info;
   if (lstat(entry_path, &info) != 0) return;
 
   if (S_ISDIR(info.st_mode)) {
-    CleanFolder(entry_path, result);
-    // rmdir succeeds only on an empty folder: one holding user files stays.
-    if (IsThumbnailFolderName(name) && rmdir(entry_path) == 0) CountOne(result.folders_removed);
+    if (IsThumbnailFolderName(name)) {
+      CleanThumbnailFolder(walk, entry_path);
+    } else {
+      CleanCatalogFolder(walk, entry_path);
+    }
     return;
   }
   if (!S_ISREG(info.st_mode)) return;  // links, FIFOs, devices and sockets stay
-  if (IsGeneratedFileName(name) && unlink(entry_path) == 0) CountOne(result.files_removed);
+  if (IsGeneratedFolderFileName(name) || (thumbnails_too && IsGeneratedThumbnailFileName(name)) ||
+      IsOtherFirstPage(name, entry_path, walk.options.firstpage)) {
+    Remove(walk, entry_path, false);
+  }
 }
 
-void CleanFolder(const char* folder, TCleanResult& result) {
+// `thumbnails_too`: the starting folder is itself named like a thumbnail
+// folder, so it may hold thumbnails (from a run one level up) as well as
+// pages (from a run started in it).
+void CleanCatalogFolder(TCleanWalk& walk, const char* folder, bool thumbnails_too) {
   // The search text must fit like any other path; a folder too deep for it
   // is skipped as one that cannot be listed.
   TCleanPath search_text;
@@ -119,20 +165,25 @@ void CleanFolder(const char* folder, TCleanResult& result) {
       // Folders wait until the listing is closed; without memory to note
       // one, it is cleaned at once.
       if (listing.IsDirectory() && subfolders.Add(name)) continue;
-      CleanEntry(folder, name, result);
+      CleanEntry(walk, folder, name, thumbnails_too);
     }
   }
   for (const char* name = subfolders.First(); name != nullptr; name = subfolders.Next(name)) {
-    CleanEntry(folder, name, result);
+    CleanEntry(walk, folder, name, thumbnails_too);
   }
 }
 
 }  // namespace
 
-TCleanResult DeleteGenerated(const char* folder) {
-  TCleanResult result;
-  if (folder == nullptr) return result;
-  if (std::strlen(folder) > kMaxPath) return result;
-  CleanFolder(folder, result);
-  return result;
+TCleanResult DeleteGenerated(const char* folder, const TCleanOptions& options) {
+  TCleanWalk walk{options, TCleanResult()};
+  if (folder == nullptr) return walk.result;
+  if (std::strlen(folder) > kMaxPath) return walk.result;
+  // The folder given is a catalog folder whatever its name, and is never removed.
+  TCleanPath start;
+  size_t length = std::strlen(folder);
+  std::memcpy(start, folder, length + 1);
+  while (length > 1 && start[length - 1] == kPathSeparator) start[--length] = '\0';
+  CleanCatalogFolder(walk, folder, IsThumbnailFolderName(PathFileName(start)));
+  return walk.result;
 }

@@ -1,11 +1,29 @@
 #pragma once
-// Removes generated pages, back-link pages, thumbnails and thumbnail folders below a folder.
+// Removes what index runs wrote below a folder: catalog pages, back-link
+// pages, viewer pages, thumbnails, manifests, their temporary names, and the
+// thumbnail folders that this emptied. Names are judged by the exact patterns
+// of generated_names.h, never by a part of the name.
 
 #include <cstdint>
+
+#include "engine/generated_names.h"
 
 struct TCleanResult {
   int32_t files_removed = 0;
   int32_t folders_removed = 0;
 };
 
-TCleanResult DeleteGenerated(const char* folder);
+struct TCleanOptions {
+  // The first page's file name of the runs to undo. A name other than the
+  // vellumcast page pattern is removed only when the file carries the
+  // generator marker (IsGeneratedPageContent).
+  const char* firstpage = kFirstPageFile;
+  // List what would go, remove nothing; the result counts what would go.
+  bool dry_run = false;
+  // Called with each path removed (in a dry run: that would be removed),
+  // folders after their contents. May be null.
+  void (*on_remove)(const char* path, bool is_folder, void* context) = nullptr;
+  void* context = nullptr;
+};
+
+TCleanResult DeleteGenerated(const char* folder, const TCleanOptions& options = TCleanOptions());

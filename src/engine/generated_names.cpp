@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -123,7 +124,7 @@ bool HasTemporarySuffix(const char* name, size_t* base_length) {
     ++s;
   } else if (*s == '_') {
     ++s;
-    if (*s == 'w') ++s;
+    if (*s == 'w' || *s == 'W') ++s;
   } else {
     return false;
   }
@@ -149,6 +150,12 @@ bool IsGeneratedThumbnailFileName(const char* name) {
 bool IsGeneratedPageContent(const char* path) {
   const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return false;
+  // Only a regular file can be a page; a FIFO or device is never read.
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   char buffer[kGeneratorMarkerWindow + 1];
   size_t filled = 0;
   while (filled < kGeneratorMarkerWindow) {

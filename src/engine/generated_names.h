@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 
+inline constexpr const char* kFirstPageFile = "vellumcast.html";
 inline constexpr const char* kThumbnailFolder = "quarto_tn";
 inline constexpr const char* kBackLinkPageFile = "imageback.html";
 inline constexpr const char* kManifestFile = "vellumcast.manifest";

@@ -8,6 +8,7 @@
 #include "engine/cell_producer.h"
 #include "engine/html_escape.h"
 #include "engine/image_cell.h"
+#include "engine/leftovers.h"
 #include "engine/template_reader.h"
 #include "engine/walk.h"
 #include "support/path_util.h"
@@ -146,7 +147,7 @@ void WritePageFoot(const TThreadVellumcast& worker, TPageFile& file) {
   if (!worker.footertext.empty()) {
     text += "<hr>\n";
     if (worker.centerfooter != 0) text += "<center>";
-    text += worker.footertext;
+    AppendMarkupText(text, worker.footertext.c_str());
     text += '\n';
     if (worker.centerfooter != 0) text += "</center>";
   }
@@ -187,7 +188,7 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
     if (!worker.title.empty()) {
       if (worker.centertitle != 0) text += "<center>";
       text += "<h3>";
-      text += worker.title;
+      AppendMarkupText(text, worker.title.c_str());
       text += "</h3>\n";
       if (worker.centertitle != 0) text += "</center>";
     }
@@ -254,6 +255,7 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
   const bool redirect = subfolders.TotalEntries() == 1 && images.TotalEntries() == 0;
   if (images.TotalEntries() == 0 && (subfolders.TotalEntries() == 0 || worker.hlinks == 0)) return;
   ++worker.indexcount;
+  RemoveLeftoverTemporaries(folder);
 
   int32_t page = 0;
   int32_t before = 0;

@@ -48,10 +48,13 @@ const kImageExtensions = ['.gif', '.jpg', '.bmp'];
 // thumbnails and two cells per page, so that every folder with more than two
 // images gets Next and Previous links. The third starts at a pass-through
 // folder (no images, one subfolder with images), so that the top page itself
-// forwards the browser.
+// forwards the browser. The fourth adds names a browser could misread: an
+// image and a folder named like a javascript: URL, a name with a colon, and
+// names beyond ASCII.
 const kCatalogs = [
   { name: 'plain', options: [], thumbnails: false, paged: false },
   { name: 'redirect-top', options: [], thumbnails: false, paged: false, startAtPassThrough: true },
+  { name: 'hostile-names', options: [], thumbnails: false, paged: false, hostileNames: true },
   {
     name: 'thumbnails-paged',
     options: ['--createthumbs=1', '--rowsperpage=1', '--cellsperrow=2'],
@@ -161,6 +164,38 @@ function FindPassThroughFolder(top) {
   return null;
 }
 
+// Names that a browser would misread if written into a page as they are.
+const kScriptName = 'javascript:alert(3)';
+const kScriptImage = `${kScriptName}.jpg`;
+const kColonImage = 'a:b.jpg';
+const kAccentImage = 'caf\u00e9.jpg';
+const kAccentFolder = 'Gr\u00fc\u00dfe \u20ac';
+
+function FindImage(folder, extension) {
+  for (const entry of fs.readdirSync(folder, { withFileTypes: true })) {
+    const full = path.join(folder, entry.name);
+    if (entry.isFile() && path.extname(entry.name).toLowerCase() === extension) return full;
+    if (entry.isDirectory()) {
+      const found = FindImage(full, extension);
+      if (found) return found;
+    }
+  }
+  return null;
+}
+
+// Copies a JPEG of the tree under the hostile names: at the top, and in a
+// folder named like a javascript: URL and one named beyond ASCII.
+function AddHostileNames(tree) {
+  const jpeg = FindImage(tree, '.jpg');
+  if (!jpeg) throw new Error('the tree has no JPEG to copy under hostile names');
+  for (const name of [kScriptImage, kColonImage, kAccentImage]) fs.copyFileSync(jpeg, path.join(tree, name));
+  for (const folder of [kScriptName, kAccentFolder]) {
+    fs.mkdirSync(path.join(tree, folder));
+    fs.copyFileSync(jpeg, path.join(tree, folder, kAccentImage));
+    fs.copyFileSync(jpeg, path.join(tree, folder, kScriptImage));
+  }
+}
+
 // ---------------------------------------------------------------------------
 // What each page reports about itself once it has loaded
 
@@ -258,6 +293,15 @@ function UrlPath(url) {
   return fileURLToPath(url);
 }
 
+// The file a file: URL names; null for any other address.
+function FilePathOf(url) {
+  try {
+    return fileURLToPath(url);
+  } catch {
+    return null;
+  }
+}
+
 function IsInside(root, file) {
   const relative = path.relative(root, file);
   return relative === '' || (!relative.startsWith('..') && !path.isAbsolute(relative));
@@ -334,6 +378,7 @@ class TCatalogCheck {
     this.CheckHierarchyCounts();
     this.CheckEveryImageIsCatalogued();
     this.CheckFeaturesWereExercised();
+    if (this.catalog.hostileNames) await this.CheckHostileNames();
     return this.findings;
   }
 
@@ -497,6 +542,83 @@ class TCatalogCheck {
     }
   }
 
+  // Clicks as a person would: a link named like a javascript: URL must lead
+  // to its image (or folder) and run no script; names beyond ASCII must read
+  // right and their images load; every page must be pure ASCII.
+  async CheckHostileNames() {
+    const dialogs = [];
+    const onDialog = (dialog) => {
+      dialogs.push(dialog.message());
+      dialog.dismiss().catch(() => {});
+    };
+    this.page.on('dialog', onDialog);
+    try {
+      const clicks = [
+        { from: this.root, text: kScriptImage, inCell: true, to: path.join(this.root, kScriptImage) },
+        { from: this.root, text: kColonImage, inCell: true, to: path.join(this.root, kColonImage) },
+        { from: this.root, text: kScriptName, inCell: false, to: path.join(this.root, kScriptName, 'vellumcast.html') },
+        {
+          from: path.join(this.root, kScriptName),
+          text: kScriptImage,
+          inCell: true,
+          to: path.join(this.root, kScriptName, kScriptImage),
+        },
+      ];
+      for (const click of clicks) await this.ClickThrough(click);
+    } finally {
+      this.page.off('dialog', onDialog);
+    }
+    if (dialogs.length > 0) this.Fail(`a click ran script: dialog ${JSON.stringify(dialogs)}`);
+
+    const top = this.box.reports.get(path.join(this.root, 'vellumcast.html'));
+    const accentFolder = this.box.reports.get(path.join(this.root, kAccentFolder, 'vellumcast.html'));
+    if (!top || !accentFolder) {
+      this.Fail('the pages with names beyond ASCII were not reached');
+    } else {
+      for (const [report, where] of [[top, '.'], [accentFolder, kAccentFolder]]) {
+        const link = report.links.find((l) => l.inCell && l.text === kAccentImage);
+        if (!link) this.Fail(`page ${where}/vellumcast.html shows no cell named ${kAccentImage}`);
+        else if (FilePathOf(link.href) !== path.join(this.root, where, kAccentImage)) {
+          this.Fail(`page ${where}/vellumcast.html: ${kAccentImage} links to ${link.href}`);
+        }
+        const image = report.images.find((i) => i.inCell && FilePathOf(i.src) === path.join(this.root, where, kAccentImage));
+        if (!image || !image.complete || image.naturalWidth <= 0) this.Fail(`page ${where}/vellumcast.html: ${kAccentImage} does not load`);
+      }
+      if (!top.links.some((l) => l.inHierarchy && l.text === kAccentFolder)) {
+        this.Fail(`the top page lists no folder named ${kAccentFolder}`);
+      }
+    }
+    for (const file of this.visited) {
+      if (!file.endsWith('.html')) continue;
+      const bytes = fs.readFileSync(file);
+      if (bytes.some((b) => b >= 0x80)) this.Fail(`page ${Shown(this.root, file)} is not pure ASCII`);
+    }
+  }
+
+  // Opens `from`/vellumcast.html, clicks the link showing `text` and expects
+  // to land on the file `to`.
+  async ClickThrough({ from, text, inCell, to }) {
+    const label = `clicking "${text}" on ${Shown(this.root, path.join(from, 'vellumcast.html'))}`;
+    try {
+      await this.page.goto(pathToFileURL(path.join(from, 'vellumcast.html')).href, { waitUntil: 'load' });
+      const links = this.page.locator(inCell ? 'td a' : 'li a').filter({ hasText: text });
+      let link = null;
+      for (const candidate of await links.all()) {
+        if ((await candidate.textContent()).trim() === text) link = candidate;
+      }
+      if (!link) {
+        this.Fail(`${label}: no such link`);
+        return;
+      }
+      const href = await link.evaluate((a) => a.href);
+      if (!href.startsWith('file:')) this.Fail(`${label}: the link's address is ${href}, not a file`);
+      await link.click();
+      await this.page.waitForURL((url) => FilePathOf(url.href) === to, { timeout: kNavigationTimeoutMs });
+    } catch (error) {
+      this.Fail(`${label} did not lead to ${Shown(this.root, to)} (now at ${this.page.url()}): ${error.message.split('\n')[0]}`);
+    }
+  }
+
   CellsBelow(folder) {
     let total = 0;
     for (const [file, page] of this.pages) {
@@ -620,6 +742,7 @@ async function Main() {
       let root = tree;
       try {
         PrepareTree(args, tree);
+        if (catalog.hostileNames) AddHostileNames(tree);
         if (catalog.startAtPassThrough) {
           root = FindPassThroughFolder(tree);
           if (!root) throw new Error('the tree has no pass-through folder (no images, one subfolder with images) to start from');

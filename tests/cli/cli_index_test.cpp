@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <functional>
 #include <string>
@@ -174,32 +176,66 @@ TEST_F(CliIndexTest, HelpAndVersion) {
   EXPECT_EQ(version.out.rfind("vellumcast-cli ", 0), 0u);
 }
 
-TEST_F(CliIndexTest, InterruptStopsTheRunPrintsTheCountersAndExits130) {
-  // Enough folders that the run is still walking when the interrupt comes
-  // (a fast machine walks a few thousand cells in a fraction of a second);
-  // the probe log's first line shows that the run is under way.
-  constexpr int kFolders = 2000;
-  constexpr int kPerFolder = 10;
-  for (int i = 0; i < kFolders; ++i) {
-    for (int j = 0; j < kPerFolder; ++j) {
-      ASSERT_TRUE(WriteFileBytes(dir_.Join("big/f" + std::to_string(i) + "/g" + std::to_string(j) + ".bmp"), ""));
+// Ctrl-C, SIGTERM and SIGHUP each stop a run like Cancel: the counters so
+// far are printed and the exit status is 128 + the signal.
+struct TStopSignalCase {
+  int signal_number;
+  int exit_code;
+};
+
+class CliStopSignalTest : public ::testing::TestWithParam<TStopSignalCase> {
+ protected:
+  // One big tree for every case: enough folders that the run is still
+  // walking when the signal comes (a fast machine walks a few thousand cells
+  // in a fraction of a second).
+  static constexpr int kFolders = 2000;
+  static constexpr int kPerFolder = 10;
+  static void SetUpTestSuite() {
+    tree_ = new TScratchDir("vc-cli-big");
+    for (int i = 0; i < kFolders; ++i) {
+      for (int j = 0; j < kPerFolder; ++j) {
+        ASSERT_TRUE(
+            WriteFileBytes(tree_->Join("big/f" + std::to_string(i) + "/g" + std::to_string(j) + ".bmp"), ""));
+      }
     }
   }
-  const TCliResult r = RunCli({"index", "big"}, dir_.path(), [this](pid_t pid) {
+  static void TearDownTestSuite() {
+    delete tree_;
+    tree_ = nullptr;
+  }
+  static TScratchDir* tree_;
+  TScratchDir dir_{"vc-cli"};
+};
+
+TScratchDir* CliStopSignalTest::tree_ = nullptr;
+
+TEST_P(CliStopSignalTest, StopsTheRunPrintsTheCountersAndExitsWith128PlusTheSignal) {
+  const TStopSignalCase c = GetParam();
+  std::remove(tree_->Join("big/vellumcast.html").c_str());  // written again by this run
+  // The probe log's first line (in the current folder) shows that the run is under way.
+  const TCliResult r = RunCli({"index", tree_->Join("big")}, dir_.path(), [this, c](pid_t pid) {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!FileExists(dir_.Join("fn.log")) && std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    ::kill(pid, SIGINT);
+    ::kill(pid, c.signal_number);
   });
-  EXPECT_EQ(r.exit_code, 130) << r.err;
+  EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+  EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
   ASSERT_EQ(r.out.rfind("Directories Processed: ", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("\nFiles Processed: "), std::string::npos);
   EXPECT_NE(r.out.find("\nIndices Created: "), std::string::npos);
   const int files = std::stoi(r.out.substr(r.out.find("Files Processed: ") + 17));
   EXPECT_LT(files, kFolders * kPerFolder);
-  EXPECT_TRUE(FileExists(dir_.Join("big/vellumcast.html")));  // the top folder still wrote its page
+  EXPECT_TRUE(FileExists(tree_->Join("big/vellumcast.html")));  // the top folder still wrote its page
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliStopSignalTest,
+                         ::testing::Values(TStopSignalCase{SIGINT, 130}, TStopSignalCase{SIGTERM, 143},
+                                           TStopSignalCase{SIGHUP, 129}),
+                         [](const ::testing::TestParamInfo<TStopSignalCase>& info) {
+                           return std::string(sigabbrev_np(info.param.signal_number));
+                         });
 
 TEST_F(CliIndexTest, CleanRemovesWhatTheRunWrote) {
   ASSERT_TRUE(WriteTestGif(dir_.Join("c/a/x.gif"), 20, 20));
@@ -210,6 +246,45 @@ TEST_F(CliIndexTest, CleanRemovesWhatTheRunWrote) {
   EXPECT_TRUE(FileExists(dir_.Join("c/a/x.gif")));
   EXPECT_FALSE(FileExists(dir_.Join("c/a/vellumcast.html")));
   EXPECT_EQ(RunCli({"clean", "nothing-here"}, dir_.path()).exit_code, 1);
+}
+
+// --dry-run and -n print every path the clean-up would remove, one a line,
+// and touch nothing; the clean-up afterwards removes exactly those.
+TEST_F(CliIndexTest, CleanDryRunListsThePathsAndRemovesNothing) {
+  ASSERT_TRUE(WriteTestGif(dir_.Join("c/a/x.gif"), 20, 20));
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("c/a/my vellumcast.html notes.txt"), "mine"));
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("c/a/quarto_tn_holiday.jpg"), "mine"));
+  ASSERT_EQ(RunCli({"index", "--createthumbs=1", "c"}, dir_.path()).exit_code, 0);
+  const std::string expected =
+      "c/a/imageback.html\nc/a/quarto_tn\nc/a/quarto_tn/quarto_tn1.jpg\nc/a/vellumcast.html\n"
+      "c/imageback.html\nc/vellumcast.html\n";
+  for (const char* flag : {"--dry-run", "-n"}) {
+    SCOPED_TRACE(flag);
+    const TCliResult r = RunCli({"clean", flag, "c"}, dir_.path());
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    // Listing order follows the file system; compare the sorted lines.
+    const size_t summary = r.out.rfind("Would remove ");
+    ASSERT_NE(summary, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(summary), "Would remove 5 files and 1 folders.\n");
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < summary;) {
+      const size_t end = r.out.find('\n', at);
+      lines.push_back(r.out.substr(at, end - at));
+      at = end + 1;
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string sorted;
+    for (const std::string& line : lines) sorted += line + "\n";
+    EXPECT_EQ(sorted, expected);
+    EXPECT_TRUE(FileExists(dir_.Join("c/a/quarto_tn/quarto_tn1.jpg")));  // x.gif sorts second
+    EXPECT_TRUE(FileExists(dir_.Join("c/vellumcast.html")));
+  }
+  const TCliResult r = RunCli({"clean", "c"}, dir_.path());
+  EXPECT_EQ(r.out, "Removed 5 files and 1 folders.\n");
+  EXPECT_EQ(ReadFileBytes(dir_.Join("c/a/my vellumcast.html notes.txt")), "mine");
+  EXPECT_EQ(ReadFileBytes(dir_.Join("c/a/quarto_tn_holiday.jpg")), "mine");
+  EXPECT_EQ(RunCli({"clean", "--dry-run"}, dir_.path()).exit_code, 2);
+  EXPECT_EQ(RunCli({"clean", "--dryrun", "c"}, dir_.path()).exit_code, 2);
 }
 
 }  // namespace

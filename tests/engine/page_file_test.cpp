@@ -114,6 +114,9 @@ TEST(HtmlEscape, UrlPositions) {
            TCase{"it's", "it's", "it%27s"},
            TCase{"back\\slash", "back%5Cslash", "back%5Cslash"},
            TCase{"<b>", "<b>", "<b>"},
+           TCase{"javascript:alert(3).jpg", "javascript%3Aalert(3).jpg", "javascript%3Aalert(3).jpg"},
+           TCase{"a:b.jpg", "a%3Ab.jpg", "a%3Ab.jpg"},
+           TCase{"caf\xC3\xA9 \xE9.jpg", "caf%C3%A9 %E9.jpg", "caf%C3%A9 %E9.jpg"},
        }) {
     std::string url;
     AppendUrlEscaped(url, c.name);
@@ -124,10 +127,43 @@ TEST(HtmlEscape, UrlPositions) {
   }
 }
 
+// Text is pure ASCII: beyond ASCII, a valid UTF-8 character becomes its
+// decimal reference and each byte of an invalid sequence the replacement character.
 TEST(HtmlEscape, TextPositions) {
-  std::string text;
-  AppendHtmlText(text, "a&b <c> \"d\" 'e' \xC3\xA9");
-  EXPECT_EQ(text, "a&amp;b &lt;c&gt; \"d\" 'e' \xC3\xA9");
+  struct TCase {
+    const char* label;
+    const char* text;
+    const char* html;    // AppendHtmlText
+    const char* markup;  // AppendMarkupText
+  };
+  for (const TCase& c : {
+           TCase{"plain", "a&b <c> \"d\" 'e'", "a&amp;b &lt;c&gt; \"d\" 'e'", "a&b <c> \"d\" 'e'"},
+           TCase{"two bytes", "caf\xC3\xA9.jpg", "caf&#233;.jpg", "caf&#233;.jpg"},
+           TCase{"three bytes", "\xE2\x82\xAC<", "&#8364;&lt;", "&#8364;<"},
+           TCase{"four bytes", "\xF0\x9F\x98\x80", "&#128512;", "&#128512;"},
+           TCase{"highest", "\xF4\x8F\xBF\xBF", "&#1114111;", "&#1114111;"},
+           TCase{"Latin-1 byte", "caf\xE9.jpg", "caf&#65533;.jpg", "caf&#65533;.jpg"},
+           TCase{"stray continuation", "\x80x", "&#65533;x", "&#65533;x"},
+           TCase{"cut short", "\xE2\x82", "&#65533;&#65533;", "&#65533;&#65533;"},
+           TCase{"cut by ASCII", "\xE2\x82<", "&#65533;&#65533;&lt;", "&#65533;&#65533;<"},
+           TCase{"overlong slash", "\xC0\xAF", "&#65533;&#65533;", "&#65533;&#65533;"},
+           TCase{"overlong three", "\xE0\x80\xAF", "&#65533;&#65533;&#65533;", "&#65533;&#65533;&#65533;"},
+           TCase{"overlong four", "\xF0\x80\x80\xAF", "&#65533;&#65533;&#65533;&#65533;",
+                 "&#65533;&#65533;&#65533;&#65533;"},
+           TCase{"surrogate", "\xED\xA0\x80", "&#65533;&#65533;&#65533;", "&#65533;&#65533;&#65533;"},
+           TCase{"past U+10FFFF", "\xF4\x90\x80\x80", "&#65533;&#65533;&#65533;&#65533;",
+                 "&#65533;&#65533;&#65533;&#65533;"},
+           TCase{"never a lead", "\xFF\xFE", "&#65533;&#65533;", "&#65533;&#65533;"},
+           TCase{"markup kept", "<b>\xC3\xA9</b>", "&lt;b&gt;&#233;&lt;/b&gt;", "<b>&#233;</b>"},
+       }) {
+    SCOPED_TRACE(c.label);
+    std::string html;
+    AppendHtmlText(html, c.text);
+    EXPECT_EQ(html, c.html);
+    std::string markup;
+    AppendMarkupText(markup, c.text);
+    EXPECT_EQ(markup, c.markup);
+  }
 }
 
 }  // namespace

@@ -281,7 +281,7 @@ TEST_F(PageWriterTest, NamesAreEscapedInUrlsAndText) {
             std::string::npos);
   EXPECT_NE(page.find("<td><a href=\"q%3F%23%25%22.bmp\"><img src=\"q%3F%23%25%22.bmp\" width=120><br>q?#%\".bmp</a>"),
             std::string::npos);
-  EXPECT_NE(page.find("<a href=\"%C3%A9t%C3%A9.bmp\"><img src=\"%C3%A9t%C3%A9.bmp\" width=120><br>\xC3\xA9t\xC3\xA9.bmp"),
+  EXPECT_NE(page.find("<a href=\"%C3%A9t%C3%A9.bmp\"><img src=\"%C3%A9t%C3%A9.bmp\" width=120><br>&#233;t&#233;.bmp"),
             std::string::npos);
   EXPECT_NE(page.find("<a href=\"%20lead.bmp\"><img src=\"%20lead.bmp\" width=120><br> lead.bmp"), std::string::npos);
   EXPECT_NE(page.find("<a href=\"tab%09name.bmp\">"), std::string::npos);
@@ -291,6 +291,58 @@ TEST_F(PageWriterTest, NamesAreEscapedInUrlsAndText) {
   EXPECT_NE(top.find("<h3>Browser auto-redirection to R&amp;D &lt;1&gt;</h3>"), std::string::npos);
   EXPECT_NE(top.find("<li><a href=\"R&amp;D <1>/vellumcast.html\">R&amp;D &lt;1&gt;</a> 6 images</li>"),
             std::string::npos);
+}
+
+bool IsPureAscii(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Names a browser would misread: a scheme-like name must stay a relative
+// link (its colon encoded) in every URL position, the refresh URL included;
+// names beyond ASCII keep their exact bytes in URLs and become character
+// references in text, so the pages are pure ASCII.
+TEST_F(PageWriterTest, SchemeLikeAndNonAsciiNamesStayRelativeLinksAndPagesStayAscii) {
+  Touch("h/javascript:alert(3)/javascript:alert(3).bmp");
+  Touch("h/javascript:alert(3)/a:b.bmp");
+  Touch("h/javascript:alert(3)/caf\xC3\xA9.bmp");
+  Touch("h/javascript:alert(3)/caf\xE9.bmp");  // Latin-1, not UTF-8
+  Touch("h/javascript:alert(3)/sub\xC3\xA9/x.bmp");
+  RunIndex(Path("h"), [](TThreadVellumcast& w) {
+    w.title = "<i>Caf\xC3\xA9 \xE2\x82\xAC" "5</i>";
+    w.footertext = "<b>\xFF</b>";
+  });
+
+  const std::string top = Page("h/vellumcast.html");
+  EXPECT_NE(top.find("URL=javascript%3Aalert(3)/vellumcast.html\">"), std::string::npos) << top;
+  EXPECT_NE(top.find("<li><a href=\"javascript%3Aalert(3)/vellumcast.html\">javascript:alert(3)</a> 5 images</li>"),
+            std::string::npos);
+  EXPECT_NE(top.find("<h3><i>Caf&#233; &#8364;5</i></h3>"), std::string::npos);
+  EXPECT_NE(top.find("<b>&#65533;</b>"), std::string::npos);
+
+  const std::string page = Page("h/javascript:alert(3)/vellumcast.html");
+  EXPECT_NE(page.find("<td><a href=\"javascript%3Aalert(3).bmp\"><img src=\"javascript%3Aalert(3).bmp\" width=120>"
+                      "<br>javascript:alert(3).bmp</a></td>"),
+            std::string::npos)
+      << page;
+  EXPECT_NE(page.find("<a href=\"a%3Ab.bmp\"><img src=\"a%3Ab.bmp\" width=120><br>a:b.bmp</a>"), std::string::npos);
+  EXPECT_NE(page.find("<a href=\"caf%C3%A9.bmp\"><img src=\"caf%C3%A9.bmp\" width=120><br>caf&#233;.bmp</a>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<a href=\"caf%E9.bmp\"><img src=\"caf%E9.bmp\" width=120><br>caf&#65533;.bmp</a>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<li><a href=\"sub%C3%A9/vellumcast.html\">sub&#233;</a> 1 images</li>"), std::string::npos);
+  EXPECT_EQ(page.find("javascript:alert(3).bmp\""), std::string::npos);  // never a URL with the colon
+
+  for (const char* written : {"h/vellumcast.html", "h/imageback.html", "h/javascript:alert(3)/vellumcast.html",
+                              "h/javascript:alert(3)/imageback.html",
+                              "h/javascript:alert(3)/sub\xC3\xA9/vellumcast.html"}) {
+    SCOPED_TRACE(written);
+    const std::string text = Page(written);
+    EXPECT_FALSE(text.empty());
+    EXPECT_TRUE(IsPureAscii(text));
+  }
 }
 
 TEST_F(PageWriterTest, NothingOfAnEarlierRunIsDeleted) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fixtures/bitmap_rgb.h"
+#include "fixtures/corpus_dir.h"
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
 
@@ -32,13 +33,6 @@ struct TCorpusRow {
 
 // Test output names the file rather than dumping the record's bytes.
 void PrintTo(const TCorpusRow& row, std::ostream* out) { *out << row.file << " (" << row.expect << ")"; }
-
-std::string CorpusDir() { return VELLUMCAST_CORPUS_DIR; }
-
-bool CorpusPresent() {
-  struct stat info;
-  return ::stat((CorpusDir() + "/MANIFEST.tsv").c_str(), &info) == 0;
-}
 
 std::string TestName(const std::string& file) {
   std::string name;

@@ -1,0 +1,66 @@
+#include "engine/leftovers.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "engine/generated_names.h"
+
+namespace {
+
+// A writer is gone when no process has its id. Our own id is never gone:
+// those files are being written now.
+bool IsWriterGone(long writer) {
+  if (writer == static_cast<long>(::getpid())) return false;
+  if (writer <= 0 || writer > INT_MAX) return true;  // no process can have that id
+  return ::kill(static_cast<pid_t>(writer), 0) != 0 && errno == ESRCH;
+}
+
+// Removes the leftovers of the open folder `dir_fd` whose names pass `is_generated`.
+void RemoveLeftoversIn(int dir_fd, bool (*is_generated)(const char*)) {
+  const int list_fd = ::dup(dir_fd);
+  if (list_fd < 0) return;
+  DIR* dir = ::fdopendir(list_fd);
+  if (dir == nullptr) {
+    ::close(list_fd);
+    return;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const char* name = entry->d_name;
+    if (!HasTemporarySuffix(name) || !is_generated(name) || !IsWriterGone(TemporaryWriterId(name))) continue;
+    struct stat info;
+    if (::fstatat(dir_fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
+    ::unlinkat(dir_fd, name, 0);
+  }
+  ::closedir(dir);
+}
+
+}  // namespace
+
+long TemporaryWriterId(const char* name) {
+  size_t base = 0;
+  if (!HasTemporarySuffix(name, &base)) return -1;
+  long writer = 0;
+  for (const char* p = name + base + 4; *p >= '0' && *p <= '9'; ++p) {
+    if (writer > (LONG_MAX - 9) / 10) return -1;
+    writer = writer * 10 + (*p - '0');
+  }
+  return writer;
+}
+
+void RemoveLeftoverTemporaries(const char* folder) {
+  const int folder_fd = ::open(*folder == '\0' ? "." : folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder_fd < 0) return;
+  RemoveLeftoversIn(folder_fd, IsGeneratedFolderFileName);
+  const int thumbnail_fd = ::openat(folder_fd, kThumbnailFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (thumbnail_fd >= 0) {
+    RemoveLeftoversIn(thumbnail_fd, IsGeneratedThumbnailFileName);
+    ::close(thumbnail_fd);
+  }
+  ::close(folder_fd);
+}
