@@ -34,11 +34,15 @@ void PrintUsage(bool to_stderr) {
       "  --footertext=TEXT     footer of every page [Produced by Vellumcast! <home page>]\n"
       "  --headertemplate=FILE HTML file whose head and body start begin every page\n"
       "  --footertemplate=FILE HTML file whose body ends every page\n"
+      "  --follow-links=0|1    enter symbolic links to folders outside FOLDER [0]\n"
+      "  -q                    no warnings (folders not listed or not entered,\n"
+      "                        paths too long, images not read)\n"
       "\n"
       "clean removes every generated page, back-link page, thumbnail and thumbnail\n"
       "folder below FOLDER.\n"
       "\n"
       "Exit status: 0 done, 1 FOLDER missing or not a folder, 2 usage error,\n"
+      "3 some output could not be written (each named on stderr),\n"
       "130 interrupted (the counters so far are printed).\n",
       out);
 }
