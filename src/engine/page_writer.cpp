@@ -68,7 +68,7 @@ void ReportPageFailure(TThreadVellumcast& worker, TRunFailure what, const char* 
                        const char* name, const char* path, const char* reason) {
   char shown[kPathBufferSize];
   if (path == nullptr || path[0] == '\0') {
-    std::snprintf(shown, sizeof shown, "%s/%s", folder, name);
+    std::snprintf(shown, sizeof shown, "%s%c%s", folder, kPathSeparator, name);
     path = shown;
   }
   worker.report.AddFailure(what, path, 0, reason);

@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
