@@ -1,6 +1,7 @@
 #include "platform/kernel_file_system.h"
 
 #include <linux/magic.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 
 #include <climits>
@@ -41,7 +42,12 @@ bool IsKernelFileSystem(const char* path) {
     if (type == kernel) return true;
   }
   if (type != TMPFS_MAGIC) return false;
-  // devtmpfs reports itself as tmpfs: told apart by where it is mounted.
+  // devtmpfs reports itself as tmpfs: told apart by being the file system
+  // mounted at /dev. A tmpfs of its own below it (/dev/shm) holds ordinary files.
   char resolved[PATH_MAX];
-  return ResolvePath(path, resolved, sizeof resolved) && IsPathWithin(resolved, "/dev");
+  if (!ResolvePath(path, resolved, sizeof resolved) || !IsPathWithin(resolved, "/dev")) return false;
+  struct stat folder_info;
+  struct stat dev_info;
+  return ::stat(resolved, &folder_info) == 0 && ::stat("/dev", &dev_info) == 0 &&
+         folder_info.st_dev == dev_info.st_dev;
 }

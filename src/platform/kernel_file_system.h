@@ -5,6 +5,7 @@
 
 // True when the folder at `path` lies on such a file system: proc, sysfs,
 // devpts, cgroup, debugfs and the like by their file-system type, and the
-// devtmpfs of /dev (a tmpfs by type) by its resolved path. False when the
-// folder cannot be examined.
+// devtmpfs of /dev (a tmpfs by type) by being the file system mounted at
+// /dev (a tmpfs of its own below it, as /dev/shm, is ordinary). False when
+// the folder cannot be examined.
 bool IsKernelFileSystem(const char* path);

@@ -56,6 +56,14 @@ TEST(IsKernelFileSystem, ProcSysAndDevButNotOrdinaryFolders) {
   if (::stat("/dev/pts", &info) == 0) {
     EXPECT_TRUE(IsKernelFileSystem("/dev/pts"));
   }
+  // /dev itself is the kernel's; a tmpfs of its own below it holds ordinary files.
+  if (::stat("/dev", &info) == 0) {
+    EXPECT_TRUE(IsKernelFileSystem("/dev"));
+  }
+  struct stat shm;
+  if (::stat("/dev/shm", &shm) == 0 && shm.st_dev != info.st_dev) {
+    EXPECT_FALSE(IsKernelFileSystem("/dev/shm"));
+  }
   TScratchDir dir("vc-kfs");
   EXPECT_FALSE(IsKernelFileSystem(dir.path().c_str()));
   EXPECT_FALSE(IsKernelFileSystem(dir.Join("missing").c_str()));
