@@ -100,8 +100,10 @@ void TForm1::ShowRefusal(const QString& text) {
 
 bool TForm1::RunCanStart() {
   const QString start = EditStartPath->text();
-  if (!QFileInfo(start.isEmpty() ? QStringLiteral(".") : start).isDir()) {
-    ShowRefusal(QStringLiteral("The starting folder \"%1\" does not exist.").arg(start));
+  const QFileInfo folder(start.isEmpty() ? QStringLiteral(".") : start);
+  if (!folder.isDir()) {
+    ShowRefusal(QStringLiteral("The starting folder \"%1\" %2.")
+                    .arg(start, folder.exists() ? QStringLiteral("is not a folder") : QStringLiteral("does not exist")));
     return false;
   }
   const std::string header = CheckBoxHeaderTemplate->isChecked() ? FileNameBytes(EditHeaderFileName->text()) : "";

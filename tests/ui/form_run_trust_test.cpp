@@ -60,6 +60,13 @@ TEST_F(FormRunTrustTest, AMissingStartingFolderIsSaidAndNothingStarts) {
   SpinFor(100);
   EXPECT_EQ(boxes.Count(), 0);
   EXPECT_EQ(form_.EditDirs->text(), "7");  // no run: the counters stay
+
+  ASSERT_TRUE(WriteFileBytes(scratch_.Join("a-file"), "x"));
+  form_.EditStartPath->setText(Q(scratch_.Join("a-file")));
+  form_.ButtonStart->click();
+  EXPECT_EQ(form_.Worker(), nullptr);
+  ASSERT_EQ(refusals.Texts().size(), 2);
+  EXPECT_EQ(refusals.Texts()[1], "The starting folder \"" + Q(scratch_.Join("a-file")) + "\" is not a folder.");
 }
 
 TEST_F(FormRunTrustTest, AnUnreadableTickedTemplateIsSaidAndNothingIsWritten) {
