@@ -132,13 +132,13 @@ void ShowProgress(const TThreadVellumcast& worker) {
 // Exit status of a run that could not write some of its output.
 constexpr int kExitNotWritten = 3;
 
-// One stderr line per kept issue, then how many more there were.
-void PrintIssues(const TRunReport& report, bool failures) {
+// One stderr line per kept entry, then how many more there were.
+void PrintReportEntries(const TRunReport& report, bool failures) {
   const char* prefix = failures ? "" : "warning: ";
-  TRunIssue issue;
+  TRunEntry entry;
   int shown = 0;
-  while (failures ? report.KeptFailure(shown, &issue) : report.KeptWarning(shown, &issue)) {
-    std::fprintf(stderr, "vellumcast-cli: %s%s %s: %s\n", prefix, issue.action, issue.path, issue.reason);
+  while (failures ? report.KeptFailure(shown, &entry) : report.KeptWarning(shown, &entry)) {
+    std::fprintf(stderr, "vellumcast-cli: %s%s %s: %s\n", prefix, entry.action, entry.path, entry.reason);
     ++shown;
   }
   const int32_t total = failures ? report.FailureCount() : report.WarningCount();
@@ -248,8 +248,8 @@ int RunIndexCommand(int argc, char** argv) {
     ShowProgress(worker);
     std::fputc('\n', stderr);
   }
-  if (!quiet) PrintIssues(worker.report, false);
-  PrintIssues(worker.report, true);
+  if (!quiet) PrintReportEntries(worker.report, false);
+  PrintReportEntries(worker.report, true);
   if (interrupted) std::fprintf(stderr, "vellumcast-cli index: interrupted\n");
   std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
               worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());

@@ -245,9 +245,9 @@ void TCellProducer::RunJob(int32_t position) {
 }
 
 int TCellProducer::WriteThumbnail(std::string& out, const char* name, int32_t position,
-                                  TThumbnailIssue* issue) {
+                                  TThumbnailFallback* fallback) {
   if (position < 0 || position >= count_ || std::strcmp(names_[position], name) != 0)
-    return ::WriteThumbnail(out, folder_, name, position, options_, issue);
+    return ::WriteThumbnail(out, folder_, name, position, options_, fallback);
 
   TJob& job = jobs_[position];
   {
@@ -270,26 +270,26 @@ int TCellProducer::WriteThumbnail(std::string& out, const char* name, int32_t po
 
   const TJobResult result = job.result;
   TEncodedJpeg jpeg = std::move(job.jpeg);
-  if (result == TJobResult::kRedo) return ::WriteThumbnail(out, folder_, name, position, options_, issue);
+  if (result == TJobResult::kRedo) return ::WriteThumbnail(out, folder_, name, position, options_, fallback);
   TThumbPaths paths;
   if (!BuildThumbPaths(&paths, folder_, name, position)) return 0;
   if (result != TJobResult::kEncoded) {
-    if (job.unreadable) NoteImageUnreadable(issue, paths.image);
+    if (job.unreadable) NoteImageUnreadable(fallback, paths.image);
     return 0;
   }
 
   // As WriteThumbnail: a thumbnail that cannot be written is not referred
   // to, and a linked thumbnail folder is never written through.
-  if (ThumbnailFolderIsLink(paths.thumb, issue)) return 0;
+  if (ThumbnailFolderIsLink(paths.thumb, fallback)) return 0;
   errno = 0;
   if (MakePathDirs(paths.thumb, 1) == 0) {
     // A file where the thumbnail folder goes makes mkdir say EEXIST.
-    NoteThumbnailNotWritten(issue, paths.thumb, errno == EEXIST ? ENOTDIR : errno);
+    NoteThumbnailNotWritten(fallback, paths.thumb, errno == EEXIST ? ENOTDIR : errno);
     return 0;
   }
   errno = 0;
   if (!WriteFileReplacing(paths.thumb, jpeg.data, jpeg.size)) {
-    NoteThumbnailNotWritten(issue, paths.thumb, errno);
+    NoteThumbnailNotWritten(fallback, paths.thumb, errno);
     return 0;
   }
   char tag[kPathBufferSize + 64];

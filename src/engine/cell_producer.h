@@ -41,9 +41,9 @@ class TCellProducer {
   // WriteThumbnail for the image `name` at `position` of the folder, with the
   // same result and the same effects: 1 with the thumbnail file written and
   // "<img src=... width=W height=H" appended, or 0 with nothing appended
-  // and `issue` (may be null) saying why.
+  // and `fallback` (may be null) saying why.
   int WriteThumbnail(std::string& out, const char* name, int32_t position,
-                     TThumbnailIssue* issue = nullptr);
+                     TThumbnailFallback* fallback = nullptr);
 
  private:
   enum class TJobState : uint8_t { kPending, kRunning, kDone };

@@ -32,11 +32,11 @@ TCellOptions CellOptionsOf(const TThreadVellumcast& worker) {
 // The img tag of one cell without its closing ">".
 // A thumbnail that could not be written is a failure of the run; an image
 // that could not be read for one is a warning.
-void ReportThumbnailIssue(TThreadVellumcast& worker, const TThumbnailIssue& issue) {
-  if (issue.not_written) {
-    worker.report.AddFailure(TRunFailure::kThumbnail, issue.path, issue.error, issue.reason);
-  } else if (issue.unreadable) {
-    worker.report.AddWarning(TRunWarning::kUnreadable, issue.path, 0, "not a readable image");
+void ReportThumbnailFallback(TThreadVellumcast& worker, const TThumbnailFallback& fallback) {
+  if (fallback.not_written) {
+    worker.report.AddFailure(TRunFailure::kThumbnail, fallback.path, fallback.error, fallback.reason);
+  } else if (fallback.unreadable) {
+    worker.report.AddWarning(TRunWarning::kUnreadable, fallback.path, 0, "not a readable image");
   }
 }
 
@@ -44,12 +44,12 @@ void AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* fol
                     const char* name, int32_t position, TCellProducer& cells) {
   const TCellOptions options = CellOptionsOf(worker);
   if (worker.createthumbs != 0) {
-    TThumbnailIssue issue;
-    if ((cells.Active() ? cells.WriteThumbnail(out, name, position, &issue)
-                        : WriteThumbnail(out, folder, name, position, options, &issue)) != 0) {
+    TThumbnailFallback fallback;
+    if ((cells.Active() ? cells.WriteThumbnail(out, name, position, &fallback)
+                        : WriteThumbnail(out, folder, name, position, options, &fallback)) != 0) {
       return;
     }
-    ReportThumbnailIssue(worker, issue);
+    ReportThumbnailFallback(worker, fallback);
   }
   out += "<img src=\"";
   AppendUrlEscaped(out, name);

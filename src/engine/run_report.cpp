@@ -19,13 +19,13 @@ const char* ErrorText(int error) {
   return text != nullptr ? text : "unknown error";
 }
 
-void TRunReport::Keep(TRunIssue* list, int* kept, const char* action, const char* path, int error,
+void TRunReport::Keep(TRunEntry* list, int* kept, const char* action, const char* path, int error,
                       const char* reason) {
-  if (*kept >= kKeptIssues) return;
-  TRunIssue& issue = list[(*kept)++];
-  issue.action = action;
-  CopyText(issue.path, sizeof issue.path, path);
-  CopyText(issue.reason, sizeof issue.reason, reason != nullptr ? reason : ErrorText(error));
+  if (*kept >= kKeptEntries) return;
+  TRunEntry& entry = list[(*kept)++];
+  entry.action = action;
+  CopyText(entry.path, sizeof entry.path, path);
+  CopyText(entry.reason, sizeof entry.reason, reason != nullptr ? reason : ErrorText(error));
 }
 
 void TRunReport::AddFailure(TRunFailure what, const char* path, int error, const char* reason) {
@@ -52,14 +52,14 @@ int32_t TRunReport::WarningCount() const {
   return total;
 }
 
-bool TRunReport::KeptFailure(int index, TRunIssue* out) const {
+bool TRunReport::KeptFailure(int index, TRunEntry* out) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (index < 0 || index >= failures_kept_) return false;
   *out = kept_failures_[index];
   return true;
 }
 
-bool TRunReport::KeptWarning(int index, TRunIssue* out) const {
+bool TRunReport::KeptWarning(int index, TRunEntry* out) const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (index < 0 || index >= warnings_kept_) return false;
   *out = kept_warnings_[index];

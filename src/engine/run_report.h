@@ -3,7 +3,7 @@
 // (pages, back-link pages, thumbnails); warnings are inputs the run left out
 // (folders it could not list or would not enter, paths too long, images it
 // could not read). Each kind is counted without limit, and the first
-// kKeptIssues of failures and of warnings are kept with their path and
+// kKeptEntries of failures and of warnings are kept with their path and
 // reason for the front ends. Written by the run's threads, readable from any
 // thread at any time.
 
@@ -27,7 +27,7 @@ enum class TRunWarning : uint8_t {
   kUnreadable,   // an image that could not be read for its thumbnail
 };
 
-struct TRunIssue {
+struct TRunEntry {
   const char* action = "";   // "cannot write", "cannot list", "not entered", "skipped", "cannot read"
   char path[kPathBufferSize] = {};
   char reason[128] = {};
@@ -35,7 +35,7 @@ struct TRunIssue {
 
 class TRunReport {
  public:
-  static constexpr int kKeptIssues = 20;
+  static constexpr int kKeptEntries = 20;
 
   TRunReport() = default;
   TRunReport(const TRunReport&) = delete;
@@ -51,23 +51,23 @@ class TRunReport {
   int32_t FailureCount() const;
   int32_t WarningCount() const;
 
-  // The kept issues, in the order they happened: false past the last one.
-  bool KeptFailure(int index, TRunIssue* out) const;
-  bool KeptWarning(int index, TRunIssue* out) const;
+  // The kept entries, in the order they happened: false past the last one.
+  bool KeptFailure(int index, TRunEntry* out) const;
+  bool KeptWarning(int index, TRunEntry* out) const;
 
  private:
   static constexpr int kFailureKinds = 3;
   static constexpr int kWarningKinds = 4;
   template <class T>
   static size_t Index(T kind) { return static_cast<size_t>(kind); }
-  static void Keep(TRunIssue* list, int* kept, const char* action, const char* path, int error,
+  static void Keep(TRunEntry* list, int* kept, const char* action, const char* path, int error,
                    const char* reason);
 
   std::atomic<int32_t> failures_[kFailureKinds] = {};
   std::atomic<int32_t> warnings_[kWarningKinds] = {};
   mutable std::mutex mutex_;
-  TRunIssue kept_failures_[kKeptIssues];
-  TRunIssue kept_warnings_[kKeptIssues];
+  TRunEntry kept_failures_[kKeptEntries];
+  TRunEntry kept_warnings_[kKeptEntries];
   int failures_kept_ = 0;
   int warnings_kept_ = 0;
 };

@@ -29,27 +29,27 @@ bool ThumbnailRelativePath(char* out, size_t capacity, int32_t position) {
 
 }  // namespace
 
-void NoteThumbnailNotWritten(TThumbnailIssue* issue, const char* thumb_path, int error, const char* reason) {
-  if (issue == nullptr) return;
-  issue->not_written = true;
-  issue->error = error;
-  issue->reason = reason;
-  std::snprintf(issue->path, sizeof issue->path, "%s", thumb_path);
+void NoteThumbnailNotWritten(TThumbnailFallback* fallback, const char* thumb_path, int error, const char* reason) {
+  if (fallback == nullptr) return;
+  fallback->not_written = true;
+  fallback->error = error;
+  fallback->reason = reason;
+  std::snprintf(fallback->path, sizeof fallback->path, "%s", thumb_path);
 }
 
-void NoteImageUnreadable(TThumbnailIssue* issue, const char* image_path) {
-  if (issue == nullptr) return;
-  issue->unreadable = true;
-  std::snprintf(issue->path, sizeof issue->path, "%s", image_path);
+void NoteImageUnreadable(TThumbnailFallback* fallback, const char* image_path) {
+  if (fallback == nullptr) return;
+  fallback->unreadable = true;
+  std::snprintf(fallback->path, sizeof fallback->path, "%s", image_path);
 }
 
-bool ThumbnailFolderIsLink(const char* thumb_path, TThumbnailIssue* issue) {
+bool ThumbnailFolderIsLink(const char* thumb_path, TThumbnailFallback* fallback) {
   char folder[kPathBufferSize];
   std::snprintf(folder, sizeof folder, "%s", thumb_path);
   char* name = PathFileName(folder);
   if (name > folder) name[-1] = '\0';  // the thumbnail folder itself
   if (!IsSymbolicLink(folder)) return false;
-  NoteThumbnailNotWritten(issue, thumb_path, 0, "its folder is a symbolic link");
+  NoteThumbnailNotWritten(fallback, thumb_path, 0, "its folder is a symbolic link");
   return true;
 }
 
@@ -66,7 +66,7 @@ void FitImageIntoCell(TMemBitmap& cell, const TMemBitmap& image, const TCellOpti
 }
 
 int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
-                   const TCellOptions& options, TThumbnailIssue* issue) {
+                   const TCellOptions& options, TThumbnailFallback* fallback) {
   const int32_t cell_width = options.cellwidth;
   const int32_t cell_height = options.cellheight;
   if (cell_width < 1 || cell_height < 1) return 0;
@@ -78,13 +78,13 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
   if (!ThumbnailRelativePath(relative, sizeof(relative), position)) return 0;
   if (!PathJoin(thumb_path, sizeof(thumb_path), kMaxPath, folder, relative)) return 0;
   PathToUrlSlashes(relative);
-  if (ThumbnailFolderIsLink(thumb_path, issue)) return 0;
+  if (ThumbnailFolderIsLink(thumb_path, fallback)) return 0;
 
   TMemBitmap image;
   LoadImageToBitmap(image_path, cell_width, cell_height, image, kThumbnailLoadFlags, nullptr);
   // One pixel wide or high, or nothing decoded: the cell shows the full image.
   if (image.pixels == nullptr) {
-    NoteImageUnreadable(issue, image_path);
+    NoteImageUnreadable(fallback, image_path);
     return 0;
   }
   if (image.width <= 1 || image.height <= 1 || image.header.biBitCount != 24) return 0;
@@ -101,7 +101,7 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
   errno = 0;
   if (MakePathDirs(thumb_path, 1) == 0) {
     // A file where the thumbnail folder goes makes mkdir say EEXIST.
-    NoteThumbnailNotWritten(issue, thumb_path, errno == EEXIST ? ENOTDIR : errno);
+    NoteThumbnailNotWritten(fallback, thumb_path, errno == EEXIST ? ENOTDIR : errno);
     BitmapFree(cell);
     return 0;
   }
@@ -110,7 +110,7 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
   const int error = errno;
   BitmapFree(cell);
   if (!written) {
-    NoteThumbnailNotWritten(issue, thumb_path, error);
+    NoteThumbnailNotWritten(fallback, thumb_path, error);
     return 0;
   }
 

@@ -90,7 +90,7 @@ TEST_F(RunFailuresTest, EveryFailureIsCountedAndTheFirstTwentyAreKept) {
   if (!read_only.Mounted()) GTEST_SKIP() << read_only.Why();
   const TRunResult run = RunIndex(Path("many"), [](TThreadVellumcast& w) { w.sort = 0; });
   EXPECT_EQ(run.failures, 26);  // 25 subfolders and the top folder
-  ASSERT_EQ(run.failure_lines.size(), static_cast<size_t>(TRunReport::kKeptIssues));
+  ASSERT_EQ(run.failure_lines.size(), static_cast<size_t>(TRunReport::kKeptEntries));
   EXPECT_EQ(run.indexcount, 0);
 }
 
@@ -99,16 +99,16 @@ TEST(RunReport, CountsEveryKindKeepsTheFirstInOrderAndIsSafeAcrossThreads) {
   report.AddFailure(TRunFailure::kPage, "/x/vellumcast.html", EROFS);
   report.AddWarning(TRunWarning::kNotEntered, "/x/out", 0, "a symbolic link to a folder outside the starting folder");
   report.AddFailure(TRunFailure::kThumbnail, "/x/quarto_tn/quarto_tn0.jpg", 0);
-  TRunIssue issue;
-  ASSERT_TRUE(report.KeptFailure(0, &issue));
-  EXPECT_STREQ(issue.action, "cannot write");
-  EXPECT_STREQ(issue.path, "/x/vellumcast.html");
-  EXPECT_STREQ(issue.reason, "Read-only file system");
-  ASSERT_TRUE(report.KeptFailure(1, &issue));
-  EXPECT_STREQ(issue.reason, "unknown error");
-  EXPECT_FALSE(report.KeptFailure(2, &issue));
-  ASSERT_TRUE(report.KeptWarning(0, &issue));
-  EXPECT_STREQ(issue.action, "not entered");
+  TRunEntry entry;
+  ASSERT_TRUE(report.KeptFailure(0, &entry));
+  EXPECT_STREQ(entry.action, "cannot write");
+  EXPECT_STREQ(entry.path, "/x/vellumcast.html");
+  EXPECT_STREQ(entry.reason, "Read-only file system");
+  ASSERT_TRUE(report.KeptFailure(1, &entry));
+  EXPECT_STREQ(entry.reason, "unknown error");
+  EXPECT_FALSE(report.KeptFailure(2, &entry));
+  ASSERT_TRUE(report.KeptWarning(0, &entry));
+  EXPECT_STREQ(entry.action, "not entered");
 
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
@@ -120,8 +120,8 @@ TEST(RunReport, CountsEveryKindKeepsTheFirstInOrderAndIsSafeAcrossThreads) {
   EXPECT_EQ(report.Failures(TRunFailure::kBackLink), 2000);
   EXPECT_EQ(report.FailureCount(), 2002);
   EXPECT_EQ(report.WarningCount(), 1);
-  EXPECT_TRUE(report.KeptFailure(TRunReport::kKeptIssues - 1, &issue));
-  EXPECT_FALSE(report.KeptFailure(TRunReport::kKeptIssues, &issue));
+  EXPECT_TRUE(report.KeptFailure(TRunReport::kKeptEntries - 1, &entry));
+  EXPECT_FALSE(report.KeptFailure(TRunReport::kKeptEntries, &entry));
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ struct TRunResult {
   int32_t filecount = 0;
   int32_t indexcount = 0;
   std::vector<uint32_t> messages;
-  // The run's report: counts, and the kept issues as "action path: reason".
+  // The run's report: counts, and the kept entries as "action path: reason".
   int32_t failures = 0;
   int32_t warnings = 0;
   std::vector<std::string> failure_lines;
@@ -75,12 +75,12 @@ inline TRunResult RunIndex(const std::string& path,
     result.indexcount = worker.indexcount;
     result.failures = worker.report.FailureCount();
     result.warnings = worker.report.WarningCount();
-    TRunIssue issue;
-    for (int i = 0; worker.report.KeptFailure(i, &issue); ++i) {
-      result.failure_lines.push_back(std::string(issue.action) + " " + issue.path + ": " + issue.reason);
+    TRunEntry entry;
+    for (int i = 0; worker.report.KeptFailure(i, &entry); ++i) {
+      result.failure_lines.push_back(std::string(entry.action) + " " + entry.path + ": " + entry.reason);
     }
-    for (int i = 0; worker.report.KeptWarning(i, &issue); ++i) {
-      result.warning_lines.push_back(std::string(issue.action) + " " + issue.path + ": " + issue.reason);
+    for (int i = 0; worker.report.KeptWarning(i, &entry); ++i) {
+      result.warning_lines.push_back(std::string(entry.action) + " " + entry.path + ": " + entry.reason);
     }
   }
   result.messages = owner.Messages();
