@@ -17,6 +17,8 @@
 
 #include "cli/commands.h"
 #include "engine/first_start_defaults.h"
+#include "engine/run_report.h"
+#include "engine/template_reader.h"
 #include "engine/thread_vellumcast.h"
 #include "support/path_util.h"
 
@@ -53,6 +55,7 @@ constexpr TIndexOption kIndexOptions[] = {
     {"footertext", TOptionKind::kText, nullptr, &TThreadVellumcast::footertext},
     {"headertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::headertemplate},
     {"footertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::footertemplate},
+    {"follow-links", TOptionKind::kFlag, &TThreadVellumcast::followlinks, nullptr},
 };
 
 bool ParseInt32(const char* text, int32_t* value) {
@@ -147,6 +150,25 @@ void ShowProgress(const TThreadVellumcast& worker) {
   std::fflush(stderr);
 }
 
+// Exit status of a run that could not write some of its output.
+constexpr int kExitNotWritten = 3;
+
+// One stderr line per kept entry, then how many more there were.
+void PrintReportEntries(const TRunReport& report, bool failures) {
+  const char* prefix = failures ? "" : "warning: ";
+  TRunEntry entry;
+  int shown = 0;
+  while (failures ? report.KeptFailure(shown, &entry) : report.KeptWarning(shown, &entry)) {
+    std::fprintf(stderr, "vellumcast-cli: %s%s %s: %s\n", prefix, entry.action, entry.path, entry.reason);
+    ++shown;
+  }
+  const int32_t total = failures ? report.FailureCount() : report.WarningCount();
+  if (total > shown) {
+    std::fprintf(stderr, "vellumcast-cli: %s%d more %s\n", prefix, total - shown,
+                 failures ? "files could not be written" : "warnings");
+  }
+}
+
 }  // namespace
 
 int RunIndexCommand(int argc, char** argv) {
@@ -154,6 +176,7 @@ int RunIndexCommand(int argc, char** argv) {
   ApplyFirstStartDefaults(worker);
   const char* folder = nullptr;
   bool options_ended = false;
+  bool quiet = false;
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
     if (!options_ended && std::strcmp(arg, "--") == 0) {
@@ -163,6 +186,10 @@ int RunIndexCommand(int argc, char** argv) {
     if (!options_ended && std::strcmp(arg, "--help") == 0) {
       PrintUsage(false);
       return 0;
+    }
+    if (!options_ended && std::strcmp(arg, "-q") == 0) {
+      quiet = true;  // no warnings; failures are still shown
+      continue;
     }
     if (!options_ended && std::strncmp(arg, "--", 2) == 0) {
       const char* equals = std::strchr(arg, '=');
@@ -203,6 +230,12 @@ int RunIndexCommand(int argc, char** argv) {
     std::fprintf(stderr, "vellumcast-cli index: folder path longer than %zu characters\n", kMaxFolderPath);
     return 1;
   }
+  char unreadable[kPathBufferSize + 128];
+  if (DescribeUnreadableTemplate(worker.headertemplate.c_str(), worker.footertemplate.c_str(), unreadable,
+                                 sizeof unreadable)) {
+    std::fprintf(stderr, "vellumcast-cli index: %s\n", unreadable);
+    return 2;
+  }
   worker.path = folder;
   TCliOwner owner;
   worker.ownerwindow = &owner;
@@ -232,9 +265,12 @@ int RunIndexCommand(int argc, char** argv) {
     ShowProgress(worker);
     std::fputc('\n', stderr);
   }
+  if (!quiet) PrintReportEntries(worker.report, false);
+  PrintReportEntries(worker.report, true);
   if (interrupted) std::fprintf(stderr, "vellumcast-cli index: interrupted\n");
   std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
               worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
   std::fflush(stdout);
-  return interrupted ? 128 + static_cast<int>(g_interrupted) : 0;
+  if (interrupted) return 128 + static_cast<int>(g_interrupted);
+  return worker.report.FailureCount() > 0 ? kExitNotWritten : 0;
 }

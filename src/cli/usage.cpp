@@ -34,6 +34,9 @@ void PrintUsage(bool to_stderr) {
       "  --footertext=TEXT     footer of every page [Produced by Vellumcast! <home page>]\n"
       "  --headertemplate=FILE HTML file whose head and body start begin every page\n"
       "  --footertemplate=FILE HTML file whose body ends every page\n"
+      "  --follow-links=0|1    enter symbolic links to folders outside FOLDER [0]\n"
+      "  -q                    no warnings (folders not listed or not entered,\n"
+      "                        paths too long, images not read)\n"
       "\n"
       "clean removes below FOLDER the files runs write, by their exact names\n"
       "(vellumcast.html, vellumcastN.html, imageback.html, quarto_tn/quarto_tnN.jpg\n"
@@ -42,6 +45,7 @@ void PrintUsage(bool to_stderr) {
       "  --firstpage=NAME      also remove pages named NAME that Vellumcast wrote\n"
       "\n"
       "Exit status: 0 done, 1 FOLDER missing or not a folder, 2 usage error,\n"
+      "3 some output could not be written (each named on stderr),\n"
       "130, 143, 129 ended by SIGINT (Ctrl-C), SIGTERM, SIGHUP (the run stops like\n"
       "Cancel and the counters so far are printed).\n",
       out);

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -15,6 +16,7 @@
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
 #include "raster/membitmap.h"
+#include "platform/symbolic_link.h"
 #include "support/path_util.h"
 
 namespace {
@@ -64,11 +66,6 @@ std::string RealPath(const char* path) {
   return resolved;
 }
 
-bool IsSymbolicLink(const char* path) {
-  struct stat info;
-  return lstat(path, &info) == 0 && S_ISLNK(info.st_mode);
-}
-
 // Names of the files a run writes into an image folder.
 bool IsPageName(const char* name) {
   if (std::strcmp(name, "imageback.html") == 0) return true;
@@ -79,9 +76,10 @@ bool IsPageName(const char* name) {
 
 // WriteThumbnail's decode, fit and stretch for the readers' files, on the
 // calling thread (the readers keep no state between loads).
-TCellResult ReaderCell(const char* path, const TCellOptions& options, TMemBitmap& cell) {
+TCellResult ReaderCell(const char* path, const TCellOptions& options, TMemBitmap& cell, bool* unreadable) {
   TMemBitmap image;
   LoadImageByExtension(path, options.cellwidth, options.cellheight, image, kThumbnailLoadFlags, nullptr);
+  *unreadable = image.pixels == nullptr;
   if (image.width <= 1 || image.height <= 1 || image.pixels == nullptr ||
       image.header.biBitCount != 24) {
     return TCellResult::kNoThumbnail;
@@ -105,6 +103,14 @@ TCellResult JpegCell(const char* path, const TCellOptions& options, TMemBitmap& 
     case TJpegCellResult::kNoThumbnail: break;
   }
   return TCellResult::kNoThumbnail;
+}
+
+// A JPEG without a thumbnail could not be read, unless its size alone (one
+// pixel wide or high) rules the thumbnail out.
+bool JpegUnreadable(const char* path) {
+  int32_t width = 0;
+  int32_t height = 0;
+  return !ProbeImageSize(path, &width, &height) || (width > 1 && height > 1);
 }
 
 }  // namespace
@@ -212,6 +218,7 @@ bool TCellProducer::ReadsOwnOutput(const char* image_path) const {
 void TCellProducer::RunJob(int32_t position) {
   TJob& job = jobs_[position];
   job.result = TJobResult::kNoThumbnail;
+  job.unreadable = false;
   TThumbPaths paths;
   if (options_.cellwidth < 1 || options_.cellheight < 1 ||
       !BuildThumbPaths(&paths, folder_, names_[position], position)) {
@@ -222,19 +229,25 @@ void TCellProducer::RunJob(int32_t position) {
     return;
   }
   TMemBitmap cell;
-  const TCellResult made = IsReaderFile(paths.image) ? ReaderCell(paths.image, options_, cell)
-                                                     : JpegCell(paths.image, options_, cell);
+  bool unreadable = false;
+  const bool reader = IsReaderFile(paths.image);
+  const TCellResult made = reader ? ReaderCell(paths.image, options_, cell, &unreadable)
+                                  : JpegCell(paths.image, options_, cell);
   if (made == TCellResult::kOutOfMemory) {
     job.result = TJobResult::kRedo;
     return;
   }
-  if (made != TCellResult::kMade) return;
+  if (made != TCellResult::kMade) {
+    job.unreadable = reader ? unreadable : JpegUnreadable(paths.image);
+    return;
+  }
   job.result = JpegEncodeBitmap(cell, kThumbQuality, job.jpeg) ? TJobResult::kEncoded : TJobResult::kRedo;
 }
 
-int TCellProducer::WriteThumbnail(std::string& out, const char* name, int32_t position) {
+int TCellProducer::WriteThumbnail(std::string& out, const char* name, int32_t position,
+                                  TThumbnailFallback* fallback) {
   if (position < 0 || position >= count_ || std::strcmp(names_[position], name) != 0)
-    return ::WriteThumbnail(out, folder_, name, position, options_);
+    return ::WriteThumbnail(out, folder_, name, position, options_, fallback);
 
   TJob& job = jobs_[position];
   {
@@ -257,14 +270,28 @@ int TCellProducer::WriteThumbnail(std::string& out, const char* name, int32_t po
 
   const TJobResult result = job.result;
   TEncodedJpeg jpeg = std::move(job.jpeg);
-  if (result == TJobResult::kRedo) return ::WriteThumbnail(out, folder_, name, position, options_);
-  if (result != TJobResult::kEncoded) return 0;
-
+  if (result == TJobResult::kRedo) return ::WriteThumbnail(out, folder_, name, position, options_, fallback);
   TThumbPaths paths;
   if (!BuildThumbPaths(&paths, folder_, name, position)) return 0;
-  // As WriteThumbnail: a thumbnail that cannot be written is not referred to.
-  MakePathDirs(paths.thumb, 1);
-  if (!WriteFileReplacing(paths.thumb, jpeg.data, jpeg.size)) return 0;
+  if (result != TJobResult::kEncoded) {
+    if (job.unreadable) NoteImageUnreadable(fallback, paths.image);
+    return 0;
+  }
+
+  // As WriteThumbnail: a thumbnail that cannot be written is not referred
+  // to, and a linked thumbnail folder is never written through.
+  if (ThumbnailFolderIsLink(paths.thumb, fallback)) return 0;
+  errno = 0;
+  if (MakePathDirs(paths.thumb, 1) == 0) {
+    // A file where the thumbnail folder goes makes mkdir say EEXIST.
+    NoteThumbnailNotWritten(fallback, paths.thumb, errno == EEXIST ? ENOTDIR : errno);
+    return 0;
+  }
+  errno = 0;
+  if (!WriteFileReplacing(paths.thumb, jpeg.data, jpeg.size)) {
+    NoteThumbnailNotWritten(fallback, paths.thumb, errno);
+    return 0;
+  }
   char tag[kPathBufferSize + 64];
   std::snprintf(tag, sizeof tag, "<img src=%s width=%d height=%d", paths.relative, options_.cellwidth,
                 options_.cellheight);

@@ -40,8 +40,10 @@ class TCellProducer {
 
   // WriteThumbnail for the image `name` at `position` of the folder, with the
   // same result and the same effects: 1 with the thumbnail file written and
-  // "<img src=... width=W height=H" appended, or 0 with nothing appended.
-  int WriteThumbnail(std::string& out, const char* name, int32_t position);
+  // "<img src=... width=W height=H" appended, or 0 with nothing appended
+  // and `fallback` (may be null) saying why.
+  int WriteThumbnail(std::string& out, const char* name, int32_t position,
+                     TThumbnailFallback* fallback = nullptr);
 
  private:
   enum class TJobState : uint8_t { kPending, kRunning, kDone };
@@ -54,6 +56,7 @@ class TCellProducer {
   struct TJob {
     TJobState state = TJobState::kPending;
     TJobResult result = TJobResult::kNoThumbnail;
+    bool unreadable = false;   // kNoThumbnail because the image could not be read
     TEncodedJpeg jpeg;
   };
 

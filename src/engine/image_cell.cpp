@@ -17,8 +17,10 @@ constexpr const char* kProbeLogName = "fn.log";
 
 thread_local TProbeLogSession* g_probe_log_session = nullptr;
 
+// A link named fn.log is never written through (the open fails and the run
+// goes on without the log).
 int OpenProbeLog() {
-  return ::open(kProbeLogName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  return ::open(kProbeLogName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0666);
 }
 
 // The line and its CR LF in one write call, so that lines of concurrent runs

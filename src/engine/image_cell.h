@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/path_util.h"
+
 struct TCellOptions {
   int32_t cellwidth = 120;
   int32_t cellheight = 80;
@@ -39,12 +41,34 @@ class TProbeLogSession {
   TProbeLogSession* outer_ = nullptr;
 };
 
+// Why a thumbnail cell fell back to the full image.
+struct TThumbnailFallback {
+  bool unreadable = false;    // the image could not be decoded
+  bool not_written = false;   // the thumbnail file could not be written
+  int error = 0;              // errno of the failed write, 0 when unknown
+  const char* reason = nullptr;   // fixed text to show instead of the errno's
+  char path[kPathBufferSize] = {};  // the image (unreadable) or the thumbnail (not written)
+};
+
 // Decodes folder/name, writes folder/quarto_tn/quarto_tn<position>.jpg and
 // appends "<img src=quarto_tn/quarto_tn<position>.jpg width=W height=H"
 // (left open for the page writer's ">"). Returns 1, or 0 with nothing
-// appended when the image cannot be decoded or the thumbnail not written.
+// appended when the image cannot be decoded or the thumbnail not written;
+// `fallback` (may be null) then says which. A thumbnail folder that is a
+// symbolic link is never written through: the thumbnail is not written.
 int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
-                   const TCellOptions& options);
+                   const TCellOptions& options, TThumbnailFallback* fallback = nullptr);
+
+// Records in `fallback` (may be null) that the thumbnail at `thumb_path` could
+// not be written, with `error` (errno) or the fixed `reason`.
+void NoteThumbnailNotWritten(TThumbnailFallback* fallback, const char* thumb_path, int error,
+                             const char* reason = nullptr);
+// Records in `fallback` (may be null) that the image at `image_path` could not be read.
+void NoteImageUnreadable(TThumbnailFallback* fallback, const char* image_path);
+// A thumbnail folder that is a symbolic link (checked before anything is
+// written into it) leads the files elsewhere: true when `thumb_path`'s
+// folder is one, noting why in `fallback`.
+bool ThumbnailFolderIsLink(const char* thumb_path, TThumbnailFallback* fallback);
 
 struct TMemBitmap;
 

@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/run_report.h"
+#include "platform/symbolic_link.h"
+
 namespace {
 
 std::atomic<unsigned> g_temp_counter{0};
@@ -25,16 +28,25 @@ TPageFile::~TPageFile() { Discard(); }
 
 bool TPageFile::Create(const char* path) {
   Discard();
+  error_ = 0;
+  link_refused_ = false;
   const size_t length = std::strlen(path);
-  if (length == 0 || length > kMaxPath) return false;
+  if (length == 0 || length > kMaxPath) {
+    error_ = ENAMETOOLONG;
+    return false;
+  }
   std::memcpy(final_path_, path, length + 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const int written = std::snprintf(temp_path_, sizeof temp_path_, "%s.tmp%ld-%u", path,
                                       ProcessId(), g_temp_counter.fetch_add(1));
-    if (written < 0 || static_cast<size_t>(written) >= sizeof temp_path_) return false;
+    if (written < 0 || static_cast<size_t>(written) >= sizeof temp_path_) {
+      error_ = ENAMETOOLONG;
+      return false;
+    }
     const int fd = ::open(temp_path_, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
+      error_ = errno;
       return false;
     }
     fd_ = fd;
@@ -42,6 +54,7 @@ bool TPageFile::Create(const char* path) {
     buffered_ = 0;
     return true;
   }
+  error_ = EEXIST;
   return false;
 }
 
@@ -53,6 +66,7 @@ void TPageFile::Flush() {
     const ssize_t written = ::write(fd_, data, left);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
+      error_ = written < 0 ? errno : ENOSPC;
       failed_ = true;  // a short page must never take the real name
       return;
     }
@@ -91,12 +105,21 @@ bool TPageFile::Commit() {
   if (fd_ < 0) return false;
   Flush();
   const bool closed = ::close(fd_) == 0;
+  if (!closed && error_ == 0) error_ = errno;
   fd_ = -1;
-  if (failed_ || !closed || std::rename(temp_path_, final_path_) != 0) {
+  // A link in the page's place is the user's: renaming would drop it.
+  link_refused_ = !failed_ && closed && IsSymbolicLink(final_path_);
+  if (failed_ || !closed || link_refused_ || std::rename(temp_path_, final_path_) != 0) {
+    if (error_ == 0 && !link_refused_) error_ = errno;
     ::unlink(temp_path_);
     return false;
   }
   return true;
+}
+
+const char* TPageFile::FailureReason() const {
+  if (link_refused_) return "a symbolic link stands in its place";
+  return error_ != 0 ? ErrorText(error_) : "";
 }
 
 void TPageFile::Discard() {

@@ -4,7 +4,8 @@
 // ("<name>.tmp<pid>-<n>", which the clean-up's name rules also remove) and
 // replaces the real name only when complete, so a page is never seen half
 // written and a link or folder of the same name is never written through.
-// The text is collected in a buffer and written in large pieces: a page of
+// A symbolic link standing under the real name is never replaced: the
+// file then fails. The text is collected in a buffer and written in large pieces: a page of
 // ordinary size takes one write.
 
 #include <cstddef>
@@ -31,6 +32,8 @@ class TPageFile {
   // then no file was changed and the temporary file is gone.
   bool Commit();
   void Discard();
+  // Why Create or Commit failed, as text; "" while nothing failed.
+  const char* FailureReason() const;
 
  private:
   static constexpr size_t kBufferSize = 16384;
@@ -40,6 +43,8 @@ class TPageFile {
 
   int fd_ = -1;
   bool failed_ = false;
+  int error_ = 0;            // errno of the first failure
+  bool link_refused_ = false;
   size_t buffered_ = 0;
   char buffer_[kBufferSize];
   char final_path_[kPathBufferSize] = {};

@@ -9,8 +9,9 @@
 #include "engine/html_escape.h"
 #include "engine/image_cell.h"
 #include "engine/leftovers.h"
+#include "engine/owner_post.h"
+#include "engine/subfolder_order.h"
 #include "engine/template_reader.h"
-#include "engine/walk.h"
 #include "support/path_util.h"
 
 namespace {
@@ -30,13 +31,26 @@ TCellOptions CellOptionsOf(const TThreadVellumcast& worker) {
 }
 
 // The img tag of one cell without its closing ">".
-void AppendImageTag(std::string& out, const TThreadVellumcast& worker, const char* folder,
+// A thumbnail that could not be written is a failure of the run; an image
+// that could not be read for one is a warning.
+void ReportThumbnailFallback(TThreadVellumcast& worker, const TThumbnailFallback& fallback) {
+  if (fallback.not_written) {
+    worker.report.AddFailure(TRunFailure::kThumbnail, fallback.path, fallback.error, fallback.reason);
+  } else if (fallback.unreadable) {
+    worker.report.AddWarning(TRunWarning::kUnreadable, fallback.path, 0, "not a readable image");
+  }
+}
+
+void AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* folder,
                     const char* name, int32_t position, TCellProducer& cells) {
   const TCellOptions options = CellOptionsOf(worker);
-  if (worker.createthumbs != 0 &&
-      (cells.Active() ? cells.WriteThumbnail(out, name, position)
-                      : WriteThumbnail(out, folder, name, position, options)) != 0) {
-    return;
+  if (worker.createthumbs != 0) {
+    TThumbnailFallback fallback;
+    if ((cells.Active() ? cells.WriteThumbnail(out, name, position, &fallback)
+                        : WriteThumbnail(out, folder, name, position, options, &fallback)) != 0) {
+      return;
+    }
+    ReportThumbnailFallback(worker, fallback);
   }
   out += "<img src=\"";
   AppendUrlEscaped(out, name);
@@ -50,11 +64,29 @@ void AppendImageTag(std::string& out, const TThreadVellumcast& worker, const cha
   }
 }
 
-bool WriteBackLinkPage(const char* folder, const char* first, bool to_parent) {
+// Reports the page at `path` (or folder/name when the path did not fit) as not written.
+void ReportPageFailure(TThreadVellumcast& worker, TRunFailure what, const char* folder,
+                       const char* name, const char* path, const char* reason) {
+  char shown[kPathBufferSize];
+  if (path == nullptr || path[0] == '\0') {
+    std::snprintf(shown, sizeof shown, "%s%c%s", folder, kPathSeparator, name);
+    path = shown;
+  }
+  worker.report.AddFailure(what, path, 0, reason);
+}
+
+bool WriteBackLinkPage(TThreadVellumcast& worker, const char* folder, const char* first, bool to_parent) {
   char path[kPathBufferSize];
-  if (!PathJoin(path, sizeof path, kMaxPath, folder, kBackLinkPageName)) return false;
+  if (!PathJoin(path, sizeof path, kMaxPath, folder, kBackLinkPageName)) {
+    ReportPageFailure(worker, TRunFailure::kBackLink, folder, kBackLinkPageName, nullptr,
+                      "path longer than 1023 characters");
+    return false;
+  }
   TPageFile file;
-  if (!file.Create(path)) return false;
+  if (!file.Create(path)) {
+    ReportPageFailure(worker, TRunFailure::kBackLink, folder, kBackLinkPageName, path, file.FailureReason());
+    return false;
+  }
   std::string text = "<html><head><title>Back Up</title>";
   text += "<META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=";
   if (to_parent) {
@@ -68,7 +100,23 @@ bool WriteBackLinkPage(const char* folder, const char* first, bool to_parent) {
   AppendHtmlText(text, first);
   text += "</a></body></html>\n";
   file.Write(text);
-  return file.Commit();
+  if (file.Commit()) return true;
+  ReportPageFailure(worker, TRunFailure::kBackLink, folder, kBackLinkPageName, path, file.FailureReason());
+  return false;
+}
+
+// Closes the page with its foot and puts it in place; counts the folder's
+// catalog when it is its first page. False, reported, when it failed.
+bool FinishCatalogPage(TThreadVellumcast& worker, TPageFile& file, const char* folder, int32_t page) {
+  WritePageFoot(worker, file);
+  if (file.Commit()) {
+    if (page == 0) ++worker.indexcount;
+    return true;
+  }
+  char path[kPathBufferSize] = {};
+  PageFileName(path, sizeof path, folder, page);
+  ReportPageFailure(worker, TRunFailure::kPage, folder, "vellumcast.html", path, file.FailureReason());
+  return false;
 }
 
 }  // namespace
@@ -167,7 +215,15 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
                          subfolders.TotalEntries() > 0;
 
   char path[kPathBufferSize];
-  if (!PageFileName(path, sizeof path, folder, page) || !file.Create(path)) return false;
+  if (!PageFileName(path, sizeof path, folder, page)) {
+    ReportPageFailure(worker, TRunFailure::kPage, folder, "vellumcast.html", nullptr,
+                      "path longer than 1023 characters");
+    return false;
+  }
+  if (!file.Create(path)) {
+    ReportPageFailure(worker, TRunFailure::kPage, folder, "vellumcast.html", path, file.FailureReason());
+    return false;
+  }
 
   std::string text;
   if (worker.headertemplate.empty()) {
@@ -254,7 +310,6 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
                       TStringManager& subfolders, TStringManager& images) {
   const bool redirect = subfolders.TotalEntries() == 1 && images.TotalEntries() == 0;
   if (images.TotalEntries() == 0 && (subfolders.TotalEntries() == 0 || worker.hlinks == 0)) return;
-  ++worker.indexcount;
   RemoveLeftoverTemporaries(folder);
 
   int32_t page = 0;
@@ -297,10 +352,7 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
       ++col;
     }
     file.Write(text);
-    if (page_complete) {
-      WritePageFoot(worker, file);
-      if (!file.Commit()) return;
-    }
+    if (page_complete && !FinishCatalogPage(worker, file, folder, page - 1)) return;
     ++before;
     ++worker.filecount;
     PostToOwner(worker, WM_INDEX_PROGRESS);
@@ -315,9 +367,6 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
       !OpenCatalogPage(worker, file, depth, folder, 0, redirect, subfolders, images, 0)) {
     return;
   }
-  if (file.IsOpen()) {
-    WritePageFoot(worker, file);
-    if (!file.Commit()) return;
-  }
-  if (worker.blinks != 0) WriteBackLinkPage(folder, first, redirect && depth > 0);
+  if (file.IsOpen() && !FinishCatalogPage(worker, file, folder, page)) return;
+  if (worker.blinks != 0) WriteBackLinkPage(worker, folder, first, redirect && depth > 0);
 }

@@ -1,7 +1,11 @@
 #include "engine/template_reader.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 
+#include "engine/run_report.h"
 #include "support/path_util.h"
 
 TTemplateReader::TTemplateReader(const char* path) {
@@ -34,4 +38,30 @@ bool TTemplateReader::NextLine(const char** data, size_t* length) {
   *data = line_;
   *length = n;
   return n > 0;
+}
+
+const char* TemplateUnreadableReason(const char* path) {
+  if (path == nullptr || path[0] == '\0') return nullptr;
+  if (std::strlen(path) > kMaxPath) return "path longer than 1023 characters";
+  struct stat info;
+  if (::stat(path, &info) != 0) return ErrorText(errno);
+  if (!S_ISREG(info.st_mode)) return "not a regular file";
+  errno = 0;
+  std::FILE* file = OpenRegularFileForReading(path);
+  if (file == nullptr) return ErrorText(errno);
+  std::fclose(file);
+  return nullptr;
+}
+
+bool DescribeUnreadableTemplate(const char* header_template, const char* footer_template, char* out,
+                                size_t capacity) {
+  const char* paths[] = {header_template, footer_template};
+  const char* kinds[] = {"header", "footer"};
+  for (int i = 0; i < 2; ++i) {
+    const char* reason = TemplateUnreadableReason(paths[i]);
+    if (reason == nullptr) continue;
+    std::snprintf(out, capacity, "cannot read %s template '%s': %s", kinds[i], paths[i], reason);
+    return true;
+  }
+  return false;
 }

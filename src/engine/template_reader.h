@@ -24,3 +24,14 @@ class TTemplateReader {
   std::FILE* file_ = nullptr;
   char line_[kTemplateLineBufferSize];
 };
+
+// Why the template at `path` cannot be read ("No such file or directory",
+// "not a regular file", ...), or null when it can (or `path` is empty: no
+// template). A run's front end asks before anything is written.
+const char* TemplateUnreadableReason(const char* path);
+
+// "cannot read header template 'FILE': REASON" (or footer) into `out` for
+// the first of the two templates that cannot be read; false, with `out`
+// untouched, when both can (or are not used).
+bool DescribeUnreadableTemplate(const char* header_template, const char* footer_template, char* out,
+                                size_t capacity);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/run_report.h"
 #include "platform/owner.h"
 #include "platform/thread.h"
 
@@ -44,6 +45,13 @@ class TThreadVellumcast : public TThread {
   // by cell on the run's thread; 0: thumbnails are produced ahead on every
   // core from only the rows they sample. Both write the same bytes.
   int32_t straightforward = 0;
+  // 1: symbolic links to folders outside the starting folder are entered
+  // too; 0: they are left out with a warning. Kernel file systems (/proc,
+  // /sys, /dev) are never entered.
+  int32_t followlinks = 0;
+  // What the run could not write and what it left out; complete once the
+  // run has ended. indexcount counts only folders whose first page was written.
+  TRunReport report;
 
  protected:
   void Execute() override;

@@ -2,7 +2,9 @@
 // stretched into a cell-sized bitmap on the background colour, and written as
 // a JPEG file of quality 90 into the folder's thumbnail folder.
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "engine/image_cell.h"
@@ -10,6 +12,7 @@
 #include "imagein/loader.h"
 #include "raster/jpeg_writer.h"
 #include "raster/membitmap.h"
+#include "platform/symbolic_link.h"
 #include "support/path_util.h"
 
 namespace {
@@ -26,6 +29,30 @@ bool ThumbnailRelativePath(char* out, size_t capacity, int32_t position) {
 
 }  // namespace
 
+void NoteThumbnailNotWritten(TThumbnailFallback* fallback, const char* thumb_path, int error, const char* reason) {
+  if (fallback == nullptr) return;
+  fallback->not_written = true;
+  fallback->error = error;
+  fallback->reason = reason;
+  std::snprintf(fallback->path, sizeof fallback->path, "%s", thumb_path);
+}
+
+void NoteImageUnreadable(TThumbnailFallback* fallback, const char* image_path) {
+  if (fallback == nullptr) return;
+  fallback->unreadable = true;
+  std::snprintf(fallback->path, sizeof fallback->path, "%s", image_path);
+}
+
+bool ThumbnailFolderIsLink(const char* thumb_path, TThumbnailFallback* fallback) {
+  char folder[kPathBufferSize];
+  std::snprintf(folder, sizeof folder, "%s", thumb_path);
+  char* name = PathFileName(folder);
+  if (name > folder) name[-1] = '\0';  // the thumbnail folder itself
+  if (!IsSymbolicLink(folder)) return false;
+  NoteThumbnailNotWritten(fallback, thumb_path, 0, "its folder is a symbolic link");
+  return true;
+}
+
 void FitImageIntoCell(TMemBitmap& cell, const TMemBitmap& image, const TCellOptions& options) {
   BitmapFill(cell, static_cast<uint8_t>(options.thumbwhite));
   TBltRect box{0, 0, options.cellwidth - 1, options.cellheight - 1};
@@ -39,7 +66,7 @@ void FitImageIntoCell(TMemBitmap& cell, const TMemBitmap& image, const TCellOpti
 }
 
 int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
-                   const TCellOptions& options) {
+                   const TCellOptions& options, TThumbnailFallback* fallback) {
   const int32_t cell_width = options.cellwidth;
   const int32_t cell_height = options.cellheight;
   if (cell_width < 1 || cell_height < 1) return 0;
@@ -51,13 +78,16 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
   if (!ThumbnailRelativePath(relative, sizeof(relative), position)) return 0;
   if (!PathJoin(thumb_path, sizeof(thumb_path), kMaxPath, folder, relative)) return 0;
   PathToUrlSlashes(relative);
+  if (ThumbnailFolderIsLink(thumb_path, fallback)) return 0;
 
   TMemBitmap image;
   LoadImageToBitmap(image_path, cell_width, cell_height, image, kThumbnailLoadFlags, nullptr);
   // One pixel wide or high, or nothing decoded: the cell shows the full image.
-  if (image.width <= 1 || image.height <= 1 || image.pixels == nullptr ||
-      image.header.biBitCount != 24)
+  if (image.pixels == nullptr) {
+    NoteImageUnreadable(fallback, image_path);
     return 0;
+  }
+  if (image.width <= 1 || image.height <= 1 || image.header.biBitCount != 24) return 0;
 
   TMemBitmap cell;
   // A cell too large for the pixel memory cap gets no thumbnail either.
@@ -68,10 +98,21 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
   // A thumbnail that could not be written (its folder cannot be made, the
   // disk is full) is not referred to: the cell shows the full image instead
   // of a missing file.
-  MakePathDirs(thumb_path, 1);
+  errno = 0;
+  if (MakePathDirs(thumb_path, 1) == 0) {
+    // A file where the thumbnail folder goes makes mkdir say EEXIST.
+    NoteThumbnailNotWritten(fallback, thumb_path, errno == EEXIST ? ENOTDIR : errno);
+    BitmapFree(cell);
+    return 0;
+  }
+  errno = 0;
   const bool written = JpegWriteBitmap(cell, thumb_path, kThumbQuality);
+  const int error = errno;
   BitmapFree(cell);
-  if (!written) return 0;
+  if (!written) {
+    NoteThumbnailNotWritten(fallback, thumb_path, error);
+    return 0;
+  }
 
   char tag[kPathBufferSize + 64];
   std::snprintf(tag, sizeof(tag), "<img src=%s width=%d height=%d", relative, cell_width,

@@ -2,7 +2,8 @@
 
 #include <strings.h>
 
-#include <cctype>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -11,6 +12,8 @@
 #include "engine/image_cell.h"
 #include "engine/page_writer.h"
 #include "platform/dir_listing.h"
+#include "platform/kernel_file_system.h"
+#include "platform/real_path.h"
 #include "support/path_util.h"
 
 namespace {
@@ -23,12 +26,16 @@ size_t FolderSlot(dev_t device, ino_t inode, size_t mask) {
   return static_cast<size_t>(h) & mask;
 }
 
-int CompareNoCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    const int ca = std::toupper(static_cast<unsigned char>(*a));
-    const int cb = std::toupper(static_cast<unsigned char>(*b));
-    if (ca != cb || ca == 0) return static_cast<unsigned char>(ca) - static_cast<unsigned char>(cb);
-  }
+// A warning for folder/name, whose path would pass `limit` characters.
+void ReportTooLong(TThreadVellumcast& worker, const char* folder, const char* name, size_t limit) {
+  // The message shows as much of the path as its buffer holds.
+  char path[kPathBufferSize];
+  const size_t length = std::strlen(folder);
+  const bool separator = length > 0 && folder[length - 1] != kPathSeparator;
+  std::snprintf(path, sizeof path, "%s%.*s%s", folder, separator ? 1 : 0, &kPathSeparator, name);
+  char reason[64];
+  std::snprintf(reason, sizeof reason, "path longer than %zu characters", limit);
+  worker.report.AddWarning(TRunWarning::kTooLong, path, 0, reason);
 }
 
 // Walks every subfolder the listing yields (the thumbnail folder and "." and
@@ -44,7 +51,11 @@ void WalkSubfolders(TFolderWalk& walk, TThreadVellumcast& worker, int32_t depth,
     if (!listing.IsDirectory()) continue;
     // A path over the limit is skipped, never cut: a cut path names another folder.
     int32_t result = 0;
-    if (PathJoin(path, sizeof path, kMaxFolderPath, folder, name)) result = walk.IndexFolder(depth + 1, path);
+    if (!PathJoin(path, sizeof path, kMaxFolderPath, folder, name)) {
+      ReportTooLong(worker, folder, name, kMaxFolderPath);
+    } else if (!listing.IsLink() || walk.MayEnterLink(path)) {
+      result = walk.IndexFolder(depth + 1, path);
+    }
     if (result > 0) {
       if (TStrEntry* entry = table.FindOrAdd(name)) entry->count = result;
     }
@@ -60,22 +71,15 @@ void CollectImages(TThreadVellumcast& worker, const char* folder, TDirListing& l
   char path[kPathBufferSize];
   while (!worker.Terminated() && listing.Next()) {
     if (!listing.IsRegularFile()) continue;
-    if (!PathJoin(path, sizeof path, kMaxPath, folder, listing.Name())) continue;
+    if (!PathJoin(path, sizeof path, kMaxPath, folder, listing.Name())) {
+      ReportTooLong(worker, folder, listing.Name(), kMaxPath);
+      continue;
+    }
     table.FindOrAdd(listing.Name());
   }
 }
 
 }  // namespace
-
-void PostToOwner(const TThreadVellumcast& worker, uint32_t message) {
-  if (worker.ownerwindow != nullptr) worker.ownerwindow->Post(message);
-}
-
-bool CompareSubfolders(const TStrEntry* a, const TStrEntry* b, intptr_t sort) {
-  if (sort == 1 && a->count != b->count) return a->count > b->count;
-  if (sort == 0 || sort == 1) return CompareNoCase(a->name, b->name) < 0;
-  return false;
-}
 
 TFolderWalk::~TFolderWalk() { std::free(done_); }
 
@@ -133,9 +137,21 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
   TDirListing listing(folder, "*.*");
   dev_t device = 0;
   ino_t inode = 0;
-  if (!listing.Identity(&device, &inode)) return 0;  // no folder, nothing to list
+  if (!listing.Identity(&device, &inode)) {
+    // No folder, nothing to list.
+    worker_.report.AddWarning(TRunWarning::kUnlisted, folder, listing.OpenError());
+    return 0;
+  }
   if (OnCurrentPath(device, inode)) return 0;
   if (const TDone* done = FindDone(device, inode)) return done->total;
+  // Only a mount can change the file system: examined where the device changes.
+  if ((current_ == nullptr || current_->device != device) && IsKernelFileSystem(folder)) {
+    worker_.report.AddWarning(TRunWarning::kNotEntered, folder, 0, "a kernel file system");
+    return 0;
+  }
+  if (current_ == nullptr) {
+    if (!ResolvePath(folder, root_real_, sizeof root_real_)) root_real_[0] = '\0';
+  }
 
   // The probe log stays open for the whole run: one descriptor, not one per line.
   std::optional<TProbeLogSession> probe_log;
@@ -150,6 +166,13 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
   listing.Restart(kImagePatterns, std::size(kImagePatterns));
   CollectImages(worker_, folder, listing, images);
 
+  // A stop request seen at any point of this folder's walk (in a subfolder,
+  // or while listing its own entries) leaves the lists incomplete: pages
+  // from them would replace good pages with partial ones.
+  if (worker_.Terminated()) {
+    current_ = frame.parent;
+    return 0;
+  }
   WriteFolderPages(worker_, depth, folder, kFirstPageName, subfolders, images);
 
   int64_t total = images.TotalEntries();
@@ -159,6 +182,18 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
   current_ = frame.parent;
   RememberDone(frame.device, frame.inode, result);
   return result;
+}
+
+bool TFolderWalk::MayEnterLink(const char* path) {
+  if (worker_.followlinks != 0) return true;
+  char target[PATH_MAX];
+  if (root_real_[0] != '\0' && ResolvePath(path, target, sizeof target) &&
+      IsPathWithin(target, root_real_)) {
+    return true;
+  }
+  worker_.report.AddWarning(TRunWarning::kNotEntered, path, 0,
+                            "a symbolic link to a folder outside the starting folder");
+  return false;
 }
 
 void TFolderWalk::ListSubfolders(int32_t depth, const char* folder, const char* pattern,

@@ -7,6 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <climits>
+
+#include "engine/owner_post.h"
+#include "engine/subfolder_order.h"
 #include "engine/thread_vellumcast.h"
 #include "support/strman.h"
 
@@ -14,13 +18,6 @@ inline constexpr const char* kFirstPageName = "vellumcast.html";
 inline constexpr const char* kThumbnailFolderName = "quarto_tn";
 inline constexpr int kSubfolderTableBits = 6;
 inline constexpr int kImageTableBits = 10;
-
-// Posts `message` to the worker's owner, when it has one.
-void PostToOwner(const TThreadVellumcast& worker, uint32_t message);
-
-// Before-relation of the hierarchy list. sort 0: names without regard to
-// case; sort 1: larger image total first, then by name; other values: never.
-bool CompareSubfolders(const TStrEntry* a, const TStrEntry* b, intptr_t sort);
 
 class TFolderWalk {
  public:
@@ -33,8 +30,14 @@ class TFolderWalk {
   // path from the start (same device and inode, as through a link loop) is
   // not entered and counts 0; a folder already walked in this run through
   // another path is not walked again and counts its known total. A folder
-  // path longer than kMaxFolderPath is not entered.
+  // path longer than kMaxFolderPath is not entered, nor a folder on a kernel
+  // file system (/proc, /sys, /dev). Once the stop request is seen, a folder
+  // whose walk it cut short writes no page: its pages stay as they were.
   int32_t IndexFolder(int32_t depth, const char* folder);
+  // True when the subfolder `path`, a symbolic link, may be entered: its
+  // target lies inside the starting folder, or the worker follows links.
+  // Otherwise the run's report gets a warning naming it.
+  bool MayEnterLink(const char* path);
   void ListSubfolders(int32_t depth, const char* folder, const char* pattern, TStringManager& table);
   // Only regular files are listed: a folder named x.jpg is no image.
   void ListImages(const char* folder, const char* pattern, TStringManager& table);
@@ -57,6 +60,7 @@ class TFolderWalk {
   void RememberDone(dev_t device, ino_t inode, int32_t total);
 
   TThreadVellumcast& worker_;
+  char root_real_[PATH_MAX] = {};   // the starting folder's resolved path
   const TFrame* current_ = nullptr;
   TDone* done_ = nullptr;   // open-addressing table, capacity a power of two
   size_t done_capacity_ = 0;

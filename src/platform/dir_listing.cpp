@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 TDirListing::TDirListing(const char* folder, const char* pattern)
     : pattern_(pattern != nullptr ? pattern : "*") {
   dir_ = ::opendir(folder == nullptr || folder[0] == '\0' ? "." : folder);
+  if (dir_ == nullptr) open_error_ = errno != 0 ? errno : EIO;
 }
 
 TDirListing::~TDirListing() {
@@ -45,6 +47,7 @@ bool TDirListing::Next() {
     name_ = entry->d_name;
     is_directory_ = false;
     is_regular_file_ = false;
+    is_link_ = entry->d_type == DT_LNK;
     if (entry->d_type == DT_DIR) {
       is_directory_ = true;
     } else if (entry->d_type == DT_REG) {
@@ -52,6 +55,9 @@ bool TDirListing::Next() {
     } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
       // Links are followed; a dangling link is neither.
       struct stat info;
+      if (entry->d_type == DT_UNKNOWN && ::fstatat(::dirfd(dir_), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        is_link_ = S_ISLNK(info.st_mode);
+      }
       if (::fstatat(::dirfd(dir_), entry->d_name, &info, 0) == 0) {
         is_directory_ = S_ISDIR(info.st_mode);
         is_regular_file_ = S_ISREG(info.st_mode);

@@ -19,6 +19,8 @@ class TDirListing {
   TDirListing& operator=(const TDirListing&) = delete;
 
   bool IsOpen() const { return dir_ != nullptr; }
+  // Why the folder could not be opened (an errno value); 0 when it is open.
+  int OpenError() const { return open_error_; }
   // Device and inode of the listed folder; false when it is not open.
   bool Identity(dev_t* device, ino_t* inode) const;
   // Lists the folder again from its first entry, now with the names that
@@ -32,6 +34,8 @@ class TDirListing {
   bool IsDirectory() const { return is_directory_; }
   // A regular file (links followed): what may be listed as an image.
   bool IsRegularFile() const { return is_regular_file_; }
+  // The entry itself is a symbolic link (what it leads to decides the two above).
+  bool IsLink() const { return is_link_; }
 
  private:
   bool Matches(const char* name) const;
@@ -43,6 +47,8 @@ class TDirListing {
   std::string name_;
   bool is_directory_ = false;
   bool is_regular_file_ = false;
+  bool is_link_ = false;
+  int open_error_ = 0;
 };
 
 // Case-insensitive Windows-style wildcard match.

@@ -180,11 +180,15 @@ bool WriteFileReplacing(const char* path, const uint8_t* data, size_t size) {
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else {
+      if (n == 0) errno = ENOSPC;
       ok = false;
     }
   }
   if (close(fd) != 0) ok = false;
   if (ok && std::rename(temp_name, path) == 0) return true;
+  // errno still tells why (the clean-up does not change it).
+  const int error = errno;
   unlink(temp_name);
+  errno = error;
   return false;
 }

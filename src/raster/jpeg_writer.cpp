@@ -118,12 +118,11 @@ bool JpegWriteBitmap(const TMemBitmap& bitmap, const char* path, int quality) {
   char temp_name[kTempNameBytes];
   const int fd = CreateTempFile(path, temp_name);
   if (fd < 0) return false;
-  if (!EncodeToDescriptor(bitmap, fd, quality)) {
+  // On failure errno still tells why (the clean-up does not change it).
+  if (!EncodeToDescriptor(bitmap, fd, quality) || std::rename(temp_name, path) != 0) {
+    const int error = errno;
     unlink(temp_name);
-    return false;
-  }
-  if (std::rename(temp_name, path) != 0) {
-    unlink(temp_name);
+    errno = error;
     return false;
   }
   return true;

@@ -13,6 +13,7 @@
 #include <QUrl>
 
 #include "engine/clean.h"
+#include "engine/template_reader.h"
 #include "support/product.h"
 #include "ui/click_panel.h"
 #include "ui/form_browse.h"
@@ -24,6 +25,7 @@ namespace {
 
 constexpr const char* kDoneText = "Indexing is complete. You may launch your browser with the <View> Button.";
 constexpr const char* kDoneCaption = "Done!";
+constexpr const char* kRefusedCaption = "Vellumcast!";
 
 int32_t Tick(const QCheckBox* box) { return box->isChecked() ? 1 : 0; }
 
@@ -89,8 +91,38 @@ void TForm1::customEvent(QEvent* event) {
   }
 }
 
+void TForm1::ShowRefusal(const QString& text) {
+  QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kRefusedCaption), text, QMessageBox::Ok, this);
+  box.setObjectName(QStringLiteral("MessageBoxRefused"));
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+bool TForm1::RunCanStart() {
+  const QString start = EditStartPath->text();
+  const QFileInfo folder(start.isEmpty() ? QStringLiteral(".") : start);
+  if (!folder.isDir()) {
+    ShowRefusal(QStringLiteral("The starting folder \"%1\" %2.")
+                    .arg(start, folder.exists() ? QStringLiteral("is not a folder") : QStringLiteral("does not exist")));
+    return false;
+  }
+  const std::string header = CheckBoxHeaderTemplate->isChecked() ? FileNameBytes(EditHeaderFileName->text()) : "";
+  const std::string footer = CheckBoxFooterTemplate->isChecked() ? FileNameBytes(EditFooterFileName->text()) : "";
+  char unreadable[2048];
+  if (DescribeUnreadableTemplate(header.c_str(), footer.c_str(), unreadable, sizeof unreadable)) {
+    QString text = QString::fromLocal8Bit(unreadable);
+    text[0] = text[0].toUpper();
+    ShowRefusal(text + QLatin1Char('.'));
+    return false;
+  }
+  return true;
+}
+
 void TForm1::ButtonStartClick() {
   if (worker_) return;  // one run at a time
+  if (!RunCanStart()) return;
+  // The counters show this run from its start.
+  for (QLineEdit* counter : {EditDirs, EditFiles, EditIndices}) counter->setText(QStringLiteral("0"));
   worker_ = std::make_unique<TThreadVellumcast>();
   TThreadVellumcast& w = *worker_;
   w.ownerwindow = this;
@@ -114,6 +146,7 @@ void TForm1::ButtonStartClick() {
   w.footertemplate = CheckBoxFooterTemplate->isChecked() ? FileNameBytes(EditFooterFileName->text()) : std::string();
   w.blinks = Tick(CheckBoxEnableBackLinks);
   w.hlinks = Tick(CheckBoxEnableHierarchyLinks);
+  w.followlinks = Tick(CheckBoxFollowLinks);
   // A thread that cannot be started never sends its done message: the window
   // must not wait for it and stays idle.
   if (!w.Start()) worker_.reset();
@@ -166,9 +199,18 @@ void TForm1::WMIndexProgress() {
 
 void TForm1::WMIndexDone() {
   if (!worker_) return;  // only a run's own worker ends a run
-  worker_.reset();  // waits for the thread, whose last act was this message
-  QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kDoneCaption), QString::fromLatin1(kDoneText),
-                  QMessageBox::Ok, this);
+  worker_->WaitFor();  // its thread's last act was this message
+  // The final counters: the last folder may count after the last progress message.
+  WMIndexProgress();
+  const int32_t not_written = worker_->report.FailureCount();
+  worker_.reset();
+  QString text = QString::fromLatin1(kDoneText);
+  if (not_written > 0) {
+    text += QStringLiteral("\n%1 %2 could not be written.")
+                .arg(not_written)
+                .arg(not_written == 1 ? QStringLiteral("file") : QStringLiteral("files"));
+  }
+  QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kDoneCaption), text, QMessageBox::Ok, this);
   box.setObjectName(QStringLiteral("MessageBoxDone"));
   box.setTextFormat(Qt::PlainText);
   box.exec();

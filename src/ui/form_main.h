@@ -124,6 +124,7 @@ class TForm1 : public QWidget, public TOwnerWindow {
   QCheckBox* CheckBoxEnableBackLinks;
   QCheckBox* CheckBoxDirFirstPageOnly;
   TRadioGroup* RadioGroupSort;
+  QCheckBox* CheckBoxFollowLinks;
   // About
   QWidget* TabSheet4;
   QLabel* Label22;
@@ -146,6 +147,10 @@ class TForm1 : public QWidget, public TOwnerWindow {
   void FormCreate();
   void FormDestroy();
   void ButtonStartClick();
+  // False, after a message box saying why, when the starting folder does not
+  // exist or a ticked template cannot be read: nothing is started then.
+  bool RunCanStart();
+  void ShowRefusal(const QString& text);
   void ButtonCancelClick();
   void ButtonViewClick();
   void ButtonCleanClick();

@@ -223,6 +223,8 @@ void TForm1::BuildHierarchyTab() {
   RadioGroupSort = Place(new TRadioGroup(QStringLiteral("Sort Subdirectories by: "),
                                          {QStringLiteral("Alphabetically"), QStringLiteral("Image Count")}, tab),
                          "RadioGroupSort", 8, 216, 185, 57);
+  CheckBoxFollowLinks = Place(CheckBox("Follow links out of the starting folder", tab), "CheckBoxFollowLinks",
+                              208, 224);
 }
 
 void TForm1::BuildAboutTab() {

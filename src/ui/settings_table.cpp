@@ -32,6 +32,7 @@ TVellumcastSettings::TVellumcastSettings()
           {"dirfirstpageonly", TSettingKind::kFlag, "CheckBoxDirFirstPageOnly", 1, {}},
           {"includefilenames", TSettingKind::kFlag, "CheckBoxIncludeFileNames", 1, {}},
           {"thumbwhite", TSettingKind::kFlag, "CheckBoxThumbWhite", 0, {}},
+          {"followlinks", TSettingKind::kFlag, "CheckBoxFollowLinks", 0, {}},
       }} {}
 
 const TSettingDef* TVellumcastSettings::Find(const char* name) const {

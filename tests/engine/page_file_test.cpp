@@ -40,16 +40,20 @@ TEST(PageFile, LineFeedsBecomeCrLfAndTheFileAppearsOnlyWhenComplete) {
   EXPECT_FALSE(file.Commit());
 }
 
-TEST(PageFile, ReplacesAnOldPageAndNeverWritesThroughALink) {
+TEST(PageFile, NeverWritesThroughNorReplacesALink) {
   TScratchDir dir("vc-page");
   ASSERT_TRUE(WriteFileBytes(dir.Join("target.txt"), "target"));
   ASSERT_EQ(::symlink("target.txt", dir.Join("imageback.html").c_str()), 0);
   TPageFile file;
   ASSERT_TRUE(file.Create(dir.Join("imageback.html").c_str()));
   file.Write("new\n");
-  ASSERT_TRUE(file.Commit());
-  EXPECT_EQ(ReadFileBytes(dir.Join("imageback.html")), "new\r\n");
+  EXPECT_FALSE(file.Commit());
+  EXPECT_STREQ(file.FailureReason(), "a symbolic link stands in its place");
+  char target[64] = {};
+  ASSERT_GT(::readlink(dir.Join("imageback.html").c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ(target, "target.txt");
   EXPECT_EQ(ReadFileBytes(dir.Join("target.txt")), "target");
+  EXPECT_EQ(CountEntries(dir.path()), 2);  // no temporary file left
 }
 
 TEST(PageFile, DiscardedOrFailedFilesLeaveNothingBehind) {

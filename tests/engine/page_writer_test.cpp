@@ -3,8 +3,11 @@
 #include "engine/page_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/run_helpers.h"
 #include "platform/dir_listing.h"
@@ -355,13 +358,32 @@ TEST_F(PageWriterTest, NothingOfAnEarlierRunIsDeleted) {
   EXPECT_TRUE(Exists("k/vellumcast.html"));
 }
 
-TEST_F(PageWriterTest, PagesReplaceLinksInsteadOfWritingThroughThem) {
-  TouchImages("l", 1);
+TEST_F(PageWriterTest, APageNameThatIsALinkIsNeitherWrittenThroughNorReplaced) {
   ASSERT_TRUE(WriteFileBytes(Path("outside.txt"), "keep me"));
+  TouchImages("l", 1);
+  TouchImages("m", 1);
   ASSERT_EQ(::symlink(Path("outside.txt").c_str(), Path("l/vellumcast.html").c_str()), 0);
-  RunIndex(Path("l"));
+  ASSERT_EQ(::symlink(Path("outside.txt").c_str(), Path("m/imageback.html").c_str()), 0);
+
+  const TRunResult first_page = RunIndex(Path("l"));
+  EXPECT_EQ(first_page.indexcount, 0);  // its first page was not written
+  EXPECT_EQ(first_page.failures, 1);
+  EXPECT_EQ(first_page.failure_lines,
+            std::vector<std::string>{"cannot write " + Path("l/vellumcast.html") +
+                                     ": a symbolic link stands in its place"});
+  EXPECT_FALSE(Exists("l/imageback.html"));  // the folder ends at its failed page
+
+  const TRunResult back_link = RunIndex(Path("m"));
+  EXPECT_EQ(back_link.indexcount, 1);
+  EXPECT_EQ(back_link.failures, 1);
+  EXPECT_NE(Page("m/vellumcast.html").find("<table"), std::string::npos);
+
   EXPECT_EQ(Page("outside.txt"), "keep me");
-  EXPECT_NE(Page("l/vellumcast.html").find("<table"), std::string::npos);
+  for (const char* link : {"l/vellumcast.html", "m/imageback.html"}) {
+    struct stat info;
+    ASSERT_EQ(::lstat(Path(link).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << link;
+  }
 }
 
 TEST_F(PageWriterTest, APageThatCannotBeWrittenEndsTheFolderAndLeavesNoTemporaryFile) {
@@ -369,7 +391,9 @@ TEST_F(PageWriterTest, APageThatCannotBeWrittenEndsTheFolderAndLeavesNoTemporary
   ASSERT_TRUE(MakeDirs(Path("f/vellumcast.html")));  // a folder where the page goes
   const TRunResult run = RunIndex(Path("f"));
   EXPECT_FALSE(Exists("f/imageback.html"));
-  EXPECT_EQ(run.indexcount, 1);
+  EXPECT_EQ(run.indexcount, 0);  // no catalog: its first page is not there
+  ASSERT_EQ(run.failure_lines.size(), 1u);
+  EXPECT_EQ(run.failure_lines[0], "cannot write " + Path("f/vellumcast.html") + ": Is a directory");
   TDirListing listing(Path("f").c_str(), "*tmp*");
   EXPECT_FALSE(listing.Next()) << listing.Name();
 }

@@ -43,6 +43,11 @@ struct TRunResult {
   int32_t filecount = 0;
   int32_t indexcount = 0;
   std::vector<uint32_t> messages;
+  // The run's report: counts, and the kept entries as "action path: reason".
+  int32_t failures = 0;
+  int32_t warnings = 0;
+  std::vector<std::string> failure_lines;
+  std::vector<std::string> warning_lines;
   int ProgressMessages() const {
     int n = 0;
     for (uint32_t m : messages) n += m == WM_INDEX_PROGRESS ? 1 : 0;
@@ -68,6 +73,15 @@ inline TRunResult RunIndex(const std::string& path,
     result.dircount = worker.dircount;
     result.filecount = worker.filecount;
     result.indexcount = worker.indexcount;
+    result.failures = worker.report.FailureCount();
+    result.warnings = worker.report.WarningCount();
+    TRunEntry entry;
+    for (int i = 0; worker.report.KeptFailure(i, &entry); ++i) {
+      result.failure_lines.push_back(std::string(entry.action) + " " + entry.path + ": " + entry.reason);
+    }
+    for (int i = 0; worker.report.KeptWarning(i, &entry); ++i) {
+      result.warning_lines.push_back(std::string(entry.action) + " " + entry.path + ": " + entry.reason);
+    }
   }
   result.messages = owner.Messages();
   return result;

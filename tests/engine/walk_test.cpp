@@ -140,28 +140,78 @@ TEST_F(WalkTest, CancelBeforeTheStartWritesNothing) {
   EXPECT_FALSE(Exists("c/vellumcast.html"));
 }
 
-TEST_F(WalkTest, CancelUnwindsAndStillWritesThePagesOfWhatWasListed) {
+TEST_F(WalkTest, CancelWritesOnlyFoldersWhoseWalkFinished) {
   for (const char* sub : {"a", "b", "c"}) {
     Touch(std::string("k/") + sub + "/one.gif");
     Touch(std::string("k/") + sub + "/two.gif");
   }
   Touch("k/own.gif");
   // The stop comes with the first progress message: the first cell of the
-  // first subfolder. That folder's pages are finished (cells are not polled),
-  // then no other entry is taken: the top folder lists no image and sees one
-  // subfolder, so it becomes a redirect page to it.
+  // first subfolder. That folder was listed completely, so its pages are
+  // finished (cells are not polled); then no other entry is taken, and the
+  // top folder, whose walk was cut short, writes no page at all.
   const TRunResult run = RunIndex(Path("k"), {}, 1);
   EXPECT_EQ(run.dircount, 1);
   EXPECT_EQ(run.filecount, 2);
-  EXPECT_EQ(run.indexcount, 2);
+  EXPECT_EQ(run.indexcount, 1);
   EXPECT_EQ(run.ProgressMessages(), 3);
   EXPECT_EQ(run.messages.back(), WM_INDEX_DONE);
-  const std::string top = Page("k/vellumcast.html");
-  EXPECT_NE(top.find("<META HTTP-EQUIV=\"Refresh\""), std::string::npos);
-  EXPECT_EQ(top.find("own.gif"), std::string::npos);
+  EXPECT_FALSE(Exists("k/vellumcast.html"));
+  EXPECT_FALSE(Exists("k/imageback.html"));
   int walked = 0;
   for (const char* sub : {"a", "b", "c"}) walked += Exists(std::string("k/") + sub + "/vellumcast.html") ? 1 : 0;
   EXPECT_EQ(walked, 1);
+}
+
+// Every page a cancelled run leaves equals the complete run's: pages of
+// folders finished before the stop are whole, the others are untouched.
+TEST_F(WalkTest, CancelAfterACompleteRunKeepsEveryPageWhole) {
+  struct TCase {
+    const char* label;
+    int stop_after;   // progress messages before the stop
+  };
+  // Eight subfolders of two images, two progress messages each (cells) plus
+  // one for the folder: the stop falls in the first, third and last folder.
+  for (const TCase& c : {TCase{"first folder", 1}, TCase{"third folder", 8}, TCase{"last folder", 22},
+                         TCase{"after the last folder", 24}}) {
+    SCOPED_TRACE(c.label);
+    const std::string root = std::string("w") + std::to_string(c.stop_after);
+    for (int i = 0; i < 8; ++i) {
+      Touch(root + "/s" + std::to_string(i) + "/a.gif");
+      Touch(root + "/s" + std::to_string(i) + "/b.gif");
+    }
+    const TRunResult complete = RunIndex(Path(root));
+    ASSERT_EQ(complete.indexcount, 9);
+    const std::string before = Files(root);
+    std::vector<std::string> pages;
+    for (const std::string& page : {std::string("vellumcast.html"), std::string("imageback.html")}) {
+      pages.push_back(page);
+      for (int i = 0; i < 8; ++i) pages.push_back("s" + std::to_string(i) + "/" + page);
+    }
+    std::vector<std::string> expected;
+    for (const std::string& page : pages) expected.push_back(Page(root + "/" + page));
+
+    // The same run again, but with the options changed so that any page it
+    // writes differs: a page equal to the old one was not written.
+    const TRunResult cancelled = RunIndex(
+        Path(root), [](TThreadVellumcast& w) { w.title = "second"; }, c.stop_after);
+    EXPECT_EQ(Files(root), before);  // no file added, none lost
+    int rewritten = 0;
+    for (size_t i = 0; i < pages.size(); ++i) {
+      const std::string now = Page(root + "/" + pages[i]);
+      if (now == expected[i]) continue;
+      // A page the cancelled run wrote is the whole page of its options.
+      ++rewritten;
+      EXPECT_NE(now.find("<h3>second</h3>"), std::string::npos) << pages[i];
+      EXPECT_NE(now.find("</body></html>"), std::string::npos) << pages[i];
+    }
+    EXPECT_EQ(rewritten, cancelled.indexcount);  // back-link pages do not name the title
+    // The top page lists all eight subfolders, as after the complete run.
+    const std::string top = Page(root + "/vellumcast.html");
+    size_t items = 0;
+    for (size_t at = top.find("<li>"); at != std::string::npos; at = top.find("<li>", at + 1)) ++items;
+    EXPECT_EQ(items, 8u);
+  }
 }
 
 TEST_F(WalkTest, CancelInTheMiddleOfTheTopFolder) {
@@ -170,12 +220,19 @@ TEST_F(WalkTest, CancelInTheMiddleOfTheTopFolder) {
   const TRunResult run = RunIndex(Path("n"), {}, 4);
   EXPECT_EQ(run.dircount, 2);
   EXPECT_EQ(run.filecount, 2);
-  EXPECT_EQ(run.indexcount, 3);
-  const std::string top = Page("n/vellumcast.html");
-  EXPECT_EQ(top.find("Refresh"), std::string::npos);
-  size_t items = 0;
-  for (size_t at = top.find("<li>"); at != std::string::npos; at = top.find("<li>", at + 1)) ++items;
-  EXPECT_EQ(items, 2u);
+  EXPECT_EQ(run.indexcount, 2);
+  EXPECT_FALSE(Exists("n/vellumcast.html"));
+}
+
+TEST_F(WalkTest, CancelWhileAFolderListsItsOwnImagesWritesNoPageForIt) {
+  Touch("t/s/a.gif");
+  Touch("t/own.gif");
+  // Progress: the cell of s, then s as walked; the stop comes with the
+  // second, so t's own image listing sees it at its first entry.
+  const TRunResult run = RunIndex(Path("t"), {}, 2);
+  EXPECT_EQ(run.indexcount, 1);
+  EXPECT_TRUE(Exists("t/s/vellumcast.html"));
+  EXPECT_FALSE(Exists("t/vellumcast.html"));  // never a redirect page made of a cut listing
 }
 
 TEST_F(WalkTest, LinkLoopsEnd) {
@@ -201,7 +258,8 @@ TEST_F(WalkTest, LinkFanOutIsWalkedOnceNotExponentially) {
     ASSERT_EQ(::symlink(target.c_str(), Path("fan/l" + std::to_string(i) + "/y").c_str()), 0);
   }
   const auto start = std::chrono::steady_clock::now();
-  const TRunResult run = RunIndex(Path("fan/l0"));
+  // The links lead out of fan/l0 into its siblings: entered only on request.
+  const TRunResult run = RunIndex(Path("fan/l0"), [](TThreadVellumcast& w) { w.followlinks = 1; });
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
   EXPECT_EQ(run.filecount, 1);
   // Both links of a level lead to the same catalog; each path counts its images.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <map>
 #include <string>
 
@@ -61,6 +62,15 @@ TEST_F(DirListingTest, YieldsMatchingNamesWithTheirKind) {
                                             {"alias.gif", {false, true}},
                                             {"dangling.gif", {false, false}},
                                             {"pipe.gif", {false, false}}}));
+  std::map<std::string, bool> links;
+  TDirListing listing(dir_.path().c_str(), "*.gif");
+  while (listing.Next()) links[listing.Name()] = listing.IsLink();
+  EXPECT_EQ(links, (std::map<std::string, bool>{{"a.GIF", false},
+                                                {"folder.gif", false},
+                                                {"link.gif", true},
+                                                {"alias.gif", true},
+                                                {"dangling.gif", true},
+                                                {"pipe.gif", false}}));
   auto all = List(dir_.path(), "*.*");
   EXPECT_EQ(all.size(), 10u);  // eight entries, "." and ".."
   EXPECT_TRUE(all["."].first);
@@ -71,9 +81,13 @@ TEST_F(DirListingTest, AMissingFolderDoesNotOpen) {
   TDirListing listing(dir_.Join("missing").c_str(), "*.*");
   EXPECT_FALSE(listing.IsOpen());
   EXPECT_FALSE(listing.Next());
+  EXPECT_EQ(listing.OpenError(), ENOENT);  // why, for the run's report
   ASSERT_TRUE(WriteFileBytes(dir_.Join("file"), "x"));
   TDirListing file_listing(dir_.Join("file").c_str(), "*.*");
   EXPECT_FALSE(file_listing.IsOpen());
+  EXPECT_EQ(file_listing.OpenError(), ENOTDIR);
+  TDirListing open_listing(dir_.path().c_str(), "*.*");
+  EXPECT_EQ(open_listing.OpenError(), 0);
 }
 
 TEST_F(DirListingTest, AnEmptyFolderMeansTheCurrentFolder) {

@@ -141,6 +141,8 @@ const TControlSpec kControls[] = {
     {"CheckBoxDirFirstPageOnly", "QCheckBox", "TabSheetHierarchy", "Only display hierarchy on first catalog page",
      8, 184, -1, -1},
     {"RadioGroupSort", "TRadioGroup", "TabSheetHierarchy", "Sort Subdirectories by: ", 8, 216, 185, 57},
+    {"CheckBoxFollowLinks", "QCheckBox", "TabSheetHierarchy", "Follow links out of the starting folder", 208, 224,
+     -1, -1},
     // About
     {"Label22", "QLabel", "TabSheet4", nullptr, 95, 136, -1, -1},
     {"LabelVersion", "QLabel", "TabSheet4", "version 1.4", 168, 176, 81, -1},

@@ -59,8 +59,10 @@ TEST_F(FormRunTest, StartCopiesTheControlsIntoTheWorker) {
   form_.CheckBoxThumbWhite->setChecked(true);
   form_.EditTitle->setText("T\u00eftle");
   form_.EditFooterText->setText("");
+  // A ticked template must be readable for the run to start.
+  ASSERT_TRUE(WriteFileBytes(scratch_.Join("t/head.html"), "<html><body>"));
   form_.CheckBoxHeaderTemplate->setChecked(true);
-  form_.EditHeaderFileName->setText("/t/head.html");
+  form_.EditHeaderFileName->setText(Q(scratch_.Join("t/head.html")));
   form_.CheckBoxFooterTemplate->setChecked(false);
   form_.EditFooterFileName->setText("/t/foot.html");
   form_.CheckBoxEnableBackLinks->setChecked(false);
@@ -87,7 +89,7 @@ TEST_F(FormRunTest, StartCopiesTheControlsIntoTheWorker) {
   EXPECT_EQ(w->thumbwhite, 255);  // not 1
   EXPECT_EQ(w->title, "T\u00eftle");
   EXPECT_EQ(w->footertext, "");
-  EXPECT_EQ(w->headertemplate, "/t/head.html");
+  EXPECT_EQ(w->headertemplate, scratch_.Join("t/head.html"));
   EXPECT_EQ(w->footertemplate, "");  // box unticked: no template, whatever the edit holds
   EXPECT_EQ(w->blinks, 0);
   EXPECT_EQ(w->hlinks, 1);

@@ -1,4 +1,4 @@
-// The settings store and the window's loading and saving of the 22 values.
+// The settings store and the window's loading and saving of its values.
 
 #include <gtest/gtest.h>
 
@@ -48,12 +48,12 @@ class SettingsTest : public ::testing::Test {
   const TVellumcastSettings table_;
 };
 
-TEST_F(SettingsTest, TableHoldsTheTwentyTwoValuesInOrder) {
+TEST_F(SettingsTest, TableHoldsEveryValueInOrder) {
   const char* const expected[] = {"path", "cellwidth", "cellheight", "cellsperrow", "rowsperpage", "createthumbs",
                                   "headertemplateenable", "headertemplate", "title", "footertemplateenable",
                                   "footertemplate", "footertext", "hlinks", "blinks", "sort", "centertable",
                                   "centertitle", "centerfooter", "centernavbar", "dirfirstpageonly",
-                                  "includefilenames", "thumbwhite"};
+                                  "includefilenames", "thumbwhite", "followlinks"};
   ASSERT_EQ(std::size(expected), table_.Defs().size());
   for (size_t i = 0; i < std::size(expected); ++i) EXPECT_STREQ(table_.Defs()[i].name, expected[i]);
   EXPECT_EQ(table_.Find("title")->text_default, "Vellumcast!");
@@ -114,6 +114,7 @@ TEST_F(SettingsTest, EveryValueRoundTripsThroughCloseAndStart) {
     form.CheckBoxDirFirstPageOnly->setChecked(false);
     form.CheckBoxIncludeFileNames->setChecked(false);
     form.CheckBoxThumbWhite->setChecked(true);
+    form.CheckBoxFollowLinks->setChecked(true);
     form.PageControl1->setCurrentWidget(form.TabSheet4);
   }
   TForm1 form;
@@ -141,6 +142,7 @@ TEST_F(SettingsTest, EveryValueRoundTripsThroughCloseAndStart) {
   EXPECT_FALSE(form.CheckBoxIncludeFileNames->isChecked());
   EXPECT_TRUE(form.CheckBoxThumbWhite->isChecked());
   EXPECT_EQ(Store().value("thumbwhite").toInt(), 1);  // a tick is stored as 1
+  EXPECT_TRUE(form.CheckBoxFollowLinks->isChecked());
 }
 
 TEST_F(SettingsTest, EmptyTextsStayEmpty) {
