@@ -41,6 +41,8 @@ constexpr TIndexOption kIndexOptions[] = {
     {"createthumbs", TOptionKind::kFlag, &TThreadVellumcast::createthumbs, nullptr},
     {"thumbwhite", TOptionKind::kByteFlag, &TThreadVellumcast::thumbwhite, nullptr},
     {"straightforward", TOptionKind::kFlag, &TThreadVellumcast::straightforward, nullptr},
+    {"rebuild", TOptionKind::kFlag, &TThreadVellumcast::rebuild, nullptr},
+    {"prune", TOptionKind::kFlag, &TThreadVellumcast::prune, nullptr},
     {"hlinks", TOptionKind::kFlag, &TThreadVellumcast::hlinks, nullptr},
     {"blinks", TOptionKind::kFlag, &TThreadVellumcast::blinks, nullptr},
     {"centertable", TOptionKind::kFlag, &TThreadVellumcast::centertable, nullptr},
@@ -133,6 +135,7 @@ int RunIndexCommand(int argc, char** argv) {
   ApplyFirstStartDefaults(worker);
   const char* folder = nullptr;
   bool options_ended = false;
+  bool verbose = false;
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
     if (!options_ended && std::strcmp(arg, "--") == 0) {
@@ -142,6 +145,10 @@ int RunIndexCommand(int argc, char** argv) {
     if (!options_ended && std::strcmp(arg, "--help") == 0) {
       PrintUsage(false);
       return 0;
+    }
+    if (!options_ended && (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "--verbose") == 0)) {
+      verbose = true;
+      continue;
     }
     if (!options_ended && std::strncmp(arg, "--", 2) == 0) {
       const char* equals = std::strchr(arg, '=');
@@ -218,6 +225,8 @@ int RunIndexCommand(int argc, char** argv) {
   if (interrupted) std::fprintf(stderr, "vellumcast-cli index: interrupted\n");
   std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
               worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
+  // Thumbnails decoded from their source images, and reused from earlier runs.
+  if (verbose) std::printf("decoded %d, reused %d\n", worker.decodedcount.load(), worker.reusedcount.load());
   std::fflush(stdout);
   return interrupted ? 130 : 0;
 }

@@ -6,7 +6,7 @@ void PrintUsage(bool to_stderr) {
   std::FILE* out = to_stderr ? stderr : stdout;
   std::fputs(
       "Usage:\n"
-      "  vellumcast-cli index [--NAME=VALUE ...] FOLDER\n"
+      "  vellumcast-cli index [-v] [--NAME=VALUE ...] FOLDER\n"
       "  vellumcast-cli clean FOLDER\n"
       "  vellumcast-cli decode [--key=TEXT] [--flags=N] IMAGE OUT.ppm\n"
       "  vellumcast-cli --help | --version\n"
@@ -22,6 +22,10 @@ void PrintUsage(bool to_stderr) {
       "  --thumbwhite=0|1      thumbnail background: 0 black, 1 white [0]\n"
       "  --straightforward=0|1 1: decode every thumbnail in full, one at a time;\n"
       "                        0: only the rows it samples, on every core [0]\n"
+      "  --rebuild=0|1         1: decode every thumbnail and write every file afresh;\n"
+      "                        0: reuse unchanged thumbnails, keep unchanged files [0]\n"
+      "  --prune=0|1           1: remove generated files a folder no longer has [0]\n"
+      "  -v, --verbose         also print how many thumbnails were decoded and reused\n"
       "  --hlinks=0|1          subfolder lists and redirect pages [1]\n"
       "  --blinks=0|1          Up Level links and back-link pages [1]\n"
       "  --centertable=0|1     centre the image table [1]\n"

@@ -8,7 +8,9 @@
 #include "engine/cell_producer.h"
 #include "engine/html_escape.h"
 #include "engine/image_cell.h"
+#include "engine/prune.h"
 #include "engine/template_reader.h"
+#include "engine/thumb_reuse.h"
 #include "engine/walk.h"
 #include "support/path_util.h"
 
@@ -20,21 +22,21 @@ constexpr const char* kBackLinkPageName = "imageback.html";
 
 void AppendNumber(std::string& out, int64_t value) { out += std::to_string(value); }
 
-TCellOptions CellOptionsOf(const TThreadVellumcast& worker) {
-  TCellOptions options;
-  options.cellwidth = worker.cellwidth;
-  options.cellheight = worker.cellheight;
-  options.thumbwhite = worker.thumbwhite;
-  return options;
-}
-
 // The img tag of one cell without its closing ">".
-void AppendImageTag(std::string& out, const TThreadVellumcast& worker, const char* folder,
-                    const char* name, int32_t position, TCellProducer& cells) {
+void AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* folder, const char* name,
+                    int32_t position, TCellProducer& cells, TThumbReuse& reuse) {
   const TCellOptions options = CellOptionsOf(worker);
+  if (worker.createthumbs != 0 && reuse.Reused(position)) {
+    AppendThumbnailTag(out, position, options);
+    ++worker.reusedcount;
+    cells.Passed(position);
+    return;
+  }
+  int64_t written_size = -1;
   if (worker.createthumbs != 0 &&
-      (cells.Active() ? cells.WriteThumbnail(out, name, position)
-                      : WriteThumbnail(out, folder, name, position, options)) != 0) {
+      (cells.Active() ? cells.WriteThumbnail(out, name, position, &written_size)
+                      : WriteThumbnail(out, folder, name, position, options, &written_size)) != 0) {
+    reuse.RecordWritten(position, written_size);
     return;
   }
   out += "<img src=\"";
@@ -49,11 +51,11 @@ void AppendImageTag(std::string& out, const TThreadVellumcast& worker, const cha
   }
 }
 
-bool WriteBackLinkPage(const char* folder, const char* first, bool to_parent) {
+bool WriteBackLinkPage(const char* folder, const char* first, bool to_parent, bool compare) {
   char path[kPathBufferSize];
   if (!PathJoin(path, sizeof path, kMaxPath, folder, kBackLinkPageName)) return false;
   TPageFile file;
-  if (!file.Create(path)) return false;
+  if (!file.Create(path, compare)) return false;
   std::string text = "<html><head><title>Back Up</title>";
   text += "<META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=";
   if (to_parent) {
@@ -166,7 +168,7 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
                          subfolders.TotalEntries() > 0;
 
   char path[kPathBufferSize];
-  if (!PageFileName(path, sizeof path, folder, page) || !file.Create(path)) return false;
+  if (!PageFileName(path, sizeof path, folder, page) || !file.Create(path, worker.rebuild == 0)) return false;
 
   std::string text;
   if (worker.headertemplate.empty()) {
@@ -249,10 +251,31 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
   return true;
 }
 
+namespace {
+
+// With pruning on, the generated files of a folder that this run did not
+// produce go once the folder is complete. A cancelled run lists folders only
+// in part, so it prunes nothing.
+void PruneAfterFolder(TThreadVellumcast& worker, const char* folder, int32_t pages_written,
+                      bool back_link_written, int32_t image_count, TThumbReuse* reuse) {
+  if (worker.prune == 0 || worker.Terminated()) return;
+  PruneFolderPages(folder, pages_written, back_link_written);
+  if (reuse != nullptr && reuse->Active()) {
+    reuse->PruneStale();
+  } else if (worker.createthumbs == 0 || image_count == 0) {
+    PruneAllThumbnails(folder);
+  }
+}
+
+}  // namespace
+
 void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* folder, const char* first,
                       TStringManager& subfolders, TStringManager& images) {
   const bool redirect = subfolders.TotalEntries() == 1 && images.TotalEntries() == 0;
-  if (images.TotalEntries() == 0 && (subfolders.TotalEntries() == 0 || worker.hlinks == 0)) return;
+  if (images.TotalEntries() == 0 && (subfolders.TotalEntries() == 0 || worker.hlinks == 0)) {
+    PruneAfterFolder(worker, folder, 0, false, 0, nullptr);
+    return;
+  }
   ++worker.indexcount;
 
   int32_t page = 0;
@@ -261,8 +284,11 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
   int32_t row = 0;
   TPageFile file;
   std::string text;
-  // With thumbnails, the cells are produced ahead on every core.
-  TCellProducer cells(worker, folder, images);
+  // Thumbnails from earlier runs are reused or moved into place first; the
+  // others are produced ahead on every core. The manifest is written when
+  // the folder is left, however it is left.
+  TThumbReuse reuse(worker, folder, images);
+  TCellProducer cells(worker, folder, images, &reuse);
   for (const TStrEntry* image = images.SortedWalk(0, nullptr); image != nullptr; image = image->walk) {
     if (!file.IsOpen() &&
         !OpenCatalogPage(worker, file, depth, folder, page, redirect, subfolders, images, before)) {
@@ -273,7 +299,7 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
     text += "<td><a href=\"";
     AppendUrlEscaped(text, image->name);
     text += "\">";
-    AppendImageTag(text, worker, folder, image->name, before, cells);
+    AppendImageTag(text, worker, folder, image->name, before, cells, reuse);
     text += '>';
     if (worker.includefilenames != 0) {
       text += "<br>";
@@ -316,6 +342,8 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
   if (file.IsOpen()) {
     WritePageFoot(worker, file);
     if (!file.Commit()) return;
+    ++page;
   }
-  if (worker.blinks != 0) WriteBackLinkPage(folder, first, redirect && depth > 0);
+  if (worker.blinks != 0 && !WriteBackLinkPage(folder, first, redirect && depth > 0, worker.rebuild == 0)) return;
+  PruneAfterFolder(worker, folder, page, worker.blinks != 0, images.TotalEntries(), &reuse);
 }
