@@ -242,7 +242,7 @@ void TThumbReuse::Finish() {
   }
   // Thumbnails past the image count stay as they are (unless pruned) and
   // stay known, so a later run may reuse or prune them.
-  if (old_usable_ && !pruned_) {
+  if (old_.Valid() && old_.Settings() == settings_ && !pruned_) {
     for (int32_t i = 0; i < old_.Count(); ++i) {
       const TThumbRecord& record = old_.Record(i);
       if (record.position >= count_ && ThumbHasSize(record.position, record.thumb_size)) text.Add(record);
