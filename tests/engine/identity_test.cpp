@@ -277,11 +277,40 @@ class IdentityTest : public ::testing::Test {
   std::string saved_cwd_;
 };
 
-void ExpectSameTrees(const TTreeSnapshot& expected, const TTreeSnapshot& actual) {
+// A thumbnail manifest without the file-system stamps of the sources and the
+// checksum over them: what stays the same when the inputs are written anew
+// between two runs (new inodes, new change times).
+std::string ManifestWithoutStamps(const std::string& text) {
+  std::string out;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (line.rfind("t ", 0) == 0) {
+      // t <position> <thumbnail bytes> <4 stamp fields> <name>
+      size_t cut = 0;
+      for (int word = 0; word < 3 && cut != std::string::npos; ++word) cut = line.find(' ', cut + 1);
+      size_t name = cut;
+      for (int word = 0; word < 4 && name != std::string::npos; ++word) name = line.find(' ', name + 1);
+      if (cut != std::string::npos && name != std::string::npos) line = line.substr(0, cut) + line.substr(name);
+    } else if (line.rfind("end ", 0) == 0) {
+      line = line.substr(0, line.rfind(' '));
+    }
+    out += line + "\n";
+  }
+  return out;
+}
+
+void ExpectSameTrees(const TTreeSnapshot& expected, const TTreeSnapshot& actual, bool stamps_may_differ = false) {
   for (const auto& [path, bytes] : expected) {
     const auto found = actual.find(path);
+    const bool manifest = fs::path(path).filename() == "vellumcast.manifest";
     if (found == actual.end()) {
       ADD_FAILURE() << "missing on the fast path: " << path;
+    } else if (stamps_may_differ && manifest) {
+      EXPECT_EQ(ManifestWithoutStamps(bytes), ManifestWithoutStamps(found->second)) << path;
     } else if (found->second != bytes) {
       ADD_FAILURE() << "differs on the fast path: " << path << " (" << bytes.size() << " vs "
                     << found->second.size() << " bytes)";
@@ -318,7 +347,9 @@ TEST_F(IdentityTest, FastAndStraightforwardRunsWriteTheSameBytesInTheSameOrder) 
     EXPECT_EQ(straightforward.tree.count("many/quarto_tn/quarto_tn44.jpg"), 1u);
     EXPECT_NE(straightforward.tree.at("selflink/quarto_tn0.jpg"), inputs.at("selflink/quarto_tn0.jpg"));
 
-    ExpectSameTrees(straightforward.tree, fast.tree);
+    // The inputs are written anew between the two runs: the manifests'
+    // stamps of images that link to them differ.
+    ExpectSameTrees(straightforward.tree, fast.tree, true);
     EXPECT_EQ(straightforward.probe_log, fast.probe_log);
     EXPECT_EQ(straightforward.dircount, fast.dircount);
     EXPECT_EQ(straightforward.filecount, fast.filecount);
