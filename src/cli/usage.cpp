@@ -6,7 +6,7 @@ void PrintUsage(bool to_stderr) {
   std::FILE* out = to_stderr ? stderr : stdout;
   std::fputs(
       "Usage:\n"
-      "  vellumcast-cli index [-v] [--NAME=VALUE ...] FOLDER\n"
+      "  vellumcast-cli index [--NAME=VALUE ...] FOLDER\n"
       "  vellumcast-cli clean FOLDER\n"
       "  vellumcast-cli decode [--key=TEXT] [--flags=N] IMAGE OUT.ppm\n"
       "  vellumcast-cli --help | --version\n"
