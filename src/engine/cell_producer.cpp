@@ -142,6 +142,17 @@ TCellProducer::TCellProducer(TThreadVellumcast& worker, const char* folder, TStr
     names_[n++] = e->name;
   if (n != total) return;
 
+  // A reused thumbnail is in place already: its job is done before it starts.
+  int32_t pending = total;
+  if (reuse != nullptr) {
+    for (int32_t i = 0; i < total; ++i) {
+      if (!reuse->Reused(i)) continue;
+      jobs_[i].state = TJobState::kDone;
+      --pending;
+    }
+  }
+  if (pending == 0) return;  // nothing to make: no threads
+
   // Thumbnails written through a linked thumbnail folder may land anywhere,
   // even on the folder's own images: such a folder is made cell by cell.
   char thumbs[kPathBufferSize];
@@ -152,12 +163,6 @@ TCellProducer::TCellProducer(TThreadVellumcast& worker, const char* folder, TStr
 
   folder_ = folder;
   options_ = CellOptionsOf(worker);
-  // A reused thumbnail is in place already: its job is done before it starts.
-  if (reuse != nullptr) {
-    for (int32_t i = 0; i < total; ++i) {
-      if (reuse->Reused(i)) jobs_[i].state = TJobState::kDone;
-    }
-  }
   const int wanted = CellProducerThreads();
   lookahead_ = kLookaheadPerThread * wanted;
   count_ = total;
