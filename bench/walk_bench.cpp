@@ -305,9 +305,10 @@ int main(int argc, char** argv) {
   for (int r = 0; r < options.runs; ++r) {
     plain.push_back(Measure([&] { return PlainWalk(root); }));
     if (!options.delete_pages) MovePagesOut(root, holding, serial);
-    // What the clean-up still finds is deleted: nothing, after the move.
+    // What the clean-up still finds is deleted: nothing after the move but
+    // the thumbnails, so that every first run makes them afresh.
     const TCleanResult left = DeleteGenerated(root.c_str());
-    if (!options.delete_pages && left.files_removed != 0) {
+    if (!options.delete_pages && options.createthumbs == 0 && left.files_removed != 0) {
       std::fprintf(stderr, "walk_bench: %ld generated files left after the move\n", static_cast<long>(left.files_removed));
       return 1;
     }
