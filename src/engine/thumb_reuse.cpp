@@ -18,13 +18,20 @@ namespace {
 
 std::atomic<unsigned> g_move_counter{0};
 
-// Links `from` to a new temporary name beside it ("<from>.tmp<pid>-<n>",
-// which the clean-up knows). False when no link could be made.
-bool LinkToTemporary(const char* from, char* temp, size_t capacity) {
+// "<from>.tmp<pid>-<id>": a temporary name beside `from` that the clean-up knows.
+bool TemporaryName(char* out, size_t capacity, const char* from, unsigned id) {
   static const long pid = static_cast<long>(::getpid());
+  const int written = std::snprintf(out, capacity, "%s.tmp%ld-%u", from, pid, id);
+  return written > 0 && static_cast<size_t>(written) < capacity;
+}
+
+// Links `from` to a new temporary name beside it; `id` receives the number
+// that names it. False when no link could be made.
+bool LinkToTemporary(const char* from, unsigned* id) {
+  char temp[kPathBufferSize + 32];
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const int written = std::snprintf(temp, capacity, "%s.tmp%ld-%u", from, pid, g_move_counter.fetch_add(1));
-    if (written < 0 || static_cast<size_t>(written) >= capacity) return false;
+    *id = g_move_counter.fetch_add(1);
+    if (!TemporaryName(temp, sizeof temp, from, *id)) return false;
     if (::link(from, temp) == 0) return true;
     if (errno != EEXIST) return false;
   }
@@ -174,14 +181,14 @@ void TThumbReuse::MoveIntoPlace() {
   // replaces its new number: no number is overwritten before every
   // thumbnail that leaves it has been linked.
   char from[kPathBufferSize];
+  char temp[kPathBufferSize + 32];
   char to[kPathBufferSize];
-  char* temps = nullptr;
   int32_t moves = 0;
   for (int32_t p = 0; p < count_; ++p) moves += sources_[p] >= 0 && sources_[p] != p ? 1 : 0;
   if (moves == 0) return;
-  const size_t slot = kPathBufferSize + 32;
-  temps = static_cast<char*>(std::malloc(static_cast<size_t>(count_) * slot));
-  if (temps == nullptr) {
+  // The number in each temporary name, by new position (4 bytes per image).
+  auto* ids = AllocateArray<unsigned>(count_);
+  if (ids == nullptr) {
     for (int32_t p = 0; p < count_; ++p) {
       if (sources_[p] >= 0 && sources_[p] != p) {
         sources_[p] = -1;
@@ -192,22 +199,26 @@ void TThumbReuse::MoveIntoPlace() {
   }
   for (int32_t p = 0; p < count_; ++p) {
     if (sources_[p] < 0 || sources_[p] == p) continue;
-    char* temp = temps + static_cast<size_t>(p) * slot;
-    if (!ThumbPath(from, sizeof from, sources_[p]) || !LinkToTemporary(from, temp, slot)) {
+    if (!ThumbPath(from, sizeof from, sources_[p]) || !LinkToTemporary(from, &ids[p])) {
       sources_[p] = -1;
       sizes_[p] = -1;
     }
   }
   for (int32_t p = 0; p < count_; ++p) {
     if (sources_[p] < 0 || sources_[p] == p) continue;
-    char* temp = temps + static_cast<size_t>(p) * slot;
+    const bool named = ThumbPath(from, sizeof from, sources_[p]) && TemporaryName(temp, sizeof temp, from, ids[p]);
+    if (!named) {
+      sources_[p] = -1;
+      sizes_[p] = -1;
+      continue;
+    }
     if (!ThumbPath(to, sizeof to, p) || std::rename(temp, to) != 0) {
       ::unlink(temp);
       sources_[p] = -1;
       sizes_[p] = -1;
     }
   }
-  std::free(temps);
+  std::free(ids);
 }
 
 bool TThumbReuse::Reused(int32_t position) const {
