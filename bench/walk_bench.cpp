@@ -297,7 +297,10 @@ int main(int argc, char** argv) {
   std::vector<TMeasure> plain;
   std::vector<TMeasure> first;
   std::vector<TMeasure> again;
-  const std::string holding = scratch.Join("old-pages");
+  // Beside the tree, on its file system: pages are renamed there, and a
+  // rename does not cross file systems.
+  const std::string holding = options.folder.empty() ? scratch.Join("old-pages") : root + ".old-pages";
+  RemoveTree(holding);
   if (!MakeDirs(holding)) return 1;
   long serial = 0;
   // All runs without pages first: the runs over existing pages delete the
@@ -327,7 +330,10 @@ int main(int argc, char** argv) {
   Report("index run, no pages yet", first);
   Report("index run again, pages unchanged", again);
   std::printf("files changed by another re-run: %ld\n", FilesChangedByARun(root));
-  if (!options.folder.empty()) return 0;
+  if (!options.folder.empty()) {
+    RemoveTree(holding);
+    return 0;
+  }
   RemoveTree(root);
   return 0;
 }
