@@ -10,8 +10,13 @@
 // over the inodes deleted nearby in the last minutes, so deleting 4,000 pages
 // just before a run would make the run pay for the benchmark's own clean-up.
 //
+// The re-runs over existing pages find them unchanged and leave them as they
+// are; the benchmark counts the files a last re-run changed (another inode
+// or date), which is none. With --createthumbs=1 every run also makes or
+// reuses thumbnails.
+//
 // Usage: walk_bench [--folders=2000] [--per-folder=10] [--runs=3] [--folder=DIR]
-//                   [--clean=move|delete]
+//                   [--clean=move|delete] [--createthumbs=0|1]
 
 #include <dirent.h>
 #include <sys/resource.h>
@@ -25,6 +30,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/clean.h"
@@ -40,6 +46,7 @@ struct TOptions {
   int runs = 3;
   std::string folder;
   bool delete_pages = false;  // --clean=delete
+  int createthumbs = 0;
 };
 
 class TQuietOwner : public TOwnerWindow {
@@ -138,10 +145,13 @@ long MovePagesOut(const std::string& folder, const std::string& holding, long& s
   return moved;
 }
 
+int g_createthumbs = 0;
+
 long IndexRun(const std::string& folder) {
   TQuietOwner owner;
   TThreadVellumcast worker;
   worker.path = folder;
+  worker.createthumbs = g_createthumbs;
   worker.ownerwindow = &owner;
   worker.Start();
   worker.WaitFor();
@@ -194,6 +204,43 @@ bool BuildTree(const std::string& root, const TOptions& options) {
   return true;
 }
 
+// Inode and modification time of every file below `folder`, by path.
+void CollectIdentities(const std::string& folder, std::vector<std::pair<std::string, std::pair<ino_t, int64_t>>>& out) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> subfolders;
+  while (dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    const std::string path = folder + "/" + entry->d_name;
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0) continue;
+    if (S_ISDIR(info.st_mode)) {
+      subfolders.push_back(path);
+    } else {
+      out.push_back({path, {info.st_ino, static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec}});
+    }
+  }
+  ::closedir(dir);
+  for (const std::string& sub : subfolders) CollectIdentities(sub, out);
+}
+
+long FilesChangedByARun(const std::string& root) {
+  std::vector<std::pair<std::string, std::pair<ino_t, int64_t>>> before, after;
+  CollectIdentities(root, before);
+  IndexRun(root);
+  std::remove("fn.log");
+  CollectIdentities(root, after);
+  std::sort(before.begin(), before.end());
+  std::sort(after.begin(), after.end());
+  long changed = 0;
+  size_t b = 0;
+  for (const auto& file : after) {
+    while (b < before.size() && before[b].first < file.first) ++b;
+    changed += b < before.size() && before[b] == file ? 0 : 1;
+  }
+  return changed;
+}
+
 void Report(const char* what, const std::vector<TMeasure>& runs) {
   std::vector<TMeasure> sorted = runs;
   std::sort(sorted.begin(), sorted.end(), [](const TMeasure& a, const TMeasure& b) { return a.wall < b.wall; });
@@ -226,13 +273,16 @@ int main(int argc, char** argv) {
     } else if (const char* v5 = value("clean"); v5 != nullptr && (std::strcmp(v5, "move") == 0 ||
                                                                   std::strcmp(v5, "delete") == 0)) {
       options.delete_pages = std::strcmp(v5, "delete") == 0;
+    } else if (const char* v6 = value("createthumbs")) {
+      options.createthumbs = std::atoi(v6) != 0 ? 1 : 0;
     } else {
       std::fprintf(stderr,
                    "usage: walk_bench [--folders=2000] [--per-folder=10] [--runs=3] [--folder=DIR] "
-                   "[--clean=move|delete]\n");
+                   "[--clean=move|delete] [--createthumbs=0|1]\n");
       return 2;
     }
   }
+  g_createthumbs = options.createthumbs;
   TScratchDir scratch("vc-walk-bench");
   const std::string root = options.folder.empty() ? scratch.Join("tree") : options.folder;
   RemoveTree(root);
@@ -247,7 +297,10 @@ int main(int argc, char** argv) {
   std::vector<TMeasure> plain;
   std::vector<TMeasure> first;
   std::vector<TMeasure> again;
-  const std::string holding = scratch.Join("old-pages");
+  // Beside the tree, on its file system: pages are renamed there, and a
+  // rename does not cross file systems.
+  const std::string holding = options.folder.empty() ? scratch.Join("old-pages") : root + ".old-pages";
+  RemoveTree(holding);
   if (!MakeDirs(holding)) return 1;
   long serial = 0;
   // All runs without pages first: the runs over existing pages delete the
@@ -255,9 +308,10 @@ int main(int argc, char** argv) {
   for (int r = 0; r < options.runs; ++r) {
     plain.push_back(Measure([&] { return PlainWalk(root); }));
     if (!options.delete_pages) MovePagesOut(root, holding, serial);
-    // What the clean-up still finds is deleted: nothing, after the move.
+    // What the clean-up still finds is deleted: nothing after the move but
+    // the thumbnails, so that every first run makes them afresh.
     const TCleanResult left = DeleteGenerated(root.c_str());
-    if (!options.delete_pages && left.files_removed != 0) {
+    if (!options.delete_pages && options.createthumbs == 0 && left.files_removed != 0) {
       std::fprintf(stderr, "walk_bench: %ld generated files left after the move\n", static_cast<long>(left.files_removed));
       return 1;
     }
@@ -270,12 +324,16 @@ int main(int argc, char** argv) {
   }
   double load[3] = {0, 0, 0};
   ::getloadavg(load, 3);
-  std::printf("median of %d runs, warm cache, pages %s between runs; load average %.2f %.2f %.2f\n",
-              options.runs, options.delete_pages ? "deleted" : "moved out", load[0], load[1], load[2]);
+  std::printf("median of %d runs, warm cache, thumbnails %s, pages %s between runs; load average %.2f %.2f %.2f\n",
+              options.runs, options.createthumbs ? "on" : "off", options.delete_pages ? "deleted" : "moved out", load[0], load[1], load[2]);
   Report("plain walk (open, read 64 bytes)", plain);
   Report("index run, no pages yet", first);
-  Report("index run again, pages replaced", again);
-  if (!options.folder.empty()) return 0;
+  Report("index run again, pages unchanged", again);
+  std::printf("files changed by another re-run: %ld\n", FilesChangedByARun(root));
+  if (!options.folder.empty()) {
+    RemoveTree(holding);
+    return 0;
+  }
   RemoveTree(root);
   return 0;
 }

@@ -43,6 +43,8 @@ constexpr TIndexOption kIndexOptions[] = {
     {"createthumbs", TOptionKind::kFlag, &TThreadVellumcast::createthumbs, nullptr},
     {"thumbwhite", TOptionKind::kByteFlag, &TThreadVellumcast::thumbwhite, nullptr},
     {"straightforward", TOptionKind::kFlag, &TThreadVellumcast::straightforward, nullptr},
+    {"rebuild", TOptionKind::kFlag, &TThreadVellumcast::rebuild, nullptr},
+    {"prune", TOptionKind::kFlag, &TThreadVellumcast::prune, nullptr},
     {"hlinks", TOptionKind::kFlag, &TThreadVellumcast::hlinks, nullptr},
     {"blinks", TOptionKind::kFlag, &TThreadVellumcast::blinks, nullptr},
     {"centertable", TOptionKind::kFlag, &TThreadVellumcast::centertable, nullptr},
@@ -176,7 +178,11 @@ int RunIndexCommand(int argc, char** argv) {
   ApplyFirstStartDefaults(worker);
   const char* folder = nullptr;
   bool options_ended = false;
+<<<<<<< HEAD
   bool quiet = false;
+=======
+  bool verbose = false;
+>>>>>>> incremental
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
     if (!options_ended && std::strcmp(arg, "--") == 0) {
@@ -187,8 +193,13 @@ int RunIndexCommand(int argc, char** argv) {
       PrintUsage(false);
       return 0;
     }
+<<<<<<< HEAD
     if (!options_ended && std::strcmp(arg, "-q") == 0) {
       quiet = true;  // no warnings; failures are still shown
+=======
+    if (!options_ended && (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "--verbose") == 0)) {
+      verbose = true;
+>>>>>>> incremental
       continue;
     }
     if (!options_ended && std::strncmp(arg, "--", 2) == 0) {
@@ -270,6 +281,8 @@ int RunIndexCommand(int argc, char** argv) {
   if (interrupted) std::fprintf(stderr, "vellumcast-cli index: interrupted\n");
   std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
               worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
+  // Thumbnails decoded from their source images, and reused from earlier runs.
+  if (verbose) std::printf("decoded %d, reused %d\n", worker.decodedcount.load(), worker.reusedcount.load());
   std::fflush(stdout);
   if (interrupted) return 128 + static_cast<int>(g_interrupted);
   return worker.report.FailureCount() > 0 ? kExitNotWritten : 0;

@@ -12,6 +12,7 @@
 #include <new>
 #include <utility>
 
+#include "engine/thumb_reuse.h"
 #include "imagein/jpeg_thumb_decode.h"
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
@@ -124,8 +125,18 @@ int CellProducerThreads() {
   return count > kMaxThreads ? kMaxThreads : count;
 }
 
-TCellProducer::TCellProducer(const TThreadVellumcast& worker, const char* folder,
-                             TStringManager& images) {
+TCellOptions CellOptionsOf(TThreadVellumcast& worker) {
+  TCellOptions options;
+  options.cellwidth = worker.cellwidth;
+  options.cellheight = worker.cellheight;
+  options.thumbwhite = worker.thumbwhite;
+  options.compare_existing = worker.rebuild == 0;
+  options.decodes = &worker.decodedcount;
+  return options;
+}
+
+TCellProducer::TCellProducer(TThreadVellumcast& worker, const char* folder, TStringManager& images,
+                             const TThumbReuse* reuse) {
   if (worker.createthumbs == 0 || worker.straightforward != 0) return;
   const int32_t total = images.TotalEntries();
   if (total <= 0) return;
@@ -137,6 +148,17 @@ TCellProducer::TCellProducer(const TThreadVellumcast& worker, const char* folder
     names_[n++] = e->name;
   if (n != total) return;
 
+  // A reused thumbnail is in place already: its job is done before it starts.
+  int32_t pending = total;
+  if (reuse != nullptr) {
+    for (int32_t i = 0; i < total; ++i) {
+      if (!reuse->Reused(i)) continue;
+      jobs_[i].state = TJobState::kDone;
+      --pending;
+    }
+  }
+  if (pending == 0) return;  // nothing to make: no threads
+
   // Thumbnails written through a linked thumbnail folder may land anywhere,
   // even on the folder's own images: such a folder is made cell by cell.
   char thumbs[kPathBufferSize];
@@ -146,9 +168,7 @@ TCellProducer::TCellProducer(const TThreadVellumcast& worker, const char* folder
   thumbs_real_ = folder_real_ + (folder_real_.back() == '/' ? "" : "/") + kThumbFolder;
 
   folder_ = folder;
-  options_.cellwidth = worker.cellwidth;
-  options_.cellheight = worker.cellheight;
-  options_.thumbwhite = worker.thumbwhite;
+  options_ = CellOptionsOf(worker);
   const int wanted = CellProducerThreads();
   lookahead_ = kLookaheadPerThread * wanted;
   count_ = total;
@@ -229,6 +249,7 @@ void TCellProducer::RunJob(int32_t position) {
     return;
   }
   TMemBitmap cell;
+  if (options_.decodes != nullptr) options_.decodes->fetch_add(1, std::memory_order_relaxed);
   bool unreadable = false;
   const bool reader = IsReaderFile(paths.image);
   const TCellResult made = reader ? ReaderCell(paths.image, options_, cell, &unreadable)
@@ -245,9 +266,9 @@ void TCellProducer::RunJob(int32_t position) {
 }
 
 int TCellProducer::WriteThumbnail(std::string& out, const char* name, int32_t position,
-                                  TThumbnailFallback* fallback) {
+                                  TThumbnailFallback* fallback, int64_t* written_size) {
   if (position < 0 || position >= count_ || std::strcmp(names_[position], name) != 0)
-    return ::WriteThumbnail(out, folder_, name, position, options_, fallback);
+    return ::WriteThumbnail(out, folder_, name, position, options_, fallback, written_size);
 
   TJob& job = jobs_[position];
   {
@@ -270,7 +291,7 @@ int TCellProducer::WriteThumbnail(std::string& out, const char* name, int32_t po
 
   const TJobResult result = job.result;
   TEncodedJpeg jpeg = std::move(job.jpeg);
-  if (result == TJobResult::kRedo) return ::WriteThumbnail(out, folder_, name, position, options_, fallback);
+  if (result == TJobResult::kRedo) return ::WriteThumbnail(out, folder_, name, position, options_, fallback, written_size);
   TThumbPaths paths;
   if (!BuildThumbPaths(&paths, folder_, name, position)) return 0;
   if (result != TJobResult::kEncoded) {
@@ -288,13 +309,23 @@ int TCellProducer::WriteThumbnail(std::string& out, const char* name, int32_t po
     return 0;
   }
   errno = 0;
-  if (!WriteFileReplacing(paths.thumb, jpeg.data, jpeg.size)) {
+  if (!PutThumbnailFile(paths.thumb, jpeg.data, jpeg.size, options_)) {
     NoteThumbnailNotWritten(fallback, paths.thumb, errno);
     return 0;
   }
+  if (written_size != nullptr) *written_size = static_cast<int64_t>(jpeg.size);
   char tag[kPathBufferSize + 64];
   std::snprintf(tag, sizeof tag, "<img src=%s width=%d height=%d", paths.relative, options_.cellwidth,
                 options_.cellheight);
   out += tag;
   return 1;
+}
+
+void TCellProducer::Passed(int32_t position) {
+  if (!Active()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (position + 1 > writer_position_) writer_position_ = position + 1;
+  }
+  work_.notify_all();
 }

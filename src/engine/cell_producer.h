@@ -23,15 +23,22 @@
 #include "raster/jpeg_memory_writer.h"
 #include "support/strman.h"
 
+class TThumbReuse;
+
 // Threads that produce cells: one per processor this process may run on.
 int CellProducerThreads();
+
+// The cell settings of the worker's run, with its decode counter.
+TCellOptions CellOptionsOf(TThreadVellumcast& worker);
 
 class TCellProducer {
  public:
   // Active when the worker asks for thumbnails on the fast path and the
   // folder has images; then production starts at once, in the images'
-  // sorted-walk order (the page writer's order).
-  TCellProducer(const TThreadVellumcast& worker, const char* folder, TStringManager& images);
+  // sorted-walk order (the page writer's order). Cells whose thumbnail
+  // `reuse` (may be null) has in place already are not produced.
+  TCellProducer(TThreadVellumcast& worker, const char* folder, TStringManager& images,
+                const TThumbReuse* reuse = nullptr);
   ~TCellProducer();  // discards what was not taken and waits for the threads
   TCellProducer(const TCellProducer&) = delete;
   TCellProducer& operator=(const TCellProducer&) = delete;
@@ -41,9 +48,13 @@ class TCellProducer {
   // WriteThumbnail for the image `name` at `position` of the folder, with the
   // same result and the same effects: 1 with the thumbnail file written and
   // "<img src=... width=W height=H" appended, or 0 with nothing appended
-  // and `fallback` (may be null) saying why.
+  // and `fallback` (may be null) saying why. `written_size` (may be null)
+  // receives the thumbnail file's size.
   int WriteThumbnail(std::string& out, const char* name, int32_t position,
-                     TThumbnailFallback* fallback = nullptr);
+                     TThumbnailFallback* fallback = nullptr, int64_t* written_size = nullptr);
+  // The writer has passed `position` without taking a cell (its thumbnail
+  // was reused): the look-ahead moves on.
+  void Passed(int32_t position);
 
  private:
   enum class TJobState : uint8_t { kPending, kRunning, kDone };

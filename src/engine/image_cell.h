@@ -2,6 +2,7 @@
 // The img tag of one image cell: the full image with fitted width and height,
 // or a cell-sized JPEG thumbnail written beside the images.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -11,6 +12,10 @@ struct TCellOptions {
   int32_t cellwidth = 120;
   int32_t cellheight = 80;
   int32_t thumbwhite = 0;   // background byte: 0 black, 255 white
+  // false: a thumbnail file is written afresh even when it holds the same bytes.
+  bool compare_existing = true;
+  // When set, raised once for every source image decoded for a thumbnail.
+  std::atomic<int32_t>* decodes = nullptr;
 };
 
 // Appends " width=W height=H" (or " width=cellwidth" when the size cannot be
@@ -56,8 +61,12 @@ struct TThumbnailFallback {
 // appended when the image cannot be decoded or the thumbnail not written;
 // `fallback` (may be null) then says which. A thumbnail folder that is a
 // symbolic link is never written through: the thumbnail is not written.
+// A thumbnail file that already holds the same bytes is left untouched
+// (unless options.compare_existing is false). `written_size` (may be null)
+// receives the thumbnail file's size on success.
 int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
-                   const TCellOptions& options, TThumbnailFallback* fallback = nullptr);
+                   const TCellOptions& options, TThumbnailFallback* fallback = nullptr,
+                   int64_t* written_size = nullptr);
 
 // Records in `fallback` (may be null) that the thumbnail at `thumb_path` could
 // not be written, with `error` (errno) or the fixed `reason`.
@@ -69,6 +78,14 @@ void NoteImageUnreadable(TThumbnailFallback* fallback, const char* image_path);
 // written into it) leads the files elsewhere: true when `thumb_path`'s
 // folder is one, noting why in `fallback`.
 bool ThumbnailFolderIsLink(const char* thumb_path, TThumbnailFallback* fallback);
+
+// The tag of a cell whose thumbnail file is in place:
+// "<img src=quarto_tn/quarto_tn<position>.jpg width=W height=H".
+void AppendThumbnailTag(std::string& out, int32_t position, const TCellOptions& options);
+
+// Puts a finished thumbnail file image at `path`, leaving a file with the
+// same bytes untouched unless options.compare_existing is false.
+bool PutThumbnailFile(const char* path, const uint8_t* data, size_t size, const TCellOptions& options);
 
 struct TMemBitmap;
 

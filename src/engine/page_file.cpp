@@ -1,6 +1,7 @@
 #include "engine/page_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,7 +27,7 @@ long ProcessId() {
 
 TPageFile::~TPageFile() { Discard(); }
 
-bool TPageFile::Create(const char* path) {
+bool TPageFile::Create(const char* path, bool compare) {
   Discard();
   error_ = 0;
   link_refused_ = false;
@@ -36,8 +37,30 @@ bool TPageFile::Create(const char* path) {
     return false;
   }
   std::memcpy(final_path_, path, length + 1);
+  failed_ = false;
+  unchanged_ = false;
+  buffered_ = 0;
+  matched_ = 0;
+  if (compare) {
+    // Only a regular file is compared; a link of that name is never read
+    // (the commit refuses to replace it).
+    const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat info;
+    if (fd >= 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+      existing_fd_ = fd;
+      open_ = true;
+      return true;
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  if (!CreateTemp()) return false;
+  open_ = true;
+  return true;
+}
+
+bool TPageFile::CreateTemp() {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const int written = std::snprintf(temp_path_, sizeof temp_path_, "%s.tmp%ld-%u", path,
+    const int written = std::snprintf(temp_path_, sizeof temp_path_, "%s.tmp%ld-%u", final_path_,
                                       ProcessId(), g_temp_counter.fetch_add(1));
     if (written < 0 || static_cast<size_t>(written) >= sizeof temp_path_) {
       error_ = ENAMETOOLONG;
@@ -50,15 +73,78 @@ bool TPageFile::Create(const char* path) {
       return false;
     }
     fd_ = fd;
-    failed_ = false;
-    buffered_ = 0;
     return true;
   }
   error_ = EEXIST;
   return false;
 }
 
+void TPageFile::CloseExisting() {
+  if (existing_fd_ >= 0) ::close(existing_fd_);
+  existing_fd_ = -1;
+}
+
+bool TPageFile::ExistingContinuesWith(const char* data, size_t length) {
+  char chunk[4096];
+  while (length > 0) {
+    const size_t want = length < sizeof chunk ? length : sizeof chunk;
+    const ssize_t got = ::read(existing_fd_, chunk, want);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0 || std::memcmp(chunk, data, static_cast<size_t>(got)) != 0) return false;
+    data += got;
+    length -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+void TPageFile::Diverge() {
+  if (!CreateTemp()) {
+    failed_ = true;
+    CloseExisting();
+    return;
+  }
+  char chunk[4096];
+  off_t at = 0;
+  size_t left = matched_;
+  while (left > 0 && !failed_) {
+    const size_t want = left < sizeof chunk ? left : sizeof chunk;
+    const ssize_t got = ::pread(existing_fd_, chunk, want, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      failed_ = true;
+      break;
+    }
+    const char* data = chunk;
+    size_t todo = static_cast<size_t>(got);
+    while (todo > 0) {
+      const ssize_t written = ::write(fd_, data, todo);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        failed_ = true;
+        break;
+      }
+      data += written;
+      todo -= static_cast<size_t>(written);
+    }
+    at += got;
+    left -= static_cast<size_t>(got);
+  }
+  CloseExisting();
+}
+
 void TPageFile::Flush() {
+  if (existing_fd_ >= 0) {
+    if (ExistingContinuesWith(buffer_, buffered_)) {
+      matched_ += buffered_;
+      buffered_ = 0;
+      return;
+    }
+    Diverge();
+  }
+  if (fd_ < 0) {
+    buffered_ = 0;
+    return;
+  }
   const char* data = buffer_;
   size_t left = buffered_;
   buffered_ = 0;
@@ -87,7 +173,7 @@ void TPageFile::Put(const char* data, size_t length) {
 }
 
 void TPageFile::Write(const char* data, size_t length) {
-  if (fd_ < 0) return;
+  if (!open_) return;
   while (length > 0) {
     const void* found = std::memchr(data, '\n', length);
     const size_t run = found != nullptr ? static_cast<size_t>(static_cast<const char*>(found) - data) : length;
@@ -102,8 +188,24 @@ void TPageFile::Write(const char* data, size_t length) {
 void TPageFile::Write(const char* text) { Write(text, std::strlen(text)); }
 
 bool TPageFile::Commit() {
-  if (fd_ < 0) return false;
+  if (!open_) return false;
   Flush();
+  open_ = false;
+  if (existing_fd_ >= 0) {
+    // Equal so far: the same file only when the existing one ends here too.
+    char extra;
+    ssize_t got;
+    do {
+      got = ::read(existing_fd_, &extra, 1);
+    } while (got < 0 && errno == EINTR);
+    if (got == 0) {
+      CloseExisting();
+      unchanged_ = true;
+      return true;
+    }
+    Diverge();
+  }
+  if (fd_ < 0) return false;
   const bool closed = ::close(fd_) == 0;
   if (!closed && error_ == 0) error_ = errno;
   fd_ = -1;
@@ -123,9 +225,11 @@ const char* TPageFile::FailureReason() const {
 }
 
 void TPageFile::Discard() {
+  open_ = false;
+  buffered_ = 0;
+  CloseExisting();
   if (fd_ < 0) return;
   ::close(fd_);
   fd_ = -1;
-  buffered_ = 0;
   ::unlink(temp_path_);
 }

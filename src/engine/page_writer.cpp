@@ -10,8 +10,10 @@
 #include "engine/image_cell.h"
 #include "engine/leftovers.h"
 #include "engine/owner_post.h"
+#include "engine/prune.h"
 #include "engine/subfolder_order.h"
 #include "engine/template_reader.h"
+#include "engine/thumb_reuse.h"
 #include "support/path_util.h"
 
 namespace {
@@ -21,14 +23,6 @@ constexpr const char* kUpLevelLink = "<a href=../imageback.html>Up Level</a>";
 constexpr const char* kBackLinkPageName = "imageback.html";
 
 void AppendNumber(std::string& out, int64_t value) { out += std::to_string(value); }
-
-TCellOptions CellOptionsOf(const TThreadVellumcast& worker) {
-  TCellOptions options;
-  options.cellwidth = worker.cellwidth;
-  options.cellheight = worker.cellheight;
-  options.thumbwhite = worker.thumbwhite;
-  return options;
-}
 
 // The img tag of one cell without its closing ">".
 // A thumbnail that could not be written is a failure of the run; an image
@@ -41,13 +35,21 @@ void ReportThumbnailFallback(TThreadVellumcast& worker, const TThumbnailFallback
   }
 }
 
-void AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* folder,
-                    const char* name, int32_t position, TCellProducer& cells) {
+void AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* folder, const char* name,
+                    int32_t position, TCellProducer& cells, TThumbReuse& reuse) {
   const TCellOptions options = CellOptionsOf(worker);
+  if (worker.createthumbs != 0 && reuse.Reused(position)) {
+    AppendThumbnailTag(out, position, options);
+    ++worker.reusedcount;
+    cells.Passed(position);
+    return;
+  }
   if (worker.createthumbs != 0) {
     TThumbnailFallback fallback;
-    if ((cells.Active() ? cells.WriteThumbnail(out, name, position, &fallback)
-                        : WriteThumbnail(out, folder, name, position, options, &fallback)) != 0) {
+    int64_t written_size = -1;
+    if ((cells.Active() ? cells.WriteThumbnail(out, name, position, &fallback, &written_size)
+                        : WriteThumbnail(out, folder, name, position, options, &fallback, &written_size)) != 0) {
+      reuse.RecordWritten(position, written_size);
       return;
     }
     ReportThumbnailFallback(worker, fallback);
@@ -83,7 +85,7 @@ bool WriteBackLinkPage(TThreadVellumcast& worker, const char* folder, const char
     return false;
   }
   TPageFile file;
-  if (!file.Create(path)) {
+  if (!file.Create(path, worker.rebuild == 0)) {
     ReportPageFailure(worker, TRunFailure::kBackLink, folder, kBackLinkPageName, path, file.FailureReason());
     return false;
   }
@@ -220,7 +222,7 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
                       "path longer than 1023 characters");
     return false;
   }
-  if (!file.Create(path)) {
+  if (!file.Create(path, worker.rebuild == 0)) {
     ReportPageFailure(worker, TRunFailure::kPage, folder, "vellumcast.html", path, file.FailureReason());
     return false;
   }
@@ -306,10 +308,31 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
   return true;
 }
 
+namespace {
+
+// With pruning on, the generated files of a folder that this run did not
+// produce go once the folder is complete. A cancelled run lists folders only
+// in part, so it prunes nothing.
+void PruneAfterFolder(TThreadVellumcast& worker, const char* folder, int32_t pages_written,
+                      bool back_link_written, int32_t image_count, TThumbReuse* reuse) {
+  if (worker.prune == 0 || worker.Terminated()) return;
+  PruneFolderPages(folder, pages_written, back_link_written);
+  if (reuse != nullptr && reuse->Active()) {
+    reuse->PruneStale();
+  } else if (worker.createthumbs == 0 || image_count == 0) {
+    PruneAllThumbnails(folder);
+  }
+}
+
+}  // namespace
+
 void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* folder, const char* first,
                       TStringManager& subfolders, TStringManager& images) {
   const bool redirect = subfolders.TotalEntries() == 1 && images.TotalEntries() == 0;
-  if (images.TotalEntries() == 0 && (subfolders.TotalEntries() == 0 || worker.hlinks == 0)) return;
+  if (images.TotalEntries() == 0 && (subfolders.TotalEntries() == 0 || worker.hlinks == 0)) {
+    PruneAfterFolder(worker, folder, 0, false, 0, nullptr);
+    return;
+  }
   RemoveLeftoverTemporaries(folder);
 
   int32_t page = 0;
@@ -318,8 +341,11 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
   int32_t row = 0;
   TPageFile file;
   std::string text;
-  // With thumbnails, the cells are produced ahead on every core.
-  TCellProducer cells(worker, folder, images);
+  // Thumbnails from earlier runs are reused or moved into place first; the
+  // others are produced ahead on every core. The manifest is written when
+  // the folder is left, however it is left.
+  TThumbReuse reuse(worker, folder, images);
+  TCellProducer cells(worker, folder, images, &reuse);
   for (const TStrEntry* image = images.SortedWalk(0, nullptr); image != nullptr; image = image->walk) {
     if (!file.IsOpen() &&
         !OpenCatalogPage(worker, file, depth, folder, page, redirect, subfolders, images, before)) {
@@ -330,7 +356,7 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
     text += "<td><a href=\"";
     AppendUrlEscaped(text, image->name);
     text += "\">";
-    AppendImageTag(text, worker, folder, image->name, before, cells);
+    AppendImageTag(text, worker, folder, image->name, before, cells, reuse);
     text += '>';
     if (worker.includefilenames != 0) {
       text += "<br>";
@@ -367,6 +393,10 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
       !OpenCatalogPage(worker, file, depth, folder, 0, redirect, subfolders, images, 0)) {
     return;
   }
-  if (file.IsOpen() && !FinishCatalogPage(worker, file, folder, page)) return;
-  if (worker.blinks != 0) WriteBackLinkPage(worker, folder, first, redirect && depth > 0);
+  if (file.IsOpen()) {
+    if (!FinishCatalogPage(worker, file, folder, page)) return;
+    ++page;
+  }
+  if (worker.blinks != 0 && !WriteBackLinkPage(worker, folder, first, redirect && depth > 0)) return;
+  PruneAfterFolder(worker, folder, page, worker.blinks != 0, images.TotalEntries(), &reuse);
 }

@@ -52,6 +52,17 @@ class TThreadVellumcast : public TThread {
   // What the run could not write and what it left out; complete once the
   // run has ended. indexcount counts only folders whose first page was written.
   TRunReport report;
+  // 1: every thumbnail is decoded and every file written afresh; 0: a
+  // thumbnail whose source and cell settings are unchanged since the run
+  // that made it is reused, and a file whose bytes would be the same is
+  // left as it is.
+  int32_t rebuild = 0;
+  // 1: after a folder is written, the generated files of it that this run
+  // no longer produces are removed.
+  int32_t prune = 0;
+  // Thumbnails decoded (each decode of a source image) and reused this run.
+  std::atomic<int32_t> decodedcount{0};
+  std::atomic<int32_t> reusedcount{0};
 
  protected:
   void Execute() override;

@@ -10,7 +10,7 @@
 #include "engine/image_cell.h"
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
-#include "raster/jpeg_writer.h"
+#include "raster/jpeg_memory_writer.h"
 #include "raster/membitmap.h"
 #include "platform/symbolic_link.h"
 #include "support/path_util.h"
@@ -65,8 +65,19 @@ void FitImageIntoCell(TMemBitmap& cell, const TMemBitmap& image, const TCellOpti
                 static_cast<uint32_t>(src.right), static_cast<uint32_t>(src.bottom));
 }
 
+void AppendThumbnailTag(std::string& out, int32_t position, const TCellOptions& options) {
+  char tag[128];
+  std::snprintf(tag, sizeof(tag), "<img src=%s/quarto_tn%d.jpg width=%d height=%d", kThumbFolder, position,
+                options.cellwidth, options.cellheight);
+  out += tag;
+}
+
+bool PutThumbnailFile(const char* path, const uint8_t* data, size_t size, const TCellOptions& options) {
+  return options.compare_existing ? WriteFileIfChanged(path, data, size) : WriteFileReplacing(path, data, size);
+}
+
 int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
-                   const TCellOptions& options, TThumbnailFallback* fallback) {
+                   const TCellOptions& options, TThumbnailFallback* fallback, int64_t* written_size) {
   const int32_t cell_width = options.cellwidth;
   const int32_t cell_height = options.cellheight;
   if (cell_width < 1 || cell_height < 1) return 0;
@@ -81,6 +92,7 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
   if (ThumbnailFolderIsLink(thumb_path, fallback)) return 0;
 
   TMemBitmap image;
+  if (options.decodes != nullptr) options.decodes->fetch_add(1, std::memory_order_relaxed);
   LoadImageToBitmap(image_path, cell_width, cell_height, image, kThumbnailLoadFlags, nullptr);
   // One pixel wide or high, or nothing decoded: the cell shows the full image.
   if (image.pixels == nullptr) {
@@ -98,21 +110,24 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
   // A thumbnail that could not be written (its folder cannot be made, the
   // disk is full) is not referred to: the cell shows the full image instead
   // of a missing file.
+  // The file is coded in memory first, so that one holding the same bytes
+  // already is left as it is.
+  TEncodedJpeg jpeg;
+  const bool encoded = JpegEncodeBitmap(cell, kThumbQuality, jpeg);
+  BitmapFree(cell);
+  if (!encoded) return 0;
   errno = 0;
   if (MakePathDirs(thumb_path, 1) == 0) {
     // A file where the thumbnail folder goes makes mkdir say EEXIST.
     NoteThumbnailNotWritten(fallback, thumb_path, errno == EEXIST ? ENOTDIR : errno);
-    BitmapFree(cell);
     return 0;
   }
   errno = 0;
-  const bool written = JpegWriteBitmap(cell, thumb_path, kThumbQuality);
-  const int error = errno;
-  BitmapFree(cell);
-  if (!written) {
-    NoteThumbnailNotWritten(fallback, thumb_path, error);
+  if (!PutThumbnailFile(thumb_path, jpeg.data, jpeg.size, options)) {
+    NoteThumbnailNotWritten(fallback, thumb_path, errno);
     return 0;
   }
+  if (written_size != nullptr) *written_size = static_cast<int64_t>(jpeg.size);
 
   char tag[kPathBufferSize + 64];
   std::snprintf(tag, sizeof(tag), "<img src=%s width=%d height=%d", relative, cell_width,

@@ -4,6 +4,7 @@
 #include "raster/jpeg_memory_writer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -191,4 +192,45 @@ bool WriteFileReplacing(const char* path, const uint8_t* data, size_t size) {
   unlink(temp_name);
   errno = error;
   return false;
+}
+
+bool FileHoldsBytes(const char* path, const uint8_t* data, size_t size) {
+  if (path == nullptr || path[0] == '\0') return false;
+  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) != size) {
+    close(fd);
+    return false;
+  }
+  uint8_t chunk[16384];
+  size_t done = 0;
+  bool same = true;
+  while (same && done < size) {
+    const size_t want = size - done < sizeof chunk ? size - done : sizeof chunk;
+    const ssize_t n = read(fd, chunk, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      same = false;
+      break;
+    }
+    same = std::memcmp(chunk, data + done, static_cast<size_t>(n)) == 0;
+    done += static_cast<size_t>(n);
+  }
+  // A file that grew while it was read is no longer the same.
+  if (same) {
+    uint8_t extra;
+    ssize_t n;
+    do {
+      n = read(fd, &extra, 1);
+    } while (n < 0 && errno == EINTR);
+    same = n == 0;
+  }
+  close(fd);
+  return same;
+}
+
+bool WriteFileIfChanged(const char* path, const uint8_t* data, size_t size) {
+  if (FileHoldsBytes(path, data, size)) return true;
+  return WriteFileReplacing(path, data, size);
 }

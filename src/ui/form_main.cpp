@@ -20,6 +20,8 @@
 #include "ui/int_parse.h"
 #include "ui/path_text.h"
 #include "ui/radio_group.h"
+#include "ui/settings_store.h"
+#include "ui/settings_table.h"
 
 namespace {
 
@@ -147,6 +149,14 @@ void TForm1::ButtonStartClick() {
   w.blinks = Tick(CheckBoxEnableBackLinks);
   w.hlinks = Tick(CheckBoxEnableHierarchyLinks);
   w.followlinks = Tick(CheckBoxFollowLinks);
+  {
+    TSettingsStore store;
+    store.StoreOpen(QString::fromLatin1(TVellumcastSettings::kStoreName));
+    for (const TStoredRunFlag& flag : kStoredRunFlags) {
+      w.*flag.field = store.StoreGetInt(QString::fromLatin1(flag.name), flag.int_default) != 0 ? 1 : 0;
+    }
+    store.StoreClose();
+  }
   // A thread that cannot be started never sends its done message: the window
   // must not wait for it and stays idle.
   if (!w.Start()) worker_.reset();

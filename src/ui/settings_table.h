@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include "engine/thread_vellumcast.h"
+
 enum class TSettingKind {
   kText,    // one-line edit, stored as text
   kNumber,  // one-line edit holding a whole number, stored as a number
@@ -21,6 +23,18 @@ struct TSettingDef {
   const char* control;   // objectName of the control
   int32_t int_default;   // numbers, flags and the sort index
   QString text_default;  // texts
+};
+
+// Run settings kept in the store without a control of their own (0 or 1):
+// Start reads them from the store as they are; the window never writes them.
+struct TStoredRunFlag {
+  const char* name;
+  int32_t TThreadVellumcast::*field;
+  int32_t int_default;
+};
+inline constexpr TStoredRunFlag kStoredRunFlags[] = {
+    {"rebuild", &TThreadVellumcast::rebuild, 0},  // do every thumbnail and file afresh
+    {"prune", &TThreadVellumcast::prune, 0},      // remove generated files a folder no longer has
 };
 
 class TVellumcastSettings {

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cstdio>
 #include <csignal>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -286,6 +288,69 @@ TEST_F(CliIndexTest, CleanDryRunListsThePathsAndRemovesNothing) {
   EXPECT_EQ(ReadFileBytes(dir_.Join("c/a/quarto_tn_holiday.jpg")), "mine");
   EXPECT_EQ(RunCli({"clean", "--dry-run"}, dir_.path()).exit_code, 2);
   EXPECT_EQ(RunCli({"clean", "--dryrun", "c"}, dir_.path()).exit_code, 2);
+
+// Every file below `root`, with its bytes ("/" for a folder).
+std::map<std::string, std::string> TreeBytes(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> tree;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    tree[entry.path().lexically_relative(root).string()] =
+        entry.is_directory() ? std::string("/") : ReadFileBytes(entry.path().string());
+  }
+  return tree;
+}
+
+TEST_F(CliIndexTest, VerboseRunsTellDecodedAndReusedThumbnails) {
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(WriteTestJpeg(dir_.Join("pics/p" + std::to_string(i) + ".jpg"), 60, 40 + i));
+  const std::string counters = Counters(0, 3, 1);
+  TCliResult r = RunCli({"index", "-v", "--createthumbs=1", "pics"}, dir_.path());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, counters + "decoded 3, reused 0\n");
+  r = RunCli({"index", "--verbose", "--createthumbs=1", "pics"}, dir_.path());
+  EXPECT_EQ(r.out, counters + "decoded 0, reused 3\n");
+  r = RunCli({"index", "-v", "--createthumbs=1", "--rebuild=1", "pics"}, dir_.path());
+  EXPECT_EQ(r.out, counters + "decoded 3, reused 0\n");
+  // Without -v the output is as it always was.
+  r = RunCli({"index", "--createthumbs=1", "--prune=1", "pics"}, dir_.path());
+  EXPECT_EQ(r.out, counters);
+  for (const char* bad : {"--rebuild=2", "--prune=x", "--rebuild"}) {
+    EXPECT_EQ(RunCli({"index", bad, "pics"}, dir_.path()).exit_code, 2) << bad;
+  }
+}
+
+// A real kill -9 of the command line while it writes thumbnails.
+TEST_F(CliIndexTest, AKilledRunIsMadeWholeByTheNextRun) {
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_TRUE(WriteTestJpeg(dir_.Join("pics/s" + std::to_string(i / 10) + "/p" + std::to_string(i) + ".jpg"),
+                              900 + i, 700));
+  }
+  for (int files_seen : {1, 15, 30}) {
+    SCOPED_TRACE("killed once " + std::to_string(files_seen) + " thumbnails were there");
+    RunCli({"clean", "pics"}, dir_.path());
+    const TCliResult killed = RunCli({"index", "--createthumbs=1", "--straightforward=1", "pics"}, dir_.path(),
+                                     [&](pid_t pid) {
+                                       for (int waited = 0; waited < 20000; ++waited) {
+                                         int count = 0;
+                                         for (int s = 0; s < 4; ++s) {
+                                           for (int i = 0; i < 10 * (s + 1); ++i) {
+                                             count += FileExists(dir_.Join("pics/s" + std::to_string(s) +
+                                                                           "/quarto_tn/quarto_tn" +
+                                                                           std::to_string(i) + ".jpg"));
+                                           }
+                                         }
+                                         if (count >= files_seen) break;
+                                         std::this_thread::sleep_for(std::chrono::microseconds(200));
+                                       }
+                                       ::kill(pid, SIGKILL);
+                                     });
+    EXPECT_EQ(killed.exit_code, 1000 + SIGKILL) << "the run ended before it was killed";
+    const TCliResult next = RunCli({"index", "--createthumbs=1", "pics"}, dir_.path());
+    EXPECT_EQ(next.exit_code, 0) << next.err;
+    const auto after_next = TreeBytes(dir_.Join("pics"));
+    const TCliResult rebuilt = RunCli({"index", "--createthumbs=1", "--rebuild=1", "pics"}, dir_.path());
+    EXPECT_EQ(rebuilt.exit_code, 0);
+    EXPECT_TRUE(TreeBytes(dir_.Join("pics")) == after_next);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -168,6 +171,109 @@ TEST(HtmlEscape, TextPositions) {
     AppendMarkupText(markup, c.text);
     EXPECT_EQ(markup, c.markup);
   }
+}
+
+
+struct TFileIdentity {
+  ino_t inode = 0;
+  int64_t mtime_ns = 0;
+};
+
+TFileIdentity IdentityOf(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+  return TFileIdentity{info.st_ino, static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+// A page is compared with the file it replaces as it is written: an equal
+// file stays as it was (same inode, same date), any difference - early,
+// late, in length - gives exactly the new bytes, and no temporary file stays.
+TEST(PageFile, ReplacesAnExistingFileOnlyWhenItsBytesDiffer) {
+  const std::string big(40000, 'x');  // larger than the write buffer
+  struct TCase {
+    const char* label;
+    std::string existing;
+    std::string text;
+    bool compare;
+    bool unchanged;
+  };
+  const TCase cases[] = {
+      {"equal", "a\r\nb\r\n", "a\nb\n", true, true},
+      {"equal, larger than the buffer", big + "\r\n" + big, big + "\n" + big, true, true},
+      {"equal but compare off", "a\r\nb\r\n", "a\nb\n", false, false},
+      {"first byte differs", "X\r\nb\r\n", "a\nb\n", true, false},
+      {"differs past the buffer", big + "\r\ny", big + "\nz", true, false},
+      {"existing longer", "a\r\nb\r\nmore", "a\nb\n", true, false},
+      {"existing shorter", "a\r\n", "a\nb\n", true, false},
+      {"existing empty", "", "a\n", true, false},
+      {"both empty", "", "", true, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    TScratchDir dir("vc-page-compare");
+    const std::string path = dir.Join("vellumcast.html");
+    ASSERT_TRUE(WriteFileBytes(path, c.existing));
+    struct timespec old_times[2] = {{1000000000, 5}, {1000000000, 5}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old_times, 0), 0);
+    const TFileIdentity before = IdentityOf(path);
+    TPageFile file;
+    ASSERT_TRUE(file.Create(path.c_str(), c.compare));
+    file.Write(c.text);
+    ASSERT_TRUE(file.Commit());
+    EXPECT_EQ(file.Unchanged(), c.unchanged);
+    EXPECT_EQ(ReadFileBytes(path), Crlf(c.text));
+    const TFileIdentity after = IdentityOf(path);
+    EXPECT_EQ(after.inode == before.inode && after.mtime_ns == before.mtime_ns, c.unchanged);
+    EXPECT_EQ(CountEntries(dir.path()), 1);
+  }
+}
+
+TEST(PageFile, ALinkInThePagesPlaceIsReplacedNeverReadOrWrittenThrough) {
+  TScratchDir dir("vc-page-link");
+  ASSERT_TRUE(WriteFileBytes(dir.Join("target.html"), "a\r\n"));
+  ASSERT_EQ(::symlink("target.html", dir.Join("vellumcast.html").c_str()), 0);
+  TPageFile file;
+  ASSERT_TRUE(file.Create(dir.Join("vellumcast.html").c_str()));
+  file.Write("a\n");
+  ASSERT_TRUE(file.Commit());
+  EXPECT_FALSE(file.Unchanged());
+  struct stat info {};
+  ASSERT_EQ(::lstat(dir.Join("vellumcast.html").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(ReadFileBytes(dir.Join("target.html")), "a\r\n");
+}
+
+TEST(PageFile, AnEqualPageInAFolderThatCannotBeWrittenStaysAndADifferentOneFails) {
+  TScratchDir dir("vc-page-ro");
+  const std::string folder = dir.Join("ro");
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_TRUE(MakeDirs(folder));
+  ASSERT_TRUE(WriteFileBytes(folder + "/vellumcast.html", "a\r\n"));
+  ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+  // Root writes anywhere: drop to nobody for the write, in a child.
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+    TPageFile same;
+    if (!same.Create((folder + "/vellumcast.html").c_str())) ::_exit(4);
+    same.Write("a\n");
+    if (!same.Commit() || !same.Unchanged()) ::_exit(5);
+    TPageFile other;
+    if (other.Create((folder + "/vellumcast.html").c_str())) {
+      other.Write("b\n");
+      if (other.Commit()) ::_exit(6);
+    }
+    ::_exit(0);
+  }
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ::chmod(folder.c_str(), 0755);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 3) GTEST_SKIP() << "cannot drop privileges";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFileBytes(folder + "/vellumcast.html"), "a\r\n");
+  EXPECT_EQ(CountEntries(folder), 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "fixtures/tree_writer.h"
@@ -97,6 +98,59 @@ TEST_F(JpegMemoryWriterTest, FilesArePutInPlaceWholeOrNotAtAll) {
   EXPECT_FALSE(WriteFileReplacing(nullptr, data, sizeof data));
   EXPECT_EQ(EntriesIn(dir_.path()), 2);
   EXPECT_TRUE(fs::is_directory(dir_.Join("taken.jpg")));
+}
+
+// A file that holds the same bytes already is left as it is (inode and
+// date); anything else - other length, other content, a link, a folder, no
+// file - is written (or refused) as WriteFileReplacing would.
+TEST_F(JpegMemoryWriterTest, AFileWithTheSameBytesIsLeftUntouched) {
+  const std::string data = "\xff\xd8 thumbnail bytes \xff\xd9";
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+  const struct {
+    const char* label;
+    std::function<void(const std::string&)> prepare;
+    bool holds_before;
+    bool untouched;
+  } cases[] = {
+      {"same bytes", [&](const std::string& p) { ASSERT_TRUE(WriteFileBytes(p, data)); }, true, true},
+      {"one byte more", [&](const std::string& p) { ASSERT_TRUE(WriteFileBytes(p, data + "x")); }, false, false},
+      {"same length, other content",
+       [&](const std::string& p) {
+         std::string other = data;
+         other[other.size() / 2] ^= 1;
+         ASSERT_TRUE(WriteFileBytes(p, other));
+       },
+       false, false},
+      {"a link to the same bytes",
+       [&](const std::string& p) {
+         ASSERT_TRUE(WriteFileBytes(p + ".target", data));
+         fs::create_symlink(p + ".target", p);
+       },
+       false, false},
+      {"no file", [](const std::string&) {}, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    TScratchDir dir("vc-same-bytes");
+    const std::string path = dir.Join("quarto_tn0.jpg");
+    c.prepare(path);
+    struct stat before {};
+    const bool existed = ::lstat(path.c_str(), &before) == 0;
+    EXPECT_EQ(FileHoldsBytes(path.c_str(), bytes, data.size()), c.holds_before);
+    EXPECT_TRUE(WriteFileIfChanged(path.c_str(), bytes, data.size()));
+    EXPECT_EQ(ReadFileBytes(path), data);
+    EXPECT_FALSE(fs::is_symlink(path));
+    struct stat after {};
+    ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+    EXPECT_EQ(existed && after.st_ino == before.st_ino && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec,
+              c.untouched);
+    if (fs::exists(path + ".target")) {
+      EXPECT_EQ(ReadFileBytes(path + ".target"), data);  // a link is replaced, never written through
+    }
+  }
+  ASSERT_TRUE(MakeDirs(dir_.Join("taken.jpg")));
+  EXPECT_FALSE(FileHoldsBytes(dir_.Join("taken.jpg").c_str(), bytes, 0));
+  EXPECT_FALSE(WriteFileIfChanged(dir_.Join("taken.jpg").c_str(), bytes, data.size()));
 }
 
 }  // namespace

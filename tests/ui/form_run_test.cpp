@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QUrl>
 
 #include "fixtures/image_writers.h"
@@ -93,7 +94,38 @@ TEST_F(FormRunTest, StartCopiesTheControlsIntoTheWorker) {
   EXPECT_EQ(w->footertemplate, "");  // box unticked: no template, whatever the edit holds
   EXPECT_EQ(w->blinks, 0);
   EXPECT_EQ(w->hlinks, 1);
+  EXPECT_EQ(w->rebuild, 0);  // not in the store: off
+  EXPECT_EQ(w->prune, 0);
   FinishRun(boxes);
+}
+
+// rebuild and prune have no control: Start takes them from the store as
+// they are, and saving the window's settings leaves them there.
+TEST_F(FormRunTest, StartTakesRebuildAndPruneFromTheStore) {
+  const struct {
+    const char* rebuild;
+    const char* prune;
+    int32_t want_rebuild;
+    int32_t want_prune;
+  } cases[] = {{"1", "0", 1, 0}, {"0", "1", 0, 1}, {"7", "x", 1, 0}};
+  for (const auto& c : cases) {
+    {
+      QSettings settings("Korvane", "vellumcast");
+      settings.setValue("rebuild", c.rebuild);
+      settings.setValue("prune", c.prune);
+    }
+    form_.EditStartPath->setText(Q(scratch_.path()));
+    TDoneBoxWatcher boxes;
+    form_.ButtonStart->click();
+    const TThreadVellumcast* w = form_.Worker();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->rebuild, c.want_rebuild) << c.rebuild;
+    EXPECT_EQ(w->prune, c.want_prune) << c.prune;
+    FinishRun(boxes);
+  }
+  form_.SaveSettings();
+  QSettings settings("Korvane", "vellumcast");
+  EXPECT_EQ(settings.value("rebuild").toString(), "7");
 }
 
 TEST_F(FormRunTest, UntickedTemplatesAndNoSortSelection) {

@@ -1,0 +1,82 @@
+#include "engine/prune.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/generated_names.h"
+#include "platform/dir_listing.h"
+#include "support/path_util.h"
+
+namespace {
+
+// Removes `path` when it is a regular file (not a link).
+void RemoveRegularFile(const char* path) {
+  struct stat info;
+  if (::lstat(path, &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path);
+}
+
+bool IsRealFolder(const char* path) {
+  struct stat info;
+  return ::lstat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+bool ThumbnailFolderPath(char* out, size_t capacity, const char* folder) {
+  return PathJoin(out, capacity, kMaxPath, folder, kThumbnailFolder);
+}
+
+void PruneFolderPages(const char* folder, int32_t pages_kept, bool back_link_kept) {
+  TDirListing listing(folder, "*.*");
+  if (!listing.IsOpen()) return;
+  char path[kPathBufferSize];
+  while (listing.Next()) {
+    const char* name = listing.Name();
+    int32_t page = 0;
+    // Only the exact names this build writes: vellumcast.html and
+    // vellumcast<N>.html in lower case, as the page writer spells them.
+    bool stale = false;
+    if (IsCatalogPageName(name, &page)) {
+      char expected[32];
+      if (page == 0) {
+        std::snprintf(expected, sizeof expected, "vellumcast.html");
+      } else {
+        std::snprintf(expected, sizeof expected, "vellumcast%d.html", page);
+      }
+      stale = page >= pages_kept && std::strcmp(name, expected) == 0;
+    } else if (!back_link_kept && std::strcmp(name, kBackLinkPageFile) == 0) {
+      stale = true;
+    }
+    if (stale && PathJoin(path, sizeof path, kMaxPath, folder, name)) RemoveRegularFile(path);
+  }
+}
+
+void PruneThumbnails(const char* folder, int32_t kept, const TThumbManifest& manifest) {
+  char thumbs[kPathBufferSize];
+  if (!ThumbnailFolderPath(thumbs, sizeof thumbs, folder) || !IsRealFolder(thumbs)) return;
+  char path[kPathBufferSize];
+  for (int32_t i = 0; i < manifest.Count(); ++i) {
+    const int32_t position = manifest.Record(i).position;
+    if (position < kept) continue;
+    char name[32];
+    std::snprintf(name, sizeof name, "quarto_tn%d.jpg", position);
+    if (PathJoin(path, sizeof path, kMaxPath, thumbs, name)) RemoveRegularFile(path);
+  }
+  if (kept > 0) return;
+  if (PathJoin(path, sizeof path, kMaxPath, thumbs, kManifestFile)) RemoveRegularFile(path);
+  ::rmdir(thumbs);  // only when nothing else is left in it
+}
+
+void PruneAllThumbnails(const char* folder) {
+  char thumbs[kPathBufferSize];
+  char path[kPathBufferSize];
+  if (!ThumbnailFolderPath(thumbs, sizeof thumbs, folder) || !IsRealFolder(thumbs)) return;
+  if (!PathJoin(path, sizeof path, kMaxPath, thumbs, kManifestFile)) return;
+  TThumbManifest manifest;
+  // Without a readable manifest nothing shows which thumbnails a run wrote.
+  if (!manifest.Read(path)) return;
+  PruneThumbnails(folder, 0, manifest);
+}
