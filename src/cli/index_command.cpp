@@ -178,11 +178,8 @@ int RunIndexCommand(int argc, char** argv) {
   ApplyFirstStartDefaults(worker);
   const char* folder = nullptr;
   bool options_ended = false;
-<<<<<<< HEAD
   bool quiet = false;
-=======
   bool verbose = false;
->>>>>>> incremental
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
     if (!options_ended && std::strcmp(arg, "--") == 0) {
@@ -193,13 +190,12 @@ int RunIndexCommand(int argc, char** argv) {
       PrintUsage(false);
       return 0;
     }
-<<<<<<< HEAD
     if (!options_ended && std::strcmp(arg, "-q") == 0) {
       quiet = true;  // no warnings; failures are still shown
-=======
+      continue;
+    }
     if (!options_ended && (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "--verbose") == 0)) {
       verbose = true;
->>>>>>> incremental
       continue;
     }
     if (!options_ended && std::strncmp(arg, "--", 2) == 0) {
