@@ -245,7 +245,7 @@ TEST_F(CliIndexTest, CleanRemovesWhatTheRunWrote) {
   ASSERT_EQ(RunCli({"index", "--createthumbs=1", "c"}, dir_.path()).exit_code, 0);
   const TCliResult r = RunCli({"clean", "c"}, dir_.path());
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, "Removed 5 files and 1 folders.\n");
+  EXPECT_EQ(r.out, "Removed 6 files and 1 folders.\n");
   EXPECT_TRUE(FileExists(dir_.Join("c/a/x.gif")));
   EXPECT_FALSE(FileExists(dir_.Join("c/a/vellumcast.html")));
   EXPECT_EQ(RunCli({"clean", "nothing-here"}, dir_.path()).exit_code, 1);
@@ -259,7 +259,8 @@ TEST_F(CliIndexTest, CleanDryRunListsThePathsAndRemovesNothing) {
   ASSERT_TRUE(WriteFileBytes(dir_.Join("c/a/quarto_tn_holiday.jpg"), "mine"));
   ASSERT_EQ(RunCli({"index", "--createthumbs=1", "c"}, dir_.path()).exit_code, 0);
   const std::string expected =
-      "c/a/imageback.html\nc/a/quarto_tn\nc/a/quarto_tn/quarto_tn1.jpg\nc/a/vellumcast.html\n"
+      "c/a/imageback.html\nc/a/quarto_tn\nc/a/quarto_tn/quarto_tn1.jpg\nc/a/quarto_tn/vellumcast.manifest\n"
+      "c/a/vellumcast.html\n"
       "c/imageback.html\nc/vellumcast.html\n";
   for (const char* flag : {"--dry-run", "-n"}) {
     SCOPED_TRACE(flag);
@@ -268,7 +269,7 @@ TEST_F(CliIndexTest, CleanDryRunListsThePathsAndRemovesNothing) {
     // Listing order follows the file system; compare the sorted lines.
     const size_t summary = r.out.rfind("Would remove ");
     ASSERT_NE(summary, std::string::npos) << r.out;
-    EXPECT_EQ(r.out.substr(summary), "Would remove 5 files and 1 folders.\n");
+    EXPECT_EQ(r.out.substr(summary), "Would remove 6 files and 1 folders.\n");
     std::vector<std::string> lines;
     for (size_t at = 0; at < summary;) {
       const size_t end = r.out.find('\n', at);
@@ -283,11 +284,12 @@ TEST_F(CliIndexTest, CleanDryRunListsThePathsAndRemovesNothing) {
     EXPECT_TRUE(FileExists(dir_.Join("c/vellumcast.html")));
   }
   const TCliResult r = RunCli({"clean", "c"}, dir_.path());
-  EXPECT_EQ(r.out, "Removed 5 files and 1 folders.\n");
+  EXPECT_EQ(r.out, "Removed 6 files and 1 folders.\n");
   EXPECT_EQ(ReadFileBytes(dir_.Join("c/a/my vellumcast.html notes.txt")), "mine");
   EXPECT_EQ(ReadFileBytes(dir_.Join("c/a/quarto_tn_holiday.jpg")), "mine");
   EXPECT_EQ(RunCli({"clean", "--dry-run"}, dir_.path()).exit_code, 2);
   EXPECT_EQ(RunCli({"clean", "--dryrun", "c"}, dir_.path()).exit_code, 2);
+}
 
 // Every file below `root`, with its bytes ("/" for a folder).
 std::map<std::string, std::string> TreeBytes(const std::string& root) {
