@@ -8,9 +8,9 @@ namespace {
 
 constexpr double kLobes = 3.0;
 constexpr double kPi = 3.14159265358979323846;
-// More taps than this per output pixel means a reduction by more than about
-// 80: the caller decodes smaller first.
-constexpr int32_t kMaxTaps = 512;
+// The taps of one axis take about 6 x its source length floats in all,
+// however steep the reduction; this only bounds nonsense sizes.
+constexpr int32_t kMaxTaps = 1 << 20;
 
 double Sinc(double x) {
   if (x == 0.0) return 1.0;
