@@ -1,7 +1,10 @@
-// One decode feeds every output: a JPEG file is decoded row by row at the
+// One decode feeds the outputs: a JPEG file is decoded row by row at the
 // smallest DCT scale that still gives each output its pixels, other files
-// are decoded whole and shrunk by whole factors first; the rows go to one
-// Lanczos-3 resampler per output, in the file's stored orientation. Each
+// are decoded whole and shrunk by whole factors first; the rows go to a
+// Lanczos-3 resampler per output, in the file's stored orientation. When a
+// web copy is made, only it is fed from the decode and the thumbnails are
+// reduced from it (the 1x from the 2x), which does the heavy filtering once
+// instead of three times. Each
 // finished output is converted to sRGB, turned upright, encoded at quality
 // 85 and written only when its bytes differ from the file already there.
 
@@ -61,6 +64,7 @@ struct TProduction {
   int32_t full_height = 0;
   int32_t orientation = 1;
   TOutputSlot slots[kSlotCount];
+  bool from_web = false;  // the thumbnails are reduced from the web copy
   bool out_of_memory = false;
 
   TProduction() = default;
@@ -82,6 +86,10 @@ bool PlanProduction(void* context, const TJpegStreamHeader& header, int32_t* min
                         p->orientation != 1 || !p->displayable, &plan))
     return false;
   const TModernOutput* outputs[kSlotCount] = {&plan.thumb_1x, &plan.thumb_2x, &plan.web};
+  // The web copy holds at least the thumbnails' pixels unless the cell is huge.
+  p->from_web = plan.web.wanted && plan.web.width >= 2 * plan.thumb_2x.width &&
+                plan.web.height >= 2 * plan.thumb_2x.height && plan.web.width >= 2 * plan.thumb_1x.width &&
+                plan.web.height >= 2 * plan.thumb_1x.height;
   int32_t need_width = 1;
   int32_t need_height = 1;
   for (int i = 0; i < kSlotCount; ++i) {
@@ -90,6 +98,7 @@ bool PlanProduction(void* context, const TJpegStreamHeader& header, int32_t* min
     if (!slot.active) continue;
     slot.upright = *outputs[i];
     slot.stored = StoredOutput(slot.upright, swap);
+    if (p->from_web && i != 2) continue;
     // The decoded image must give the region at least the output's pixels.
     const double w = std::ceil(slot.stored.width * header.width / slot.stored.region.width - 1e-9);
     const double h = std::ceil(slot.stored.height * header.height / slot.stored.region.height - 1e-9);
@@ -105,8 +114,9 @@ bool StartProduction(void* context, int32_t width, int32_t height) {
   TProduction* p = static_cast<TProduction*>(context);
   const double sx = static_cast<double>(width) / p->full_width;
   const double sy = static_cast<double>(height) / p->full_height;
-  for (TOutputSlot& slot : p->slots) {
-    if (!slot.active) continue;
+  for (int i = 0; i < kSlotCount; ++i) {
+    TOutputSlot& slot = p->slots[i];
+    if (!slot.active || (p->from_web && i != 2)) continue;
     const TResampleRegion& r = slot.stored.region;
     const TResampleRegion scaled{r.left * sx, r.top * sy, r.width * sx, r.height * sy};
     if (!BitmapCreate(slot.bitmap, slot.stored.width, slot.stored.height) ||
@@ -126,8 +136,37 @@ void ProductionRow(void* context, int32_t y, const uint8_t* rgb) {
 }
 
 bool ProductionFinished(const TProduction& p) {
-  for (const TOutputSlot& slot : p.slots) {
-    if (slot.active && !ResamplerFinished(&slot.resampler)) return false;
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (p.from_web && i != 2) continue;
+    if (p.slots[i].active && !ResamplerFinished(&p.slots[i].resampler)) return false;
+  }
+  return true;
+}
+
+// The thumbnails reduced from the finished web copy: the 2x from it, the 1x
+// from the 2x (the same part of the image) or else from it.
+bool DeriveThumbnails(TProduction* p) {
+  if (!p->from_web) return true;
+  const TMemBitmap& web = p->slots[2].bitmap;
+  const double sx = static_cast<double>(web.width) / p->full_width;
+  const double sy = static_cast<double>(web.height) / p->full_height;
+  for (int i = 1; i >= 0; --i) {
+    TOutputSlot& slot = p->slots[i];
+    if (!slot.active) continue;
+    const TResampleRegion& r = slot.stored.region;
+    bool made = false;
+    if (i == 0 && p->slots[1].active) {
+      const TMemBitmap& two = p->slots[1].bitmap;
+      made = BitmapResample(two, TResampleRegion{0, 0, static_cast<double>(two.width), static_cast<double>(two.height)},
+                            slot.stored.width, slot.stored.height, slot.bitmap);
+    } else {
+      made = BitmapResample(web, TResampleRegion{r.left * sx, r.top * sy, r.width * sx, r.height * sy},
+                            slot.stored.width, slot.stored.height, slot.bitmap);
+    }
+    if (!made) {
+      p->out_of_memory = true;
+      return false;
+    }
   }
   return true;
 }
@@ -169,7 +208,7 @@ bool DecodeWholeImage(const char* path, TProduction* p) {
     ProductionRow(p, y, row);
   }
   std::free(row);
-  return ProductionFinished(*p);
+  return ProductionFinished(*p) && DeriveThumbnails(p);
 }
 
 // True when the file at `path` holds exactly these bytes.
@@ -234,7 +273,8 @@ bool MakeFresh(const char* folder, const char* name, const char* image_path, con
     sink.plan = PlanProduction;
     sink.start = StartProduction;
     sink.row = ProductionRow;
-    decoded = JpegStreamRows(image_path, sink, &facts) == TJpegStreamResult::kDone && ProductionFinished(production);
+    decoded = JpegStreamRows(image_path, sink, &facts) == TJpegStreamResult::kDone &&
+              ProductionFinished(production) && DeriveThumbnails(&production);
   } else {
     decoded = DecodeWholeImage(image_path, &production);
   }

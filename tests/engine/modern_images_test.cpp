@@ -141,6 +141,7 @@ TEST_F(ModernImagesTest, ThumbnailsMatchAReferenceLanczosReduction) {
       {"portrait fitted, turned", 900, 1400, 6, 0},
       {"landscape cropped, mirrored", 1500, 800, 2, 1},
       {"small fitted, no DCT scaling", 400, 330, 1, 0},
+      {"large, thumbnails from the web copy", 2600, 1700, 1, 0},
   };
   TJpegFixtureOptions coding;
   coding.flavour = TJpegFlavour::kBaseline444;
