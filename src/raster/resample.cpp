@@ -1,5 +1,6 @@
 #include "raster/resample.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -92,40 +93,25 @@ uint8_t ToByte(float value) {
   return static_cast<uint8_t>(value + 0.5f);
 }
 
-float* RingRow(TResampler* r, int32_t source_row) {
-  return r->ring + static_cast<size_t>(source_row % r->ring_rows) * static_cast<size_t>(r->x.out_count) * 3;
+// The accumulator of output row `row`: a source-wide row of RGB floats.
+float* Accumulator(TResampler* r, int32_t row) {
+  return r->ring + static_cast<size_t>(row % r->ring_rows) * static_cast<size_t>(r->source_width) * 3;
 }
 
-void FilterRow(TResampler* r, const uint8_t* rgb, float* out) {
-  const TResampleAxis& x = r->x;
-  for (int32_t i = 0; i < x.out_count; ++i) {
-    const float* w = x.weights + static_cast<size_t>(i) * x.stride;
-    const uint8_t* in = rgb + static_cast<size_t>(x.first[i]) * 3;
-    float red = 0;
-    float green = 0;
-    float blue = 0;
-    for (int32_t k = 0; k < x.taps[i]; ++k, in += 3) {
-      red += w[k] * in[0];
-      green += w[k] * in[1];
-      blue += w[k] * in[2];
-    }
-    out[i * 3] = red;
-    out[i * 3 + 1] = green;
-    out[i * 3 + 2] = blue;
-  }
-}
-
+// Output row `row` from its finished accumulator: each output pixel the
+// weighted sum of its taps along the row.
 void WriteOutputRow(TResampler* r, int32_t row) {
-  const TResampleAxis& y = r->y;
-  const int32_t width = r->x.out_count;
-  const float* w = y.weights + static_cast<size_t>(row) * y.stride;
+  const TResampleAxis& x = r->x;
+  const float* acc = Accumulator(r, row);
   uint8_t* out = BitmapPixel(*r->out, 0, row);
-  for (int32_t i = 0; i < width; ++i, out += 3) {
+  for (int32_t i = 0; i < x.out_count; ++i, out += 3) {
+    const float* w = x.weights + static_cast<size_t>(i) * x.stride;
+    const float* in = acc + static_cast<size_t>(x.first[i]) * 3;
     float red = 0;
     float green = 0;
     float blue = 0;
-    for (int32_t k = 0; k < y.taps[row]; ++k) {
-      const float* in = RingRow(r, y.first[row] + k) + i * 3;
+    const int32_t taps = x.taps[i];
+    for (int32_t k = 0; k < taps; ++k, in += 3) {
       red += w[k] * in[0];
       green += w[k] * in[1];
       blue += w[k] * in[2];
@@ -147,14 +133,19 @@ bool ResamplerInit(TResampler* r, int32_t source_width, int32_t source_height, c
     ResamplerFree(r);
     return false;
   }
-  int32_t rows = 1;
-  for (int32_t i = 0; i < r->y.out_count; ++i) {
-    if (r->y.taps[i] > rows) rows = r->y.taps[i];
+  // The most output rows one source row falls into: that many accumulators.
+  int32_t open = 1;
+  for (int32_t j = 0, k = 0; j < r->y.out_count; ++j) {
+    const int32_t last = r->y.first[j] + r->y.taps[j] - 1;
+    if (k < j) k = j;
+    while (k + 1 < r->y.out_count && r->y.first[k + 1] <= last) ++k;
+    open = std::max(open, k - j + 1);
   }
-  r->ring_rows = rows;
+  r->ring_rows = open;
   r->ring = static_cast<float*>(
-      std::malloc(sizeof(float) * 3 * static_cast<size_t>(rows) * static_cast<size_t>(r->x.out_count)));
-  if (r->ring == nullptr) {
+      std::malloc(sizeof(float) * 3 * static_cast<size_t>(open) * static_cast<size_t>(source_width)));
+  r->scratch = static_cast<float*>(std::malloc(sizeof(float) * 3 * static_cast<size_t>(source_width)));
+  if (r->ring == nullptr || r->scratch == nullptr) {
     ResamplerFree(r);
     return false;
   }
@@ -167,11 +158,26 @@ bool ResamplerInit(TResampler* r, int32_t source_width, int32_t source_height, c
 void ResamplerPushRow(TResampler* r, int32_t y, const uint8_t* rgb) {
   if (r->out == nullptr || y != r->next_row || y >= r->source_height) return;
   ++r->next_row;
-  if (r->next_out >= r->y.out_count) return;
-  // Rows above the first one any output row needs are not filtered.
-  if (y < r->y.first[r->next_out]) return;
-  FilterRow(r, rgb, RingRow(r, y));
-  while (r->next_out < r->y.out_count && r->y.first[r->next_out] + r->y.taps[r->next_out] - 1 <= y) {
+  const TResampleAxis& ys = r->y;
+  if (r->next_out >= ys.out_count || y < ys.first[r->next_out]) return;
+  const size_t values = static_cast<size_t>(r->source_width) * 3;
+  float* row = r->scratch;
+  for (size_t i = 0; i < values; ++i) row[i] = rgb[i];
+  // Added into every open output row that has this source row among its taps
+  // (a whole-row loop the compiler vectorises); an output row's first source
+  // row starts its accumulator.
+  for (int32_t j = r->next_out; j < ys.out_count && ys.first[j] <= y; ++j) {
+    const int32_t k = y - ys.first[j];
+    if (k >= ys.taps[j]) continue;
+    const float weight = ys.weights[static_cast<size_t>(j) * ys.stride + k];
+    float* acc = Accumulator(r, j);
+    if (k == 0) {
+      for (size_t i = 0; i < values; ++i) acc[i] = weight * row[i];
+    } else {
+      for (size_t i = 0; i < values; ++i) acc[i] += weight * row[i];
+    }
+  }
+  while (r->next_out < ys.out_count && ys.first[r->next_out] + ys.taps[r->next_out] - 1 <= y) {
     WriteOutputRow(r, r->next_out);
     ++r->next_out;
   }
@@ -183,6 +189,7 @@ void ResamplerFree(TResampler* r) {
   FreeAxis(&r->x);
   FreeAxis(&r->y);
   std::free(r->ring);
+  std::free(r->scratch);
   *r = TResampler{};
 }
 

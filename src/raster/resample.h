@@ -1,9 +1,10 @@
 #pragma once
 // A separable Lanczos-3 reduction that takes the source rows one at a time,
 // top row first, and writes the reduced image into a 24-bit bitmap as soon as
-// the rows each of its rows needs have come. It holds only as many filtered
-// source rows as one output row spans, never the source image, so several of
-// them can be fed from one decode. The record is trivially destructible (it
+// the rows each of its rows needs have come. Each source row is added into
+// the vertical sums of the few output rows it falls into; a finished sum is
+// then filtered along the row. It never holds the source image, so several
+// of them can be fed from one decode. The record is trivially destructible (it
 // may live in a decoder's state across setjmp); ResamplerFree releases it.
 
 #include <cstdint>
@@ -33,8 +34,9 @@ struct TResampler {
   int32_t source_height = 0;
   TResampleAxis x;
   TResampleAxis y;
-  float* ring = nullptr;        // ring_rows horizontally filtered rows of x.out_count RGB floats
+  float* ring = nullptr;        // ring_rows accumulators of open output rows, source-wide RGB floats
   int32_t ring_rows = 0;
+  float* scratch = nullptr;     // the current source row as floats
   int32_t next_row = 0;         // next source row expected
   int32_t next_out = 0;         // next output row to write
   TMemBitmap* out = nullptr;
