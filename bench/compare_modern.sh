@@ -71,6 +71,9 @@ run_vips() {
     vipsthumbnail --size="2048x2048>" -o "$out/%s-web.jpg[Q=85,strip]" "$@"' "$out"
 }
 
+export -f list_jpegs run_vips
+export cell_w cell_h cores
+
 measure() {  # label, command...
   local label=$1
   shift
@@ -80,7 +83,7 @@ measure() {  # label, command...
 echo "images: $images in $folder; cores: $cores; load: $(cut -d' ' -f1-3 /proc/loadavg)"
 for ((run = 1; run <= runs; run++)); do
   measure "vellumcast modern run $run" "$bench" --folder="$folder" --cell="$cell"
-  measure "vipsthumbnail     run $run" bash -c "$(declare -f list_jpegs run_vips); cores=$cores; run_vips '$folder' '$scratch/vips'"
+  measure "vipsthumbnail     run $run" bash -c 'run_vips "$0" "$1"' "$folder" "$scratch/vips"
 done
 measure "vellumcast modern reuse (unchanged files)" "$bench" --folder="$folder" --cell="$cell" --keep
 
@@ -88,5 +91,5 @@ if ((huge_mp > 0)); then
   huge="$scratch/huge"
   "$maker" --folder="$huge" --huge-mp="$huge_mp" >/dev/null
   measure "vellumcast modern, one ${huge_mp} MP image" "$bench" --folder="$huge" --cell="$cell"
-  measure "vipsthumbnail,     one ${huge_mp} MP image" bash -c "$(declare -f list_jpegs run_vips); cores=$cores; run_vips '$huge' '$scratch/vips_huge'"
+  measure "vipsthumbnail,     one ${huge_mp} MP image" bash -c 'run_vips "$0" "$1"' "$huge" "$scratch/vips_huge"
 fi

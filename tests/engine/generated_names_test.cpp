@@ -47,7 +47,7 @@ TEST(GeneratedNamesTest, CleanUpRemovesThePerImageFilesAndTheirManifest) {
   ASSERT_TRUE(MakeDirs(thumbs));
   char stem[32];
   NamedImageStem("a.jpg", stem, sizeof stem);
-  for (const std::string name : {std::string(stem) + "-1x.jpg", std::string(stem) + "-2x.jpg",
+  for (const std::string& name : {std::string(stem) + "-1x.jpg", std::string(stem) + "-2x.jpg",
                                  std::string(stem) + "-web.jpg", std::string(kModernManifestFile)}) {
     ASSERT_TRUE(WriteFileBytes(thumbs + "/" + name, "x"));
   }
