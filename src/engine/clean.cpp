@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/generated_names.h"
 #include "platform/dir_listing.h"
 #include "support/path_util.h"
 

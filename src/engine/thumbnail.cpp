@@ -6,12 +6,15 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "engine/image_cell.h"
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
+#include "imagein/orientation_probe.h"
 #include "raster/jpeg_memory_writer.h"
 #include "raster/membitmap.h"
+#include "raster/orient.h"
 #include "platform/symbolic_link.h"
 #include "support/path_util.h"
 
@@ -50,6 +53,15 @@ bool ThumbnailFolderIsLink(const char* thumb_path, TThumbnailFallback* fallback)
   if (name > folder) name[-1] = '\0';  // the thumbnail folder itself
   if (!IsSymbolicLink(folder)) return false;
   NoteThumbnailNotWritten(fallback, thumb_path, 0, "its folder is a symbolic link");
+  return true;
+}
+
+bool TurnImageUpright(TMemBitmap& image, const char* image_path) {
+  const int32_t orientation = ProbeImageOrientation(image_path);
+  if (orientation == 1) return true;
+  TMemBitmap upright;
+  if (!BitmapOrient(image, orientation, upright)) return false;
+  image = std::move(upright);
   return true;
 }
 
@@ -100,6 +112,8 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
     return 0;
   }
   if (image.width <= 1 || image.height <= 1 || image.header.biBitCount != 24) return 0;
+  // A JPEG taken sideways is turned as its EXIF orientation says.
+  if (!TurnImageUpright(image, image_path)) return 0;
 
   TMemBitmap cell;
   // A cell too large for the pixel memory cap gets no thumbnail either.
