@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/modern_covers.h"
 #include "engine/thread_vellumcast.h"
 #include "support/strman.h"
 
@@ -61,4 +62,5 @@ class TFolderWalk {
   TDone* done_ = nullptr;   // open-addressing table, capacity a power of two
   size_t done_capacity_ = 0;
   size_t done_count_ = 0;
+  TModernCovers covers_;  // modern style: each written folder's cover image
 };
