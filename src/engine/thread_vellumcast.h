@@ -50,6 +50,8 @@ class TThreadVellumcast : public TThread {
   // File name of each folder's first page (e.g. index.html). A file of that
   // name that no run wrote is never replaced: that folder keeps the default.
   std::string firstpage = "vellumcast.html";
+  // 1: generated files that the run no longer writes are removed.
+  int32_t prune = 0;
   // Folders that kept the default first page name for that reason.
   std::atomic<int32_t> firstpagekept{0};
 

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 
 #include "engine/first_start_defaults.h"
+#include "engine/walk.h"
 #include "support/product.h"
 
 TVellumcastSettings::TVellumcastSettings()
@@ -32,6 +33,9 @@ TVellumcastSettings::TVellumcastSettings()
           {"dirfirstpageonly", TSettingKind::kFlag, "CheckBoxDirFirstPageOnly", 1, {}},
           {"includefilenames", TSettingKind::kFlag, "CheckBoxIncludeFileNames", 1, {}},
           {"thumbwhite", TSettingKind::kFlag, "CheckBoxThumbWhite", 0, {}},
+          {"style", TSettingKind::kFlag, "CheckBoxModernStyle", 0, {}},
+          {"firstpage", TSettingKind::kText, "EditFirstPage", 0, QString::fromLatin1(kFirstPageName)},
+          {"prune", TSettingKind::kFlag, "CheckBoxPrune", 0, {}},
       }} {}
 
 const TSettingDef* TVellumcastSettings::Find(const char* name) const {

@@ -1,5 +1,5 @@
 #pragma once
-// The 22 stored settings of the main window, in the order in which they are
+// The 25 stored settings of the main window, in the order in which they are
 // loaded and saved, each with its kind, its default and the control that
 // shows it.
 
@@ -25,7 +25,7 @@ struct TSettingDef {
 
 class TVellumcastSettings {
  public:
-  static constexpr int kCount = 22;
+  static constexpr int kCount = 25;
   static constexpr const char* kStoreName = "vellumcast";
   static constexpr int32_t kSortMin = -1;
   static constexpr int32_t kSortMax = 1;

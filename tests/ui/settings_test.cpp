@@ -1,4 +1,4 @@
-// The settings store and the window's loading and saving of the 22 values.
+// The settings store and the window's loading and saving of the 25 values.
 
 #include <gtest/gtest.h>
 
@@ -48,12 +48,12 @@ class SettingsTest : public ::testing::Test {
   const TVellumcastSettings table_;
 };
 
-TEST_F(SettingsTest, TableHoldsTheTwentyTwoValuesInOrder) {
+TEST_F(SettingsTest, TableHoldsTheTwentyFiveValuesInOrder) {
   const char* const expected[] = {"path", "cellwidth", "cellheight", "cellsperrow", "rowsperpage", "createthumbs",
                                   "headertemplateenable", "headertemplate", "title", "footertemplateenable",
                                   "footertemplate", "footertext", "hlinks", "blinks", "sort", "centertable",
                                   "centertitle", "centerfooter", "centernavbar", "dirfirstpageonly",
-                                  "includefilenames", "thumbwhite"};
+                                  "includefilenames", "thumbwhite", "style", "firstpage", "prune"};
   ASSERT_EQ(std::size(expected), table_.Defs().size());
   for (size_t i = 0; i < std::size(expected); ++i) EXPECT_STREQ(table_.Defs()[i].name, expected[i]);
   EXPECT_EQ(table_.Find("title")->text_default, "Vellumcast!");
@@ -76,6 +76,9 @@ TEST_F(SettingsTest, FirstStartShowsDefaultsAndStoresAllValues) {
   EXPECT_EQ(form.EditRowsPerPage->text(), "4");
   EXPECT_EQ(form.RadioGroupSort->ItemIndex(), 1);
   EXPECT_FALSE(form.CheckBoxThumbWhite->isChecked());
+  EXPECT_FALSE(form.CheckBoxModernStyle->isChecked());
+  EXPECT_FALSE(form.CheckBoxPrune->isChecked());
+  EXPECT_EQ(form.EditFirstPage->text(), "vellumcast.html");
   EXPECT_FALSE(form.CheckBoxHeaderTemplate->isChecked());
   EXPECT_TRUE(form.EditHeaderFileName->text().isEmpty());
 
@@ -114,6 +117,9 @@ TEST_F(SettingsTest, EveryValueRoundTripsThroughCloseAndStart) {
     form.CheckBoxDirFirstPageOnly->setChecked(false);
     form.CheckBoxIncludeFileNames->setChecked(false);
     form.CheckBoxThumbWhite->setChecked(true);
+    form.CheckBoxModernStyle->setChecked(true);
+    form.CheckBoxPrune->setChecked(false);  // cleared after the style ticked it
+    form.EditFirstPage->setText("index.html");
     form.PageControl1->setCurrentWidget(form.TabSheet4);
   }
   TForm1 form;
@@ -141,6 +147,11 @@ TEST_F(SettingsTest, EveryValueRoundTripsThroughCloseAndStart) {
   EXPECT_FALSE(form.CheckBoxIncludeFileNames->isChecked());
   EXPECT_TRUE(form.CheckBoxThumbWhite->isChecked());
   EXPECT_EQ(Store().value("thumbwhite").toInt(), 1);  // a tick is stored as 1
+  EXPECT_TRUE(form.CheckBoxModernStyle->isChecked());
+  EXPECT_FALSE(form.CheckBoxPrune->isChecked());  // loading the style does not tick it again
+  EXPECT_EQ(form.EditFirstPage->text(), "index.html");
+  EXPECT_EQ(Store().value("style").toInt(), 1);
+  EXPECT_EQ(Store().value("firstpage").toString(), "index.html");
 }
 
 TEST_F(SettingsTest, EmptyTextsStayEmpty) {
