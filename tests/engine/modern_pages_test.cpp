@@ -13,7 +13,9 @@
 #include "engine/modern_html.h"
 #include "engine/modern_page_parts.h"
 #include "engine/run_helpers.h"
+#include "fixtures/exif_writer.h"
 #include "fixtures/image_writers.h"
+#include "fixtures/jpeg_fixtures.h"
 #include "fixtures/tree_writer.h"
 
 namespace {
@@ -205,6 +207,32 @@ TEST_F(ModernPagesTest, NamesInTextAndUrlPositions) {
   EXPECT_HAS(Viewer("top", bad), "<h1>bad\xEF\xBF\xBD.bmp</h1>");
   EXPECT_HAS(Viewer("top", bad), "<a href=\"bad%E9.bmp\">Original file</a>");
   EXPECT_HAS(Modern("top/R&D 2024/vellumcast.html"), "<li aria-current=\"page\">R&amp;D 2024</li>");
+}
+
+TEST_F(ModernPagesTest, ViewerShowsTheExifFactsAndTheUprightSize) {
+  TTestExif exif;
+  exif.orientation = 6;  // stored on its side: shown 300 x 400
+  exif.make = "Korvane";
+  exif.model = "Korvane K1";
+  exif.date_original = "2024:05:01 14:03:22";
+  exif.exposure_time = {1, 250};
+  exif.f_number = {28, 10};
+  exif.iso = 100;
+  const std::vector<uint8_t> jpeg =
+      InsertApp1(EncodeJpeg(StoredForOrientation(MakeGradientImage(300, 400), 6)), MakeExifBlock(exif));
+  ASSERT_TRUE(MakeDirs(Path("top")));
+  ASSERT_TRUE(WriteBytesFile(Path("top/portrait.jpg"), jpeg));
+  RunIndex(Path("top"), Style);
+  const std::string viewer = Viewer("top", "portrait.jpg");
+  EXPECT_HAS(viewer, "<dt>Size</dt><dd>300 \xC3\x97 400 pixels</dd>");
+  EXPECT_HAS(viewer, "<dt>Taken</dt><dd>2024-05-01 14:03:22</dd>");
+  EXPECT_HAS(viewer, "<dt>Camera</dt><dd>Korvane K1</dd>");
+  EXPECT_HAS(viewer, "<dt>Exposure</dt><dd>1/250 s, f/2.8, ISO 100</dd>");
+  // Turned by its orientation: the viewer shows the upright web copy.
+  char stem[32];
+  NamedImageStem("portrait.jpg", stem, sizeof stem);
+  EXPECT_HAS(viewer, "<img src=\"quarto_tn/" + std::string(stem) + "-web.jpg\" alt=\"portrait.jpg\" width=\"300\" height=\"400\">");
+  EXPECT_HAS(Modern("top/vellumcast.html"), "width=\"60\" height=\"80\" alt=\"portrait.jpg\"");
 }
 
 TEST_F(ModernPagesTest, UndecodableImageShowsTheOriginal) {
