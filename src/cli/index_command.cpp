@@ -244,7 +244,7 @@ int RunIndexCommand(int argc, char** argv) {
   if (interrupted) std::fprintf(stderr, "vellumcast-cli index: interrupted\n");
   if (worker.firstpagekept.load() > 0) {
     std::fprintf(stderr,
-                 "vellumcast-cli index: warning: %d folder(s) hold a %s that no run wrote; "
+                 "vellumcast-cli index: warning: %d folder(s) hold a file named %s that no run wrote; "
                  "their first page is %s\n",
                  worker.firstpagekept.load(), worker.firstpage.c_str(), "vellumcast.html");
   }
