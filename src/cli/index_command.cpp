@@ -16,6 +16,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "engine/first_page.h"
 #include "engine/first_start_defaults.h"
 #include "engine/run_report.h"
 #include "engine/template_reader.h"
@@ -24,7 +25,7 @@
 
 namespace {
 
-enum class TOptionKind { kCount, kInteger, kFlag, kByteFlag, kChoice01, kText };
+enum class TOptionKind { kCount, kInteger, kFlag, kByteFlag, kChoice01, kText, kStyle, kPageName };
 
 // One row per option; a new option is one more row.
 struct TIndexOption {
@@ -58,6 +59,8 @@ constexpr TIndexOption kIndexOptions[] = {
     {"headertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::headertemplate},
     {"footertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::footertemplate},
     {"follow-links", TOptionKind::kFlag, &TThreadVellumcast::followlinks, nullptr},
+    {"style", TOptionKind::kStyle, &TThreadVellumcast::style, nullptr},
+    {"firstpage", TOptionKind::kPageName, nullptr, &TThreadVellumcast::firstpage},
 };
 
 bool ParseInt32(const char* text, int32_t* value) {
@@ -74,6 +77,29 @@ bool ParseInt32(const char* text, int32_t* value) {
 bool ApplyOption(TThreadVellumcast& worker, const TIndexOption& option, const char* value) {
   if (option.kind == TOptionKind::kText) {
     worker.*option.text = value;
+    return true;
+  }
+  if (option.kind == TOptionKind::kPageName) {
+    if (!IsValidFirstPageName(value)) {
+      std::fprintf(stderr,
+                   "vellumcast-cli index: --%s must be a file name of letters, digits, '.', '-' and '_' "
+                   "ending in .html or .htm that names no other generated page, not '%s'\n",
+                   option.name, value);
+      return false;
+    }
+    worker.*option.text = value;
+    return true;
+  }
+  if (option.kind == TOptionKind::kStyle) {
+    if (std::strcmp(value, "classic") == 0 || std::strcmp(value, "0") == 0) {
+      worker.*option.number = 0;
+    } else if (std::strcmp(value, "modern") == 0 || std::strcmp(value, "1") == 0) {
+      worker.*option.number = 1;
+    } else {
+      std::fprintf(stderr, "vellumcast-cli index: --%s must be classic or modern (0 or 1), not '%s'\n",
+                   option.name, value);
+      return false;
+    }
     return true;
   }
   int32_t number = 0;
@@ -275,6 +301,12 @@ int RunIndexCommand(int argc, char** argv) {
   if (!quiet) PrintReportEntries(worker.report, false);
   PrintReportEntries(worker.report, true);
   if (interrupted) std::fprintf(stderr, "vellumcast-cli index: interrupted\n");
+  if (worker.firstpagekept.load() > 0) {
+    std::fprintf(stderr,
+                 "vellumcast-cli index: warning: %d folder(s) hold a file named %s that no run wrote; "
+                 "their first page is %s\n",
+                 worker.firstpagekept.load(), worker.firstpage.c_str(), "vellumcast.html");
+  }
   std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
               worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
   // Thumbnails decoded from their source images, and reused from earlier runs.

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "engine/cell_producer.h"
+#include "engine/first_page.h"
+#include "engine/generated_names.h"
 #include "engine/html_escape.h"
 #include "engine/image_cell.h"
 #include "engine/leftovers.h"
@@ -138,9 +140,13 @@ ptrdiff_t FindNoCase(const char* line, size_t length, const char* needle) {
 }
 
 bool PageFileName(char* out, size_t capacity, const char* folder, int32_t page) {
-  char name[32];
+  return PageFileName(out, capacity, folder, page, kFirstPageName);
+}
+
+bool PageFileName(char* out, size_t capacity, const char* folder, int32_t page, const char* first) {
+  char name[160];
   if (page == 0) {
-    std::snprintf(name, sizeof name, "vellumcast.html");
+    std::snprintf(name, sizeof name, "%s", first);
   } else {
     std::snprintf(name, sizeof name, "vellumcast%d.html", page);
   }
@@ -207,7 +213,7 @@ void WritePageFoot(const TThreadVellumcast& worker, TPageFile& file) {
 
 bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, const char* folder,
                      int32_t page, bool redirect, TStringManager& subfolders, TStringManager& images,
-                     int32_t before) {
+                     int32_t before, const char* first) {
   const int64_t per_page = static_cast<int64_t>(worker.rowsperpage) * worker.cellsperrow;
   const bool previous = worker.rowsperpage > 0 && page > 0;
   const bool next = worker.rowsperpage > 0 && before + per_page < images.TotalEntries();
@@ -217,7 +223,7 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
                          subfolders.TotalEntries() > 0;
 
   char path[kPathBufferSize];
-  if (!PageFileName(path, sizeof path, folder, page)) {
+  if (!PageFileName(path, sizeof path, folder, page, first)) {
     ReportPageFailure(worker, TRunFailure::kPage, folder, "vellumcast.html", nullptr,
                       "path longer than 1023 characters");
     return false;
@@ -227,10 +233,21 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
     return false;
   }
 
+  // Under another first page name than the default, the marker tells later
+  // runs that the page is theirs to replace.
+  const bool marked = std::strcmp(RequestedFirstPage(worker), kFirstPageName) != 0;
   std::string text;
   if (worker.headertemplate.empty()) {
     text += kDefaultHead;
+    if (marked) {
+      text += kGeneratorMarker;
+      text += '\n';
+    }
   } else {
+    if (marked) {
+      text += kGeneratorMarker;
+      text += '\n';
+    }
     file.Write(text);
     text.clear();
     WriteHeaderTemplate(worker, file);
@@ -239,7 +256,9 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
   if (refresh) {
     text += "<META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=";
     AppendRefreshUrlEscaped(text, only_subfolder);
-    text += "/vellumcast.html\">\n";
+    text += '/';
+    AppendRefreshUrlEscaped(text, SubfolderFirstPage(worker, folder, only_subfolder));
+    text += "\">\n";
   }
   if (worker.headertemplate.empty()) {
     text += "</head><body>\n";
@@ -269,7 +288,9 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
       if (e->count <= 0) continue;
       text += "<li><a href=\"";
       AppendUrlEscaped(text, e->name);
-      text += "/vellumcast.html\">";
+      text += '/';
+      AppendUrlEscaped(text, SubfolderFirstPage(worker, folder, e->name));
+      text += "\">";
       AppendHtmlText(text, e->name);
       text += "</a> ";
       AppendNumber(text, e->count);
@@ -285,7 +306,7 @@ bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, 
     bar_link = true;
   }
   char neighbour[kPathBufferSize];
-  if (previous && PageFileName(neighbour, sizeof neighbour, nullptr, page - 1)) {
+  if (previous && PageFileName(neighbour, sizeof neighbour, nullptr, page - 1, first)) {
     text += "<a href=";
     text += neighbour;
     text += ">Previous Page</a>\n";
@@ -348,7 +369,7 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
   TCellProducer cells(worker, folder, images, &reuse);
   for (const TStrEntry* image = images.SortedWalk(0, nullptr); image != nullptr; image = image->walk) {
     if (!file.IsOpen() &&
-        !OpenCatalogPage(worker, file, depth, folder, page, redirect, subfolders, images, before)) {
+        !OpenCatalogPage(worker, file, depth, folder, page, redirect, subfolders, images, before, first)) {
       return;
     }
     text.clear();
@@ -390,7 +411,7 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
     file.Write(text);
   }
   if (images.TotalEntries() == 0 &&
-      !OpenCatalogPage(worker, file, depth, folder, 0, redirect, subfolders, images, 0)) {
+      !OpenCatalogPage(worker, file, depth, folder, 0, redirect, subfolders, images, 0, first)) {
     return;
   }
   if (file.IsOpen()) {

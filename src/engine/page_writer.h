@@ -18,14 +18,17 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
                       TStringManager& subfolders, TStringManager& images);
 
 // Creates page `page` of the folder and writes it up to and including the
-// table's start tag. False when the file cannot be created.
+// table's start tag. False when the file cannot be created. `first` is the
+// name of the folder's first page (page 0).
 bool OpenCatalogPage(TThreadVellumcast& worker, TPageFile& file, int32_t depth, const char* folder,
                      int32_t page, bool redirect, TStringManager& subfolders, TStringManager& images,
-                     int32_t before);
+                     int32_t before, const char* first = "vellumcast.html");
 
 // "vellumcast.html" for page 0, "vellumcast<n>.html" after it; with a folder
 // (non-null) joined to it. False when the path would exceed kMaxPath.
 bool PageFileName(char* out, size_t capacity, const char* folder, int32_t page);
+// The same with `first` as the name of page 0.
+bool PageFileName(char* out, size_t capacity, const char* folder, int32_t page, const char* first);
 
 void WriteHeaderTemplate(const TThreadVellumcast& worker, TPageFile& file);
 void WritePageFoot(const TThreadVellumcast& worker, TPageFile& file);

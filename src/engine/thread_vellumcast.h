@@ -63,6 +63,14 @@ class TThreadVellumcast : public TThread {
   // Thumbnails decoded (each decode of a source image) and reused this run.
   std::atomic<int32_t> decodedcount{0};
   std::atomic<int32_t> reusedcount{0};
+  // Page style: 0 classic (tables), 1 modern (HTML5 pages that fit a phone,
+  // 1x/2x thumbnails, a viewer page per image).
+  int32_t style = 0;
+  // File name of each folder's first page (e.g. index.html). A file of that
+  // name that no run wrote is never replaced: that folder keeps the default.
+  std::string firstpage = "vellumcast.html";
+  // Folders that kept the default first page name for that reason.
+  std::atomic<int32_t> firstpagekept{0};
 
  protected:
   void Execute() override;

@@ -9,7 +9,9 @@
 #include <iterator>
 #include <optional>
 
+#include "engine/first_page.h"
 #include "engine/image_cell.h"
+#include "engine/modern_page_writer.h"
 #include "engine/page_writer.h"
 #include "platform/dir_listing.h"
 #include "platform/kernel_file_system.h"
@@ -173,7 +175,15 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
     current_ = frame.parent;
     return 0;
   }
-  WriteFolderPages(worker_, depth, folder, kFirstPageName, subfolders, images);
+  // A folder gets pages when it holds images, or subfolders with images and
+  // hierarchy links are on; only then does a kept first page count.
+  const bool paged = images.TotalEntries() > 0 || (subfolders.TotalEntries() > 0 && worker_.hlinks != 0);
+  const char* first = ChooseFirstPage(worker_, folder, paged);
+  if (worker_.style == 1) {
+    WriteModernFolderPages(worker_, covers_, depth, folder, first, subfolders, images);
+  } else {
+    WriteFolderPages(worker_, depth, folder, first, subfolders, images);
+  }
 
   int64_t total = images.TotalEntries();
   for (const TStrEntry* e = subfolders.Walk(); e != nullptr; e = e->walk) total += e->count;

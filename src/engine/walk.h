@@ -11,6 +11,7 @@
 
 #include "engine/owner_post.h"
 #include "engine/subfolder_order.h"
+#include "engine/modern_covers.h"
 #include "engine/thread_vellumcast.h"
 #include "support/strman.h"
 
@@ -65,4 +66,5 @@ class TFolderWalk {
   TDone* done_ = nullptr;   // open-addressing table, capacity a power of two
   size_t done_capacity_ = 0;
   size_t done_count_ = 0;
+  TModernCovers covers_;  // modern style: each written folder's cover image
 };

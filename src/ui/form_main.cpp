@@ -14,6 +14,8 @@
 
 #include "engine/clean.h"
 #include "engine/template_reader.h"
+#include "engine/first_page.h"
+#include "engine/generated_names.h"
 #include "support/product.h"
 #include "ui/click_panel.h"
 #include "ui/form_browse.h"
@@ -123,6 +125,18 @@ bool TForm1::RunCanStart() {
 void TForm1::ButtonStartClick() {
   if (worker_) return;  // one run at a time
   if (!RunCanStart()) return;
+  const std::string first_page = TextBytes(EditFirstPage->text().trimmed());
+  if (!IsValidFirstPageName(first_page.c_str())) {
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Publishing"),
+                                QStringLiteral("The first page name must be a file name of letters, digits, "
+                                               "'.', '-' and '_' ending in .html or .htm, such as index.html."),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("MessageBoxFirstPage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    PageControl1->setCurrentWidget(TabSheetPublishing);
+    return;
+  }
   // The counters show this run from its start.
   for (QLineEdit* counter : {EditDirs, EditFiles, EditIndices}) counter->setText(QStringLiteral("0"));
   worker_ = std::make_unique<TThreadVellumcast>();
@@ -157,6 +171,9 @@ void TForm1::ButtonStartClick() {
     }
     store.StoreClose();
   }
+  w.style = Tick(CheckBoxModernStyle);
+  w.firstpage = first_page;
+  w.prune = Tick(CheckBoxPrune);
   // A thread that cannot be started never sends its done message: the window
   // must not wait for it and stays idle.
   if (!w.Start()) worker_.reset();
@@ -167,7 +184,18 @@ void TForm1::ButtonCancelClick() {
 }
 
 void TForm1::ButtonViewClick() {
-  open_url_(QUrl::fromLocalFile(TopCatalogPage(EditStartPath->text())));
+  // The first page under the chosen name when a run wrote it there.
+  const QString start = EditStartPath->text();
+  const std::string first_page = TextBytes(EditFirstPage->text().trimmed());
+  if (IsValidFirstPageName(first_page.c_str())) {
+    const QString named = QDir::cleanPath(QDir::current().absoluteFilePath(
+        WithTrailingSeparator(start) + QString::fromStdString(first_page)));
+    if (IsGeneratedPageContent(QFile::encodeName(named).constData())) {
+      open_url_(QUrl::fromLocalFile(named));
+      return;
+    }
+  }
+  open_url_(QUrl::fromLocalFile(TopCatalogPage(start)));
 }
 
 void TForm1::ButtonCleanClick() {

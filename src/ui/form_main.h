@@ -1,5 +1,5 @@
 #pragma once
-// The main window: every setting of a run on seven tabs, the run control
+// The main window: every setting of a run on eight tabs, the run control
 // (Start, Cancel, progress counters, the completion box), View, Clean, the
 // folder dialog and the template choosers. Settings are loaded when the
 // window is created and saved when it is destroyed.
@@ -125,6 +125,13 @@ class TForm1 : public QWidget, public TOwnerWindow {
   QCheckBox* CheckBoxDirFirstPageOnly;
   TRadioGroup* RadioGroupSort;
   QCheckBox* CheckBoxFollowLinks;
+  // Publishing
+  QWidget* TabSheetPublishing;
+  QLabel* LabelPublishing;
+  QCheckBox* CheckBoxModernStyle;
+  QLabel* LabelFirstPage;
+  QLineEdit* EditFirstPage;
+  QCheckBox* CheckBoxPrune;
   // About
   QWidget* TabSheet4;
   QLabel* Label22;
@@ -141,6 +148,7 @@ class TForm1 : public QWidget, public TOwnerWindow {
   void BuildThumbnailsTab();
   void BuildHeaderFooterTab();
   void BuildHierarchyTab();
+  void BuildPublishingTab();
   void BuildAboutTab();
   void ConnectHandlers();
 

@@ -88,6 +88,7 @@ void TForm1::BuildControls() {
   BuildThumbnailsTab();
   BuildHeaderFooterTab();
   BuildHierarchyTab();
+  BuildPublishingTab();
   BuildAboutTab();
 
   Panel1 = Place(new TClickPanel(QString::fromLatin1(kHomePageAddress), this), "Panel1", 8, 336, 425, 41);
@@ -225,6 +226,25 @@ void TForm1::BuildHierarchyTab() {
                          "RadioGroupSort", 8, 216, 185, 57);
   CheckBoxFollowLinks = Place(CheckBox("Follow links out of the starting folder", tab), "CheckBoxFollowLinks",
                               208, 224);
+}
+
+void TForm1::BuildPublishingTab() {
+  QWidget* tab = TabSheetPublishing = AddTab(PageControl1, "TabSheetPublishing", "Publishing");
+  LabelPublishing = Place(WrappedLabel("The modern style writes pages that fit phones and desktops alike, with "
+                                       "sharp thumbnails and a page per photo to step through them. The first "
+                                       "page name index.html lets a web server open each folder's catalog.",
+                                       tab),
+                          "LabelPublishing", 8, 16, 401, 41);
+  CheckBoxModernStyle =
+      Place(CheckBox("Modern style (pages for phones and desktops, photo viewer)", tab), "CheckBoxModernStyle", 8, 72);
+  LabelFirstPage = Place(PlainLabel("First page name:", tab), "LabelFirstPage", 8, 104);
+  EditFirstPage = Place(new QLineEdit(tab), "EditFirstPage", 8, 120, 185, 21);
+  CheckBoxPrune = Place(CheckBox("Remove generated files that a run no longer writes", tab), "CheckBoxPrune", 8, 152);
+  // The modern style wants stale thumbnails and viewer pages removed; the
+  // box can still be cleared afterwards.
+  connect(CheckBoxModernStyle, &QCheckBox::toggled, this, [this](bool modern) {
+    if (modern) CheckBoxPrune->setChecked(true);
+  });
 }
 
 void TForm1::BuildAboutTab() {

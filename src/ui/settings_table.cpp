@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 
 #include "engine/first_start_defaults.h"
+#include "engine/walk.h"
 #include "support/product.h"
 
 TVellumcastSettings::TVellumcastSettings()
@@ -33,6 +34,9 @@ TVellumcastSettings::TVellumcastSettings()
           {"includefilenames", TSettingKind::kFlag, "CheckBoxIncludeFileNames", 1, {}},
           {"thumbwhite", TSettingKind::kFlag, "CheckBoxThumbWhite", 0, {}},
           {"followlinks", TSettingKind::kFlag, "CheckBoxFollowLinks", 0, {}},
+          {"style", TSettingKind::kFlag, "CheckBoxModernStyle", 0, {}},
+          {"firstpage", TSettingKind::kText, "EditFirstPage", 0, QString::fromLatin1(kFirstPageName)},
+          {"prune", TSettingKind::kFlag, "CheckBoxPrune", 0, {}},
       }} {}
 
 const TSettingDef* TVellumcastSettings::Find(const char* name) const {

@@ -1,5 +1,5 @@
 #pragma once
-// The 23 stored settings of the main window, in the order in which they are
+// The 26 stored settings of the main window, in the order in which they are
 // loaded and saved, each with its kind, its default and the control that
 // shows it.
 
@@ -34,12 +34,11 @@ struct TStoredRunFlag {
 };
 inline constexpr TStoredRunFlag kStoredRunFlags[] = {
     {"rebuild", &TThreadVellumcast::rebuild, 0},  // do every thumbnail and file afresh
-    {"prune", &TThreadVellumcast::prune, 0},      // remove generated files a folder no longer has
 };
 
 class TVellumcastSettings {
  public:
-  static constexpr int kCount = 23;
+  static constexpr int kCount = 26;
   static constexpr const char* kStoreName = "vellumcast";
   static constexpr int32_t kSortMin = -1;
   static constexpr int32_t kSortMax = 1;

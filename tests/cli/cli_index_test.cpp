@@ -149,6 +149,9 @@ TEST_F(CliIndexTest, UsageErrorsAreExitTwo) {
       {"index", "--hlinks=2", "ok"},      {"index", "--sort=3", "ok"},        {"index", "--cellwidth=99999999999", "ok"},
       {"index", "--cellwidth", "ok"},     {"index"},                          {"index", "ok", "ok"},
       {"clean"},                          {"frobnicate"},                     {},
+      {"index", "--style=fancy", "ok"},   {"index", "--style=2", "ok"},       {"index", "--style=", "ok"},
+      {"index", "--firstpage=", "ok"},    {"index", "--firstpage=../x.html", "ok"},
+      {"index", "--firstpage=index", "ok"}, {"index", "--firstpage=vellumcast1.html", "ok"},
   };
   for (const auto& args : cases) {
     const TCliResult r = RunCli(args, dir_.path());
@@ -159,6 +162,29 @@ TEST_F(CliIndexTest, UsageErrorsAreExitTwo) {
     EXPECT_NE(r.err, "") << joined;
   }
   EXPECT_FALSE(FileExists(dir_.Join("ok/vellumcast.html")));
+}
+
+TEST_F(CliIndexTest, StyleAndFirstPage) {
+  const struct {
+    const char* style;
+    bool modern;
+  } styles[] = {{"classic", false}, {"0", false}, {"modern", true}, {"1", true}};
+  for (const auto& c : styles) {
+    RemoveTree(dir_.Join("s"));
+    ASSERT_TRUE(WriteTestBmp24(dir_.Join("s/a.bmp"), 8, 8));
+    const TCliResult r = RunCli({"index", std::string("--style=") + c.style, "--firstpage=index.html", "s"}, dir_.path());
+    EXPECT_EQ(r.exit_code, 0) << c.style << r.err;
+    EXPECT_EQ(ReadFileBytes(dir_.Join("s/index.html")).rfind("<!doctype html>", 0) == 0, c.modern) << c.style;
+    EXPECT_FALSE(FileExists(dir_.Join("s/vellumcast.html"))) << c.style;
+  }
+  // A first page of that name that no run wrote stays, with a warning.
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("s/sub/index.html"), "mine"));
+  ASSERT_TRUE(WriteTestBmp24(dir_.Join("s/sub/b.bmp"), 8, 8));
+  const TCliResult r = RunCli({"index", "--firstpage=index.html", "s"}, dir_.path());
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(ReadFileBytes(dir_.Join("s/sub/index.html")), "mine");
+  EXPECT_TRUE(FileExists(dir_.Join("s/sub/vellumcast.html")));
+  EXPECT_NE(r.err.find("warning: 1 folder(s) hold a file named index.html that no run wrote"), std::string::npos) << r.err;
 }
 
 TEST_F(CliIndexTest, NegativeRowsAndEmptyTextsAreValid) {

@@ -143,6 +143,14 @@ const TControlSpec kControls[] = {
     {"RadioGroupSort", "TRadioGroup", "TabSheetHierarchy", "Sort Subdirectories by: ", 8, 216, 185, 57},
     {"CheckBoxFollowLinks", "QCheckBox", "TabSheetHierarchy", "Follow links out of the starting folder", 208, 224,
      -1, -1},
+    // Publishing
+    {"LabelPublishing", "QLabel", "TabSheetPublishing", nullptr, 8, 16, 401, 41},
+    {"CheckBoxModernStyle", "QCheckBox", "TabSheetPublishing",
+     "Modern style (pages for phones and desktops, photo viewer)", 8, 72, -1, -1},
+    {"LabelFirstPage", "QLabel", "TabSheetPublishing", "First page name:", 8, 104, -1, -1},
+    {"EditFirstPage", "QLineEdit", "TabSheetPublishing", nullptr, 8, 120, 185, 21},
+    {"CheckBoxPrune", "QCheckBox", "TabSheetPublishing", "Remove generated files that a run no longer writes", 8,
+     152, -1, -1},
     // About
     {"Label22", "QLabel", "TabSheet4", nullptr, 95, 136, -1, -1},
     {"LabelVersion", "QLabel", "TabSheet4", "version 1.4", 168, 176, 81, -1},
@@ -172,18 +180,18 @@ TEST_F(FormMainTest, WindowTabsAndPanel) {
   const char* const tabs[][2] = {{"TabSheetRun", "Run"},       {"TabSheet1", "Table Setup"},
                                  {"TabSheet2", "Clean"},       {"TabSheet3", "Thumbnails"},
                                  {"TabSheetHeader", "Header/Footer"}, {"TabSheetHierarchy", "Hierarchy"},
-                                 {"TabSheet4", "About"}};
-  ASSERT_EQ(form.PageControl1->count(), 7);
-  for (int i = 0; i < 7; ++i) {
+                                 {"TabSheetPublishing", "Publishing"}, {"TabSheet4", "About"}};
+  ASSERT_EQ(form.PageControl1->count(), 8);
+  for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(form.PageControl1->widget(i)->objectName(), tabs[i][0]);
     EXPECT_EQ(form.PageControl1->tabText(i), tabs[i][1]);
   }
   EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheetRun);
-  // All seven tabs side by side, none scrolled out of sight.
+  // All eight tabs side by side, none scrolled out of sight.
   form.show();
   const QTabBar* bar = form.PageControl1->findChild<QTabBar*>();
   ASSERT_NE(bar, nullptr);
-  EXPECT_LE(bar->tabRect(6).right(), form.PageControl1->width() - 1);
+  EXPECT_LE(bar->tabRect(7).right(), form.PageControl1->width() - 1);
   EXPECT_EQ(bar->tabRect(0).left(), 0);
 
   EXPECT_TRUE(form.Panel1->font().bold());

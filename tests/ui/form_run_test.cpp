@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
+#include <QTabWidget>
 #include <QUrl>
 
 #include "fixtures/image_writers.h"
@@ -295,6 +296,57 @@ TEST_F(FormRunTest, ViewOpensTheTopPageOfTheStartingFolder) {
   form_.Panel1->Clicked();
   ASSERT_EQ(opened.size(), 4);
   EXPECT_EQ(opened[3], QUrl(QString::fromLatin1(kHomePageAddress)));
+}
+
+TEST_F(FormRunTest, PublishingTabReachesTheRunAndItsPages) {
+  ASSERT_TRUE(WriteTestBmp24(scratch_.Join("a/x.bmp"), 40, 30));
+  ASSERT_TRUE(WriteTestBmp24(scratch_.Join("top.bmp"), 40, 30));
+  form_.EditStartPath->setText(Q(scratch_.path()));
+  EXPECT_FALSE(form_.CheckBoxPrune->isChecked());
+  form_.CheckBoxModernStyle->setChecked(true);
+  EXPECT_TRUE(form_.CheckBoxPrune->isChecked());  // the modern style ticks it
+  form_.EditFirstPage->setText(" index.html ");
+
+  TDoneBoxWatcher boxes;
+  form_.ButtonStart->click();
+  const TThreadVellumcast* w = form_.Worker();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->style, 1);
+  EXPECT_EQ(w->firstpage, "index.html");
+  EXPECT_EQ(w->prune, 1);
+  FinishRun(boxes);
+  const std::string top = ReadFileBytes(scratch_.Join("index.html"));
+  EXPECT_EQ(top.rfind("<!doctype html>", 0), 0u);
+  EXPECT_NE(top.find("<a href=\"a/index.html\">"), std::string::npos);
+  EXPECT_FALSE(FileExists(scratch_.Join("vellumcast.html")));
+
+  // View opens the page under the name the run gave it.
+  QList<QUrl> opened;
+  form_.SetUrlOpener([&](const QUrl& url) {
+    opened << url;
+    return false;
+  });
+  form_.ButtonView->click();
+  form_.EditFirstPage->setText("start.html");  // no such page written: the default name
+  form_.ButtonView->click();
+  ASSERT_EQ(opened.size(), 2);
+  EXPECT_EQ(opened[0], QUrl::fromLocalFile(Q(scratch_.Join("index.html"))));
+  EXPECT_EQ(opened[1], QUrl::fromLocalFile(Q(scratch_.Join("vellumcast.html"))));
+}
+
+TEST_F(FormRunTest, BadFirstPageNameStartsNoRun) {
+  form_.EditStartPath->setText(Q(scratch_.path()));
+  for (const char* bad : {"", "index", "../index.html", "vellumcast1.html", "my page.html"}) {
+    form_.EditFirstPage->setText(bad);
+    form_.ButtonStart->click();
+    EXPECT_EQ(form_.Worker(), nullptr) << bad;
+    auto* box = form_.findChild<QMessageBox*>("MessageBoxFirstPage");
+    ASSERT_NE(box, nullptr) << bad;
+    EXPECT_TRUE(box->text().contains("index.html"));
+    EXPECT_EQ(form_.PageControl1->currentWidget(), form_.TabSheetPublishing);
+    box->done(QMessageBox::Ok);
+    SpinFor(20);  // the closed box deletes itself
+  }
 }
 
 TEST_F(FormRunTest, CleanRemovesGeneratedFilesButNotDuringARun) {

@@ -53,7 +53,8 @@ TEST_F(SettingsTest, TableHoldsEveryValueInOrder) {
                                   "headertemplateenable", "headertemplate", "title", "footertemplateenable",
                                   "footertemplate", "footertext", "hlinks", "blinks", "sort", "centertable",
                                   "centertitle", "centerfooter", "centernavbar", "dirfirstpageonly",
-                                  "includefilenames", "thumbwhite", "followlinks"};
+                                  "includefilenames", "thumbwhite", "followlinks",
+                                  "style", "firstpage", "prune"};
   ASSERT_EQ(std::size(expected), table_.Defs().size());
   for (size_t i = 0; i < std::size(expected); ++i) EXPECT_STREQ(table_.Defs()[i].name, expected[i]);
   EXPECT_EQ(table_.Find("title")->text_default, "Vellumcast!");
@@ -76,6 +77,9 @@ TEST_F(SettingsTest, FirstStartShowsDefaultsAndStoresAllValues) {
   EXPECT_EQ(form.EditRowsPerPage->text(), "4");
   EXPECT_EQ(form.RadioGroupSort->ItemIndex(), 1);
   EXPECT_FALSE(form.CheckBoxThumbWhite->isChecked());
+  EXPECT_FALSE(form.CheckBoxModernStyle->isChecked());
+  EXPECT_FALSE(form.CheckBoxPrune->isChecked());
+  EXPECT_EQ(form.EditFirstPage->text(), "vellumcast.html");
   EXPECT_FALSE(form.CheckBoxHeaderTemplate->isChecked());
   EXPECT_TRUE(form.EditHeaderFileName->text().isEmpty());
 
@@ -115,6 +119,9 @@ TEST_F(SettingsTest, EveryValueRoundTripsThroughCloseAndStart) {
     form.CheckBoxIncludeFileNames->setChecked(false);
     form.CheckBoxThumbWhite->setChecked(true);
     form.CheckBoxFollowLinks->setChecked(true);
+    form.CheckBoxModernStyle->setChecked(true);
+    form.CheckBoxPrune->setChecked(false);  // cleared after the style ticked it
+    form.EditFirstPage->setText("index.html");
     form.PageControl1->setCurrentWidget(form.TabSheet4);
   }
   TForm1 form;
@@ -143,6 +150,11 @@ TEST_F(SettingsTest, EveryValueRoundTripsThroughCloseAndStart) {
   EXPECT_TRUE(form.CheckBoxThumbWhite->isChecked());
   EXPECT_EQ(Store().value("thumbwhite").toInt(), 1);  // a tick is stored as 1
   EXPECT_TRUE(form.CheckBoxFollowLinks->isChecked());
+  EXPECT_TRUE(form.CheckBoxModernStyle->isChecked());
+  EXPECT_FALSE(form.CheckBoxPrune->isChecked());  // loading the style does not tick it again
+  EXPECT_EQ(form.EditFirstPage->text(), "index.html");
+  EXPECT_EQ(Store().value("style").toInt(), 1);
+  EXPECT_EQ(Store().value("firstpage").toString(), "index.html");
 }
 
 TEST_F(SettingsTest, EmptyTextsStayEmpty) {
