@@ -1,5 +1,7 @@
 #include "engine/modern_page_writer.h"
 
+#include <cerrno>
+
 #include <algorithm>
 #include <new>
 #include <string>
@@ -7,6 +9,9 @@
 
 #include "engine/first_page.h"
 #include "engine/generated_names.h"
+#include "engine/leftovers.h"
+#include "engine/prune.h"
+#include "engine/run_report.h"
 #include "engine/modern_html.h"
 #include "engine/modern_images.h"
 #include "engine/modern_page_parts.h"
@@ -177,9 +182,12 @@ void AppendCell(std::string& out, const TThreadVellumcast& worker, const char* n
   out += "</li>\n";
 }
 
-bool WriteBackLinkPage(const TModernFolder& folder, bool to_parent) {
+bool WriteBackLinkPage(TThreadVellumcast& worker, const TModernFolder& folder, bool to_parent) {
   char path[kPathBufferSize];
-  if (!PathJoin(path, sizeof path, kMaxPath, folder.folder, kBackLinkPageFile)) return false;
+  if (!PathJoin(path, sizeof path, kMaxPath, folder.folder, kBackLinkPageFile)) {
+    worker.report.AddFailure(TRunFailure::kBackLink, folder.folder, ENAMETOOLONG);
+    return false;
+  }
   std::string url;
   if (to_parent) {
     url = "../";
@@ -197,9 +205,12 @@ bool WriteBackLinkPage(const TModernFolder& folder, bool to_parent) {
   AppendModernText(text, folder.name.c_str());
   text += "</a></p>\n</body>\n</html>\n";
   TPageFile file;
-  if (!file.Create(path)) return false;
-  file.Write(text);
-  return file.Commit();
+  if (file.Create(path, worker.rebuild == 0)) {
+    file.Write(text);
+    if (file.Commit()) return true;
+  }
+  worker.report.AddFailure(TRunFailure::kBackLink, path, 0, file.FailureReason());
+  return false;
 }
 
 }  // namespace
@@ -209,8 +220,14 @@ void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, in
                             TStringManager& images) {
   const int64_t image_total = images.TotalEntries();
   const bool redirect = subfolders.TotalEntries() == 1 && image_total == 0;
-  if (image_total == 0 && (subfolders.TotalEntries() == 0 || worker.hlinks == 0)) return;
-  ++worker.indexcount;
+  if (image_total == 0 && (subfolders.TotalEntries() == 0 || worker.hlinks == 0)) {
+    if (worker.prune != 0 && !worker.Terminated()) {
+      PruneFolderPages(folder, 0, false);
+      PruneModernFiles(folder, nullptr, 0);
+    }
+    return;
+  }
+  RemoveLeftoverTemporaries(folder);
 
   TModernFolder context;
   context.worker = &worker;
@@ -282,8 +299,13 @@ void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, in
     char page_path[kPathBufferSize];
     const std::string page_name = ModernPageName(context, page);
     TPageFile file;
-    if (!PathJoin(page_path, sizeof page_path, kMaxPath, folder, page_name.c_str()) || !file.Create(page_path)) {
+    if (!PathJoin(page_path, sizeof page_path, kMaxPath, folder, page_name.c_str())) {
+      worker.report.AddFailure(TRunFailure::kPage, folder, ENAMETOOLONG);
       return;  // as in the classic style: the folder gets no further page
+    }
+    if (!file.Create(page_path, worker.rebuild == 0)) {
+      worker.report.AddFailure(TRunFailure::kPage, page_path, 0, file.FailureReason());
+      return;
     }
     const int32_t end = static_cast<int32_t>(std::min<int64_t>(count, position + per_page));
     const bool grid = position < end;
@@ -327,7 +349,12 @@ void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, in
     text += "</main>\n";
     AppendModernFoot(text, context);
     file.Write(text);
-    if (!file.Commit()) return;
+    if (!file.Commit()) {
+      worker.report.AddFailure(TRunFailure::kPage, page_path, 0, file.FailureReason());
+      return;
+    }
+    // A catalog counts once its first page is in place.
+    if (page == 0) ++worker.indexcount;
   }
 
   // A folder without images of its own shows its first subfolder's cover.
@@ -340,5 +367,9 @@ void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, in
     }
   }
   if (has_cover) covers.Record(folder, std::move(own_cover));
-  if (worker.blinks != 0) WriteBackLinkPage(context, redirect && depth > 0);
+  if (worker.blinks != 0 && !WriteBackLinkPage(worker, context, redirect && depth > 0)) return;
+  if (worker.prune != 0 && !worker.Terminated()) {
+    PruneFolderPages(folder, pages, worker.blinks != 0);
+    PruneModernFiles(folder, names.data(), count);
+  }
 }

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <unordered_set>
 
 #include "engine/generated_names.h"
 #include "platform/dir_listing.h"
@@ -79,4 +81,52 @@ void PruneAllThumbnails(const char* folder) {
   // Without a readable manifest nothing shows which thumbnails a run wrote.
   if (!manifest.Read(path)) return;
   PruneThumbnails(folder, 0, manifest);
+}
+
+namespace {
+
+// The 16 hex digits of a stem "vc-<16 hex>" in lower case, as NamedImageStem writes them.
+bool IsLowerHex16(const char* text) {
+  for (int i = 0; i < 16; ++i) {
+    const char c = text[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void PruneModernFiles(const char* folder, const char* const* names, int32_t count) {
+  std::unordered_set<std::string> current;
+  char stem[32];
+  for (int32_t i = 0; i < count; ++i) {
+    NamedImageStem(names[i], stem, sizeof stem);
+    current.insert(std::string(stem + 3, 16));
+  }
+  char path[kPathBufferSize];
+  const size_t prefix = std::strlen(kViewerPagePrefix);
+  {
+    TDirListing listing(folder, "*.*");
+    while (listing.IsOpen() && listing.Next()) {
+      const char* name = listing.Name();
+      if (!IsViewerPageName(name) || std::strncmp(name, kViewerPagePrefix, prefix) != 0) continue;
+      if (!IsLowerHex16(name + prefix) || std::strcmp(name + prefix + 16, ".html") != 0) continue;
+      if (current.count(std::string(name + prefix, 16)) != 0) continue;
+      if (PathJoin(path, sizeof path, kMaxPath, folder, name)) RemoveRegularFile(path);
+    }
+  }
+  char thumbs[kPathBufferSize];
+  if (!ThumbnailFolderPath(thumbs, sizeof thumbs, folder) || !IsRealFolder(thumbs)) return;
+  TDirListing listing(thumbs, "*.*");
+  while (listing.IsOpen() && listing.Next()) {
+    const char* name = listing.Name();
+    if (!IsNamedImageName(name) || std::strncmp(name, "vc-", 3) != 0 || !IsLowerHex16(name + 3)) continue;
+    const char* suffix = name + 19;
+    if (std::strcmp(suffix, "-1x.jpg") != 0 && std::strcmp(suffix, "-2x.jpg") != 0 &&
+        std::strcmp(suffix, "-web.jpg") != 0) {
+      continue;
+    }
+    if (current.count(std::string(name + 3, 16)) != 0) continue;
+    if (PathJoin(path, sizeof path, kMaxPath, thumbs, name)) RemoveRegularFile(path);
+  }
 }

@@ -23,3 +23,10 @@ void PruneAllThumbnails(const char* folder);
 // Path of the thumbnail folder of `folder`, and whether it is a real folder
 // (not a link); false when the path does not fit.
 bool ThumbnailFolderPath(char* out, size_t capacity, const char* folder);
+
+// The modern style's files of `folder` that belong to no image of it any
+// more: viewer pages vellumcast-view-<16 hex>.html in the folder and the
+// per-image files quarto_tn/vc-<16 hex>-1x.jpg, -2x.jpg, -web.jpg whose stem
+// is not among those of `names` (the folder's current images). Exact
+// lower-case names of regular files only.
+void PruneModernFiles(const char* folder, const char* const* names, int32_t count);

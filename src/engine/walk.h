@@ -12,10 +12,10 @@
 #include "engine/owner_post.h"
 #include "engine/subfolder_order.h"
 #include "engine/modern_covers.h"
+#include "engine/generated_names.h"
 #include "engine/thread_vellumcast.h"
 #include "support/strman.h"
 
-inline constexpr const char* kFirstPageName = "vellumcast.html";
 inline constexpr const char* kThumbnailFolderName = "quarto_tn";
 inline constexpr int kSubfolderTableBits = 6;
 inline constexpr int kImageTableBits = 10;
