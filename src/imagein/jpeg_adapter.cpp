@@ -11,12 +11,12 @@
 
 #include <jerror.h>
 
-#include "imagein/load_path.h"
-#include "imagein/jpeg_error.h"
 #include "imagein/jpeg_file_source.h"
 #include "imagein/load_codes.h"
+#include "imagein/load_path.h"
 #include "imagein/palette.h"
 #include "imagein/screen_palette.h"
+#include "raster/jpeg_error.h"
 #include "support/path_util.h"
 
 namespace {

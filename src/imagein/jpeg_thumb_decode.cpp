@@ -26,9 +26,9 @@
 
 #include <jerror.h>
 
-#include "imagein/jpeg_error.h"
 #include "imagein/jpeg_file_source.h"
 #include "imagein/load_path.h"
+#include "raster/jpeg_error.h"
 #include "support/path_util.h"
 
 namespace {
