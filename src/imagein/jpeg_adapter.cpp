@@ -12,6 +12,7 @@
 #include <jerror.h>
 
 #include "imagein/jpeg_file_source.h"
+#include "imagein/jpeg_limits.h"
 #include "imagein/load_codes.h"
 #include "imagein/load_path.h"
 #include "imagein/palette.h"
@@ -29,6 +30,7 @@ constexpr unsigned int kMaxScaleDenom = 8;
 struct TJpegProbeJob {
   jpeg_decompress_struct cinfo;
   TJpegErrorManager err;
+  TJpegScanGuard guard;
   jmp_buf recovery;
   FILE* stream = nullptr;
   bool size_read = false;
@@ -39,6 +41,7 @@ struct TJpegProbeJob {
 struct TJpegDecodeJob {
   jpeg_decompress_struct cinfo;
   TJpegErrorManager err;
+  TJpegScanGuard guard;
   jmp_buf recovery;
   FILE* stream = nullptr;
   const char* key = nullptr;
@@ -73,6 +76,7 @@ void PrepareCommon(jpeg_decompress_struct* cinfo, TJpegErrorManager* err, const 
 void ProbeSteps(TJpegProbeJob* job, int32_t* width, int32_t* height) {
   jpeg_decompress_struct* cinfo = &job->cinfo;
   jpeg_create_decompress(cinfo);
+  JpegApplyLimits(cinfo, &job->guard, 0);
   JpegFileSource(cinfo, job->stream);
   jpeg_read_header(cinfo, TRUE);
   if (job->err.pub.num_warnings > 0) return;
@@ -125,8 +129,8 @@ void DropPixels(TMemBitmap& bitmap) {
   bitmap.header.biHeight = 0;
 }
 
-bool PixelsOverCap(uint32_t width, uint32_t height) {
-  return uint64_t{BitmapStride(static_cast<int32_t>(width))} * height > kMaxPixelBytes;
+uint64_t PixelBytes(const jpeg_decompress_struct& cinfo) {
+  return uint64_t{BitmapStride(static_cast<int32_t>(cinfo.output_width))} * cinfo.output_height;
 }
 
 // Steps of the decode after the decoder exists. Returns the result code; a
@@ -160,8 +164,12 @@ int32_t DecodeSteps(TJpegDecodeJob* job) {
   bitmap.scale_num = cinfo->scale_num;
   bitmap.scale_denom = cinfo->scale_denom;
 
-  // Refused before any pixel memory is taken.
-  if (PixelsOverCap(cinfo->output_width, cinfo->output_height)) return kLoadNoPixelMemory;
+  // Refused before any pixel memory or coefficient buffer is taken; libjpeg
+  // may then allocate no more than the rest of the cap.
+  const uint64_t pixel_bytes = PixelBytes(*cinfo);
+  if (JpegOverMemoryCap(*cinfo, pixel_bytes)) return kLoadNoPixelMemory;
+  // Beside the pixels the decode holds the row writer's one-row buffer.
+  JpegApplyLimits(cinfo, &job->guard, pixel_bytes + uint64_t{cinfo->output_width} * 4);
 
   TRowWriterOutput& output = *job->output;
   output.output_width = cinfo->output_width;
@@ -207,6 +215,11 @@ void RunJpegDecode(TJpegDecodeJob* job) {
   if (setjmp(job->recovery) == 0) {
     jpeg_create_decompress(&job->cinfo);
     job->result = DecodeSteps(job);
+  } else if (const int32_t cap = JpegCapResult(job->err.pub.msg_code); cap != 0) {
+    // A cap reached inside libjpeg (memory, scans) refuses the image: none of
+    // it is presented as decoded.
+    DropPixels(*job->bitmap);
+    job->result = cap;
   } else {
     // A fatal error: before the row writer exists it is the load's result;
     // afterwards the rows decoded so far stand and the rest stay black.
