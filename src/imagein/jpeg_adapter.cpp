@@ -34,6 +34,7 @@ struct TJpegProbeJob {
   jmp_buf recovery;
   FILE* stream = nullptr;
   bool size_read = false;
+  uint64_t coefficient_bytes = 0;
 };
 
 // The state of one decode; trivially destructible. The row writer and its
@@ -85,6 +86,7 @@ void ProbeSteps(TJpegProbeJob* job, int32_t* width, int32_t* height) {
   jpeg_calc_output_dimensions(cinfo);
   *width = static_cast<int32_t>(cinfo->output_width);
   *height = static_cast<int32_t>(cinfo->output_height);
+  job->coefficient_bytes = JpegCoefficientBytes(*cinfo);
   job->size_read = true;
 }
 
@@ -232,6 +234,13 @@ void RunJpegDecode(TJpegDecodeJob* job) {
 }  // namespace
 
 int JpegReadSize(const char* path, int32_t* width, int32_t* height) {
+  uint64_t coefficient_bytes = 0;
+  return JpegReadDecodeNeeds(path, width, height, &coefficient_bytes);
+}
+
+int JpegReadDecodeNeeds(const char* path, int32_t* width, int32_t* height,
+                        uint64_t* coefficient_bytes) {
+  *coefficient_bytes = 0;
   *width = 0;
   *height = 0;
   if (path == nullptr || LoadPathTooLong(path)) return 0;
@@ -245,8 +254,10 @@ int JpegReadSize(const char* path, int32_t* width, int32_t* height) {
   if (!job.size_read) {
     *width = 0;
     *height = 0;
+    return 0;
   }
-  return job.size_read ? 1 : 0;
+  *coefficient_bytes = job.coefficient_bytes;
+  return 1;
 }
 
 int32_t JpegLoadBitmap(const char* path, int32_t requested_width, int32_t requested_height,
