@@ -14,12 +14,30 @@ uint64_t RoundUp(uint64_t value, uint64_t step) {
   return step == 0 ? value : (value + step - 1) / step * step;
 }
 
-// Raises the scan cap once the decoder has reached a scan past kMaxJpegScans.
-// libjpeg calls this after every scan start and every row of blocks it reads.
+// Blocks the decoder's current scan passes over: every block of each of its
+// components.
+uint64_t ScanBlocks(const jpeg_decompress_struct& dinfo) {
+  uint64_t blocks = 0;
+  for (int i = 0; i < dinfo.comps_in_scan && i < MAX_COMPS_IN_SCAN; ++i) {
+    const jpeg_component_info* comp = dinfo.cur_comp_info[i];
+    if (comp != nullptr) blocks += uint64_t{comp->width_in_blocks} * comp->height_in_blocks;
+  }
+  return blocks;
+}
+
+// Raises the scan cap once the decoder has reached a scan past kMaxJpegScans,
+// or one whose blocks bring the scans' work past kMaxJpegScanBlocks. libjpeg
+// calls this before it reads each row of blocks or marker, so a new scan is
+// seen before any of its data is decoded.
 void GuardScans(j_common_ptr cinfo) {
   if (!cinfo->is_decompressor) return;
   const auto* dinfo = reinterpret_cast<j_decompress_ptr>(cinfo);
-  if (dinfo->input_scan_number <= kMaxJpegScans) return;
+  auto* guard = reinterpret_cast<TJpegScanGuard*>(cinfo->progress);
+  const int scan = dinfo->input_scan_number;
+  if (scan == guard->counted_scan) return;
+  guard->counted_scan = scan;
+  if (scan > 0) guard->scan_blocks += ScanBlocks(*dinfo);
+  if (scan <= kMaxJpegScans && guard->scan_blocks <= kMaxJpegScanBlocks) return;
   cinfo->err->msg_code = kLoadTooManyScans;
   cinfo->err->error_exit(cinfo);
 }
@@ -58,6 +76,8 @@ void JpegApplyLimits(j_decompress_ptr cinfo, TJpegScanGuard* guard, uint64_t own
   cinfo->mem->max_memory_to_use = static_cast<long>(limit);
   guard->pub = jpeg_progress_mgr{};
   guard->pub.progress_monitor = GuardScans;
+  guard->counted_scan = 0;
+  guard->scan_blocks = 0;
   cinfo->progress = &guard->pub;
 }
 

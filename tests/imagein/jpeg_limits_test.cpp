@@ -135,25 +135,31 @@ TEST_F(JpegLimitsTest, CoefficientBytesFollowTheFrame) {
 TEST_F(JpegLimitsTest, ScanCountIsCapped) {
   const struct {
     const char* label;
+    int width;
+    int height;
     int components;
     int scans;
     int32_t result;
   } cases[] = {
-      {"grey, at the limit", 1, kMaxJpegScans, kLoadOk},
-      {"grey, one scan past the limit", 1, kMaxJpegScans + 1, kLoadTooManyScans},
-      {"colour, two thousand scans", 3, 2000, kLoadTooManyScans},
+      {"grey, at the limit", 64, 48, 1, kMaxJpegScans, kLoadOk},
+      {"grey, one scan past the limit", 64, 48, 1, kMaxJpegScans + 1, kLoadTooManyScans},
+      {"colour, two thousand scans", 64, 48, 3, 2000, kLoadTooManyScans},
+      // 300 passes over 512 x 512 blocks: more scan work than allowed.
+      {"grey 4096 x 4096 in 300 scans", 4096, 4096, 1, 300, kLoadTooManyScans},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    const std::string path = Write("scans.jpg", MakeManyScanJpeg(64, 48, c.components, c.scans));
+    const int width = c.width;
+    const int height = c.height;
+    const std::string path = Write("scans.jpg", MakeManyScanJpeg(width, height, c.components, c.scans, width > 64));
     TMemBitmap bitmap;
-    EXPECT_EQ(JpegLoadBitmap(path.c_str(), 64, 48, bitmap, kThumbnailLoadFlags, nullptr), c.result);
+    EXPECT_EQ(JpegLoadBitmap(path.c_str(), width, height, bitmap, kThumbnailLoadFlags, nullptr), c.result);
     TMemBitmap cell;
     const TJpegCellResult made =
         JpegThumbnailCell(path.c_str(), 32, 24, 0, cell, TJpegCellRowMode::kSkipWhereExact);
     if (c.result == kLoadOk) {
-      EXPECT_EQ(bitmap.width, 64);
-      EXPECT_EQ(bitmap.height, 48);
+      ASSERT_EQ(bitmap.width, 64);
+      ASSERT_EQ(bitmap.height, 48);
       // Every pixel is libjpeg's own decode (grey: three equal bytes).
       const TDecodedJpeg reference = DecodeJpegFile(path);
       ASSERT_TRUE(reference.ok);
