@@ -18,7 +18,7 @@ inline constexpr int kMaxJpegScans = 500;
 // it holds: a file whose scans together pass more blocks than this (64 passes
 // over a 1024 x 1024-block image, about a second of CPU) is refused with
 // kLoadTooManyScans as well. The ten or so scans of an ordinary progressive
-// file make about six passes over all its blocks.
+// file make about five passes over all its blocks.
 inline constexpr uint64_t kMaxJpegScanBlocks = uint64_t{64} << 20;
 
 // The scan guard: libjpeg's progress monitor record, installed on a decoder

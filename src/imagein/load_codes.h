@@ -33,8 +33,9 @@ inline constexpr int32_t kThumbnailLoadFlags = 88;
 //       more than the rest of the cap
 //   251 the path has 256 characters or more and does not fit a load request
 //       or a bitmap's name; it is refused, never cut
-//   252 a JPEG file with more than 500 scans (kMaxJpegScans): the decode
-//       stops when the 501st scan begins and the image is refused
+//   252 a JPEG file with more than 500 scans (kMaxJpegScans), or whose
+//       scans together pass over more than 64 Mi blocks (kMaxJpegScanBlocks):
+//       the decode stops before that scan and the image is refused
 // libjpeg's own codes are numbered by the libjpeg in use and may coincide
 // with the numbers above; the system's own codes are 39, 40, 118, 119, 250,
 // 251 and 252.
@@ -45,4 +46,4 @@ inline constexpr int32_t kLoadSealRejected = 118;     // sealed file without the
 inline constexpr int32_t kLoadCannotOpen = 119;       // file cannot be opened (or is no regular file)
 inline constexpr int32_t kLoadNoPixelMemory = 250;    // pixel memory over the cap or not to be had
 inline constexpr int32_t kLoadPathTooLong = 251;      // path of 256 characters or more
-inline constexpr int32_t kLoadTooManyScans = 252;     // JPEG file of more than 500 scans
+inline constexpr int32_t kLoadTooManyScans = 252;     // JPEG file of too many scans or scan work
