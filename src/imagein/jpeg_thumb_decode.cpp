@@ -267,16 +267,17 @@ void CellSteps(TCellDecodeJob* job) {
   const uint64_t full_pixel_bytes = uint64_t{BitmapStride(static_cast<int32_t>(width))} * height;
   if (JpegOverMemoryCap(*cinfo, full_pixel_bytes)) return;
   if (width > INT32_MAX || height > INT32_MAX || width <= 1 || height <= 1) return;
-  // This decode holds far less beside libjpeg: one row, the cell and the
-  // plan's tables (no larger than the cell); libjpeg may have the rest.
-  const uint64_t cell_bytes = uint64_t{static_cast<uint32_t>(job->cell_height)} *
-                              (uint64_t{static_cast<uint32_t>(job->cell_width)} + 3) * 3;
-  JpegApplyLimits(cinfo, &job->guard, uint64_t{width} * 4 + 4 + 2 * cell_bytes);
+  // libjpeg gets the full decode's allowance, the cap less that decode's
+  // pixels and row, so that both refuse exactly the same files; this decode
+  // itself holds far less (one row, the cell and the plan's tables).
+  JpegApplyLimits(cinfo, &job->guard, full_pixel_bytes + uint64_t{width} * 4);
 
   TMemBitmap& cell = *job->cell;
   if (!BitmapCreate(cell, job->cell_width, job->cell_height)) {
     // Over the cap the full decode's cell fails the same way; otherwise
     // memory is short here.
+    const uint64_t cell_bytes = uint64_t{static_cast<uint32_t>(job->cell_height)} *
+                                (uint64_t{static_cast<uint32_t>(job->cell_width)} + 3) * 3;
     job->out_of_memory = cell_bytes <= kMaxPixelBytes;
     return;
   }
