@@ -1,5 +1,6 @@
 // libFuzzer target: the JPEG adapter (data source, error recovery, scale and
-// colour choices) on arbitrary bytes. The last byte picks the load flags.
+// colour choices, the memory and scan caps) on arbitrary bytes. The last byte
+// picks the load flags.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,8 +22,14 @@ TFuzzInputFile& Input() {
 }
 
 // Images above this many pixels are only probed: decoding them tells nothing
-// new and costs the fuzzer its speed.
+// new and costs the fuzzer its speed. Those the memory cap refuses are still
+// decoded, since the refusal comes before any large allocation.
 constexpr uint64_t kMaxFuzzPixels = uint64_t{1} << 22;
+
+bool RefusedForMemory(int32_t width, int32_t height, uint64_t coefficient_bytes) {
+  const uint64_t pixels = uint64_t{BitmapStride(width)} * static_cast<uint32_t>(height);
+  return coefficient_bytes > kMaxPixelBytes || pixels > kMaxPixelBytes - coefficient_bytes;
+}
 
 }  // namespace
 
@@ -36,8 +43,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!Input().Write(data, size)) return 0;
   int32_t width = 0, height = 0;
-  if (JpegReadSize(Input().Path(), &width, &height) == 1 &&
-      uint64_t(width) * uint64_t(height) > kMaxFuzzPixels)
+  uint64_t coefficient_bytes = 0;
+  if (JpegReadDecodeNeeds(Input().Path(), &width, &height, &coefficient_bytes) == 1 &&
+      uint64_t(width) * uint64_t(height) > kMaxFuzzPixels &&
+      !RefusedForMemory(width, height, coefficient_bytes))
     return 0;
   const uint8_t choice = size > 0 ? data[size - 1] : 0;
   int32_t flags = 0;

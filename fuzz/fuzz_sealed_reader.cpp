@@ -13,10 +13,10 @@
 #include "fuzz_support.h"
 #include "imagein/image_source.h"
 #include "imagein/jpeg_adapter.h"
-#include "imagein/jpeg_error.h"
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
 #include "imagein/seal.h"
+#include "raster/jpeg_error.h"
 #include "raster/membitmap.h"
 
 namespace {

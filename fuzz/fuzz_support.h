@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "imagein/image_source.h"
-#include "imagein/jpeg_error.h"
+#include "raster/jpeg_error.h"
 
 // A temporary file $TMPDIR/<stem>XXXXXX<suffix>, created once per process.
 class TFuzzInputFile {

@@ -15,6 +15,7 @@
 #include "engine/thumb_reuse.h"
 #include "imagein/jpeg_thumb_decode.h"
 #include "imagein/load_codes.h"
+#include "imagein/load_peak.h"
 #include "imagein/loader.h"
 #include "imagein/orientation_probe.h"
 #include "raster/membitmap.h"
@@ -54,9 +55,20 @@ bool IsReaderFile(const char* path) {
          HasExtension(path, ".fts") || HasExtension(path, ".fits");
 }
 
-bool CellOverCap(int32_t width, int32_t height) {
-  return uint64_t{static_cast<uint32_t>(height)} * (uint64_t{static_cast<uint32_t>(width)} + 3) * 3 >
-         kMaxPixelBytes;
+uint64_t CellBytes(int32_t width, int32_t height) {
+  return uint64_t{static_cast<uint32_t>(height)} * (uint64_t{static_cast<uint32_t>(width)} + 3) * 3;
+}
+
+bool CellOverCap(int32_t width, int32_t height) { return CellBytes(width, height) > kMaxPixelBytes; }
+
+// The memory a decode of `peak` holds at its worst beside the cell and its
+// encoded file (twice the cell): the thumbnail cell decode of a JPEG file
+// holds one row beside libjpeg's buffers, every other load the full bitmap.
+// Unknown sizes take the whole budget, so such a decode runs alone.
+uint64_t PeakBytes(const TLoadPeak& peak, bool full_load, const TCellOptions& options) {
+  if (!peak.known) return kMaxPixelBytes;
+  const uint64_t image = peak.jpeg && !full_load ? uint64_t{peak.width} * 4 : peak.pixel_bytes;
+  return peak.decoder_bytes + image + 2 * CellBytes(options.cellwidth, options.cellheight);
 }
 
 enum class TCellResult { kMade, kNoThumbnail, kOutOfMemory };
@@ -144,7 +156,8 @@ TCellOptions CellOptionsOf(TThreadVellumcast& worker) {
 }
 
 TCellProducer::TCellProducer(TThreadVellumcast& worker, const char* folder, TStringManager& images,
-                             const TThumbReuse* reuse) {
+                             const TThumbReuse* reuse)
+    : budget_(kMaxPixelBytes) {
   if (worker.createthumbs == 0 || worker.straightforward != 0) return;
   const int32_t total = images.TotalEntries();
   if (total <= 0) return;
@@ -256,27 +269,53 @@ void TCellProducer::RunJob(int32_t position) {
     job.result = TJobResult::kRedo;
     return;
   }
-  TMemBitmap cell;
+  job.result = MakeJobCell(paths.image, job.jpeg, &job.unreadable);
+}
+
+TCellProducer::TJobResult TCellProducer::MakeJobCell(const char* image_path, TEncodedJpeg& jpeg, bool* unreadable) {
+  const bool reader_file = IsReaderFile(image_path);
+  const TLoadPeak peak = ReadLoadPeak(image_path);
   if (options_.decodes != nullptr) options_.decodes->fetch_add(1, std::memory_order_relaxed);
-  bool unreadable = false;
-  const bool reader = IsReaderFile(paths.image);
-  const TCellResult made = reader ? ReaderCell(paths.image, options_, cell, &unreadable)
-                                  : JpegCell(paths.image, options_, cell);
-  if (made == TCellResult::kOutOfMemory) {
-    job.result = TJobResult::kRedo;
-    return;
+  // Refused by the decode for memory whatever else runs: no thumbnail, and
+  // nothing reserved or decoded for it.
+  if (!reader_file && LoadPeakRefusedByJpeg(peak)) {
+    *unreadable = true;
+    return TJobResult::kNoThumbnail;
   }
-  if (made != TCellResult::kMade) {
-    job.unreadable = reader ? unreadable : JpegUnreadable(paths.image);
-    return;
+  const uint64_t held = budget_.Reserve(PeakBytes(peak, reader_file, options_));
+  TJobResult result = TJobResult::kNoThumbnail;
+  {
+    TMemBitmap cell;
+    bool reader_unreadable = false;
+    const TCellResult made = reader_file ? ReaderCell(image_path, options_, cell, &reader_unreadable)
+                                         : JpegCell(image_path, options_, cell);
+    if (made == TCellResult::kOutOfMemory) {
+      result = TJobResult::kRedo;
+    } else if (made == TCellResult::kMade) {
+      result = JpegEncodeBitmap(cell, kThumbQuality, jpeg) ? TJobResult::kEncoded : TJobResult::kRedo;
+    } else {
+      *unreadable = reader_file ? reader_unreadable : JpegUnreadable(image_path);
+    }
   }
-  job.result = JpegEncodeBitmap(cell, kThumbQuality, job.jpeg) ? TJobResult::kEncoded : TJobResult::kRedo;
+  budget_.Release(held);
+  return result;
+}
+
+int TCellProducer::WriteThumbnailReserved(std::string& out, const char* name, int32_t position,
+                                          TThumbnailFallback* fallback, int64_t* written_size) {
+  char image_path[kPathBufferSize];
+  uint64_t held = 0;
+  if (PathJoin(image_path, sizeof image_path, kMaxPath, folder_, name))
+    held = budget_.Reserve(PeakBytes(ReadLoadPeak(image_path), true, options_));
+  const int written = ::WriteThumbnail(out, folder_, name, position, options_, fallback, written_size);
+  budget_.Release(held);
+  return written;
 }
 
 int TCellProducer::WriteThumbnail(std::string& out, const char* name, int32_t position,
                                   TThumbnailFallback* fallback, int64_t* written_size) {
   if (position < 0 || position >= count_ || std::strcmp(names_[position], name) != 0)
-    return ::WriteThumbnail(out, folder_, name, position, options_, fallback, written_size);
+    return WriteThumbnailReserved(out, name, position, fallback, written_size);
 
   TJob& job = jobs_[position];
   {
@@ -299,7 +338,7 @@ int TCellProducer::WriteThumbnail(std::string& out, const char* name, int32_t po
 
   const TJobResult result = job.result;
   TEncodedJpeg jpeg = std::move(job.jpeg);
-  if (result == TJobResult::kRedo) return ::WriteThumbnail(out, folder_, name, position, options_, fallback, written_size);
+  if (result == TJobResult::kRedo) return WriteThumbnailReserved(out, name, position, fallback, written_size);
   TThumbPaths paths;
   if (!BuildThumbPaths(&paths, folder_, name, position)) return 0;
   if (result != TJobResult::kEncoded) {

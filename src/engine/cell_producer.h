@@ -9,7 +9,9 @@
 // (a page that cannot be created ends it early) is discarded: nothing of it
 // has touched the file system. An image that links to a file the run itself
 // writes (a thumbnail or page of the folder), and every image of a folder
-// whose thumbnail folder is a link, is read only in its turn.
+// whose thumbnail folder is a link, is read only in its turn. The decodes
+// under way together stay within one memory budget of kMaxPixelBytes: each
+// reserves its peak, estimated from the image's header, before it starts.
 
 #include <condition_variable>
 #include <cstddef>
@@ -19,6 +21,7 @@
 #include <thread>
 
 #include "engine/image_cell.h"
+#include "engine/memory_budget.h"
 #include "engine/thread_vellumcast.h"
 #include "raster/jpeg_memory_writer.h"
 #include "support/strman.h"
@@ -75,6 +78,12 @@ class TCellProducer {
   // Claims the next job a thread may start; -1 when there is none (yet).
   int32_t ClaimNextLocked();
   void RunJob(int32_t position);
+  // RunJob's decode, fit, stretch and encode, with the job's memory reserved.
+  // `unreadable` is set when the result is kNoThumbnail because the image could not be read.
+  TJobResult MakeJobCell(const char* image_path, TEncodedJpeg& jpeg, bool* unreadable);
+  // WriteThumbnail by the writer itself, with its full decode's memory reserved.
+  int WriteThumbnailReserved(std::string& out, const char* name, int32_t position,
+                             TThumbnailFallback* fallback, int64_t* written_size);
   // True when the image reaches, through a link, a file this run writes in
   // the folder (a thumbnail or a page): it must then be read in its turn.
   bool ReadsOwnOutput(const char* image_path) const;
@@ -87,6 +96,8 @@ class TCellProducer {
   TJob* jobs_ = nullptr;
   int32_t count_ = 0;
   int32_t lookahead_ = 0;          // jobs that may be started beyond the writer's position
+
+  TMemoryBudget budget_;
 
   std::mutex mutex_;
   std::condition_variable work_;   // threads wait for jobs inside the look-ahead

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "imagein/jpeg_error.h"
+#include "raster/jpeg_error.h"
 
 // The reader context: the image description a reader's StartInput fills, and
 // the error manager its errors go to.

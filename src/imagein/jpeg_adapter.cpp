@@ -11,12 +11,13 @@
 
 #include <jerror.h>
 
-#include "imagein/load_path.h"
-#include "imagein/jpeg_error.h"
 #include "imagein/jpeg_file_source.h"
+#include "imagein/jpeg_limits.h"
 #include "imagein/load_codes.h"
+#include "imagein/load_path.h"
 #include "imagein/palette.h"
 #include "imagein/screen_palette.h"
+#include "raster/jpeg_error.h"
 #include "support/path_util.h"
 
 namespace {
@@ -29,9 +30,11 @@ constexpr unsigned int kMaxScaleDenom = 8;
 struct TJpegProbeJob {
   jpeg_decompress_struct cinfo;
   TJpegErrorManager err;
+  TJpegScanGuard guard;
   jmp_buf recovery;
   FILE* stream = nullptr;
   bool size_read = false;
+  uint64_t coefficient_bytes = 0;
 };
 
 // The state of one decode; trivially destructible. The row writer and its
@@ -39,6 +42,7 @@ struct TJpegProbeJob {
 struct TJpegDecodeJob {
   jpeg_decompress_struct cinfo;
   TJpegErrorManager err;
+  TJpegScanGuard guard;
   jmp_buf recovery;
   FILE* stream = nullptr;
   const char* key = nullptr;
@@ -73,6 +77,7 @@ void PrepareCommon(jpeg_decompress_struct* cinfo, TJpegErrorManager* err, const 
 void ProbeSteps(TJpegProbeJob* job, int32_t* width, int32_t* height) {
   jpeg_decompress_struct* cinfo = &job->cinfo;
   jpeg_create_decompress(cinfo);
+  JpegApplyLimits(cinfo, &job->guard, 0);
   JpegFileSource(cinfo, job->stream);
   jpeg_read_header(cinfo, TRUE);
   if (job->err.pub.num_warnings > 0) return;
@@ -81,6 +86,7 @@ void ProbeSteps(TJpegProbeJob* job, int32_t* width, int32_t* height) {
   jpeg_calc_output_dimensions(cinfo);
   *width = static_cast<int32_t>(cinfo->output_width);
   *height = static_cast<int32_t>(cinfo->output_height);
+  job->coefficient_bytes = JpegCoefficientBytes(*cinfo);
   job->size_read = true;
 }
 
@@ -125,8 +131,8 @@ void DropPixels(TMemBitmap& bitmap) {
   bitmap.header.biHeight = 0;
 }
 
-bool PixelsOverCap(uint32_t width, uint32_t height) {
-  return uint64_t{BitmapStride(static_cast<int32_t>(width))} * height > kMaxPixelBytes;
+uint64_t PixelBytes(const jpeg_decompress_struct& cinfo) {
+  return uint64_t{BitmapStride(static_cast<int32_t>(cinfo.output_width))} * cinfo.output_height;
 }
 
 // Steps of the decode after the decoder exists. Returns the result code; a
@@ -160,8 +166,12 @@ int32_t DecodeSteps(TJpegDecodeJob* job) {
   bitmap.scale_num = cinfo->scale_num;
   bitmap.scale_denom = cinfo->scale_denom;
 
-  // Refused before any pixel memory is taken.
-  if (PixelsOverCap(cinfo->output_width, cinfo->output_height)) return kLoadNoPixelMemory;
+  // Refused before any pixel memory or coefficient buffer is taken; libjpeg
+  // may then allocate no more than the rest of the cap.
+  const uint64_t pixel_bytes = PixelBytes(*cinfo);
+  if (JpegOverMemoryCap(*cinfo, pixel_bytes)) return kLoadNoPixelMemory;
+  // Beside the pixels the decode holds the row writer's one-row buffer.
+  JpegApplyLimits(cinfo, &job->guard, pixel_bytes + uint64_t{cinfo->output_width} * 4);
 
   TRowWriterOutput& output = *job->output;
   output.output_width = cinfo->output_width;
@@ -207,6 +217,11 @@ void RunJpegDecode(TJpegDecodeJob* job) {
   if (setjmp(job->recovery) == 0) {
     jpeg_create_decompress(&job->cinfo);
     job->result = DecodeSteps(job);
+  } else if (const int32_t cap = JpegCapResult(job->err.pub.msg_code); cap != 0) {
+    // A cap reached inside libjpeg (memory, scans) refuses the image: none of
+    // it is presented as decoded.
+    DropPixels(*job->bitmap);
+    job->result = cap;
   } else {
     // A fatal error: before the row writer exists it is the load's result;
     // afterwards the rows decoded so far stand and the rest stay black.
@@ -219,6 +234,13 @@ void RunJpegDecode(TJpegDecodeJob* job) {
 }  // namespace
 
 int JpegReadSize(const char* path, int32_t* width, int32_t* height) {
+  uint64_t coefficient_bytes = 0;
+  return JpegReadDecodeNeeds(path, width, height, &coefficient_bytes);
+}
+
+int JpegReadDecodeNeeds(const char* path, int32_t* width, int32_t* height,
+                        uint64_t* coefficient_bytes) {
+  *coefficient_bytes = 0;
   *width = 0;
   *height = 0;
   if (path == nullptr || LoadPathTooLong(path)) return 0;
@@ -232,8 +254,10 @@ int JpegReadSize(const char* path, int32_t* width, int32_t* height) {
   if (!job.size_read) {
     *width = 0;
     *height = 0;
+    return 0;
   }
-  return job.size_read ? 1 : 0;
+  *coefficient_bytes = job.coefficient_bytes;
+  return 1;
 }
 
 int32_t JpegLoadBitmap(const char* path, int32_t requested_width, int32_t requested_height,

@@ -7,6 +7,10 @@
 
 // 1 when the size was read, else 0; both outputs are set to 0 first.
 int JpegReadSize(const char* path, int32_t* width, int32_t* height);
+// As JpegReadSize, and also the bytes of the whole-image coefficient buffers a
+// decode of the file needs (0 for a single-scan file).
+int JpegReadDecodeNeeds(const char* path, int32_t* width, int32_t* height,
+                        uint64_t* coefficient_bytes);
 
 int32_t JpegLoadBitmap(const char* path, int32_t requested_width, int32_t requested_height,
                        TMemBitmap& bitmap, int32_t load_flags, const char* key);

@@ -26,9 +26,10 @@
 
 #include <jerror.h>
 
-#include "imagein/jpeg_error.h"
 #include "imagein/jpeg_file_source.h"
+#include "imagein/jpeg_limits.h"
 #include "imagein/load_path.h"
+#include "raster/jpeg_error.h"
 #include "support/path_util.h"
 
 namespace {
@@ -115,6 +116,7 @@ bool BuildPlan(TCellPlan* plan, uint32_t src_w, uint32_t src_h) {
 struct TCellDecodeJob {
   jpeg_decompress_struct cinfo;
   TJpegErrorManager err;
+  TJpegScanGuard guard;
   jmp_buf recovery;
   FILE* stream = nullptr;
   // Inputs.
@@ -260,9 +262,15 @@ void CellSteps(TCellDecodeJob* job) {
   if (cinfo->out_color_components > 3) return;
   const uint32_t width = cinfo->output_width;
   const uint32_t height = cinfo->output_height;
-  // The full decode's pixel memory cap, and the thumbnail's one-pixel rule.
-  if (uint64_t{BitmapStride(static_cast<int32_t>(width))} * height > kMaxPixelBytes) return;
+  // The full decode's memory cap (its pixel memory beside the coefficient
+  // buffers), and the thumbnail's one-pixel rule.
+  const uint64_t full_pixel_bytes = uint64_t{BitmapStride(static_cast<int32_t>(width))} * height;
+  if (JpegOverMemoryCap(*cinfo, full_pixel_bytes)) return;
   if (width > INT32_MAX || height > INT32_MAX || width <= 1 || height <= 1) return;
+  // libjpeg gets the full decode's allowance, the cap less that decode's
+  // pixels and row, so that both refuse exactly the same files; this decode
+  // itself holds far less (one row, the cell and the plan's tables).
+  JpegApplyLimits(cinfo, &job->guard, full_pixel_bytes + uint64_t{width} * 4);
 
   TMemBitmap& cell = *job->cell;
   if (!BitmapCreate(cell, job->cell_width, job->cell_height)) {
@@ -327,6 +335,10 @@ void RunCellDecode(TCellDecodeJob* job) {
   if (setjmp(job->recovery) == 0) {
     jpeg_create_decompress(&job->cinfo);
     CellSteps(job);
+  } else if (JpegCapResult(job->err.pub.msg_code) != 0) {
+    // The full decode refuses the image: no thumbnail, whatever was stored.
+    job->made = false;
+    BitmapFree(*job->cell);
   } else if (job->skipping) {
     job->disturbed = true;
   } else if (!job->rows_started) {

@@ -10,6 +10,10 @@
 // are set to 0 first by those probes.
 bool ProbeImageSize(const char* path, int32_t* width, int32_t* height);
 bool GifReadScreenSize(const char* path, int32_t* width, int32_t* height);
+// The frame size in a plain (not sealed) BMP or Targa file's header; false
+// when the header is not there. Outputs set to 0 first.
+bool BmpReadSize(const char* path, int32_t* width, int32_t* height);
+bool TargaReadSize(const char* path, int32_t* width, int32_t* height);
 
 // Loads on the loader thread and hands the finished bitmap over; the caller
 // then owns its pixel memory. Returns the load's result code.

@@ -9,11 +9,11 @@
 #include "imagein/reader_pipeline.h"
 
 #include "imagein/image_source.h"
-#include "imagein/jpeg_error.h"
 #include "imagein/load_path.h"
 #include "imagein/loader.h"
 #include "imagein/palette.h"
 #include "imagein/screen_palette.h"
+#include "raster/jpeg_error.h"
 #include "support/path_util.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "imagein/jpeg_error.h"
 #include "raster/jpeg_encode_steps.h"
+#include "raster/jpeg_error.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 
 #include <jpeglib.h>
 
-#include "imagein/jpeg_error.h"
 #include "raster/jpeg_encode_steps.h"
+#include "raster/jpeg_error.h"
 
 namespace {
 

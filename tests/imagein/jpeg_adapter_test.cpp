@@ -18,10 +18,10 @@
 #include "fixtures/jpeg_fixtures.h"
 #include "fixtures/seal_writer.h"
 #include "fixtures/tree_writer.h"
-#include "imagein/jpeg_error.h"
 #include "imagein/load_codes.h"
 #include "imagein/palette.h"
 #include "imagein/screen_palette.h"
+#include "raster/jpeg_error.h"
 
 namespace {
 

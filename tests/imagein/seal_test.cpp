@@ -12,8 +12,8 @@
 
 #include "fixtures/seal_writer.h"
 #include "imagein/image_source.h"
-#include "imagein/jpeg_error.h"
 #include "imagein/load_codes.h"
+#include "raster/jpeg_error.h"
 #include "support/hash.h"
 
 namespace {

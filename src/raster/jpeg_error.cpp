@@ -1,8 +1,6 @@
-#include "imagein/jpeg_error.h"
+#include "raster/jpeg_error.h"
 
 #include <cstdio>
-
-#include "imagein/image_source.h"
 
 namespace {
 
@@ -89,18 +87,4 @@ void JpegFormatMessage(j_common_ptr cinfo, char* buffer) {
   const char* name = static_cast<const char*>(cinfo->client_data);
   if (name == nullptr) name = "unnamed image";
   std::snprintf(buffer, JMSG_LENGTH_MAX, "Jpeg Error (%s): ", name);
-}
-
-void ReaderRaiseError(TReaderContext* context, int code) {
-  jpeg_error_mgr* err = context->common.err;
-  if (err == nullptr) return;
-  err->msg_code = code;
-  err->error_exit(&context->common);
-}
-
-void ReaderRaiseWarning(TReaderContext* context, int code) {
-  jpeg_error_mgr* err = context->common.err;
-  if (err == nullptr) return;
-  err->msg_code = code;
-  err->emit_message(&context->common, -1);
 }

@@ -1,0 +1,90 @@
+// A thumbnail run over small hostile JPEG files: four progressive files of a
+// few hundred bytes that declare 18900 x 18900 pixels, and a file of two
+// thousand scans, beside ordinary pictures. Each hostile file is refused for
+// its own cap, the ordinary ones get their thumbnails, and the run's peak
+// memory stays far below what one decode of the hostile files would take.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "fixtures/hostile_jpeg.h"
+#include "fixtures/image_writers.h"
+#include "fixtures/jpeg_fixtures.h"
+#include "fixtures/tree_writer.h"
+
+namespace {
+
+// The program itself, its threads and the ordinary pictures fit well within
+// this; one decode of a hostile file would touch a gigabyte or more.
+constexpr long kPeakKiB = 300 * 1024;
+
+struct TIndexRun {
+  int exit_code = -1;
+  long peak_kib = 0;
+};
+
+TIndexRun RunIndexCli(const std::string& cwd, const std::vector<std::string>& args) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    if (::chdir(cwd.c_str()) != 0) ::_exit(99);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(VELLUMCAST_CLI_PATH));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(VELLUMCAST_CLI_PATH, argv.data());
+    ::_exit(98);
+  }
+  TIndexRun run;
+  if (pid < 0) return run;
+  int status = 0;
+  rusage usage{};
+  if (::wait4(pid, &status, 0, &usage) != pid) return run;
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+  run.peak_kib = usage.ru_maxrss;
+  return run;
+}
+
+TEST(CliHostileJpeg, ThumbnailRunRefusesHostileFilesWithinTheMemoryCap) {
+  TScratchDir dir("vc-hostile");
+  const std::vector<uint8_t> huge = MakeHugeDeclaredProgressiveJpeg(18900, 18900);
+  const std::vector<uint8_t> scans = MakeManyScanJpeg(256, 256, 3, 2000);
+  ASSERT_FALSE(huge.empty());
+  ASSERT_FALSE(scans.empty());
+  ASSERT_TRUE(MakeDirs(dir.Join("pics")));
+  // Sorted names: a.jpg, b.jpg (ordinary), h0..h3 (huge), s.jpg (scans), z.jpg.
+  ASSERT_TRUE(WriteJpegFile(dir.Join("pics/a.jpg"), MakeGradientImage(200, 150)));
+  ASSERT_TRUE(WriteJpegFile(dir.Join("pics/b.jpg"), MakeQuadrantImage(160, 160)));
+  for (int i = 0; i < 4; ++i)
+    ASSERT_TRUE(WriteBytesFile(dir.Join("pics/h" + std::to_string(i) + ".jpg"), huge));
+  ASSERT_TRUE(WriteBytesFile(dir.Join("pics/s.jpg"), scans));
+  ASSERT_TRUE(WriteJpegFile(dir.Join("pics/z.jpg"), MakeGradientImage(90, 120)));
+
+  for (const char* path_option : {"--straightforward=0", "--straightforward=1"}) {
+    SCOPED_TRACE(path_option);
+    RemoveTree(dir.Join("pics/quarto_tn"));
+    const TIndexRun run = RunIndexCli(dir.path(), {"index", "--createthumbs=1", path_option, "pics"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_LT(run.peak_kib, kPeakKiB);
+    // Positions follow the sorted names; the refused files fall back to the full image.
+    EXPECT_TRUE(FileExists(dir.Join("pics/quarto_tn/quarto_tn0.jpg")));
+    EXPECT_TRUE(FileExists(dir.Join("pics/quarto_tn/quarto_tn1.jpg")));
+    for (int position = 2; position <= 6; ++position)
+      EXPECT_FALSE(FileExists(dir.Join("pics/quarto_tn/quarto_tn" + std::to_string(position) + ".jpg")))
+          << position;
+    EXPECT_TRUE(FileExists(dir.Join("pics/quarto_tn/quarto_tn7.jpg")));
+    const std::string page = ReadFileBytes(dir.Join("pics/vellumcast.html"));
+    EXPECT_NE(page.find("<img src=\"h3.jpg\""), std::string::npos);
+    EXPECT_NE(page.find("<img src=\"s.jpg\""), std::string::npos);
+  }
+}
+
+}  // namespace
