@@ -16,13 +16,18 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "engine/catalog_filter.h"
 #include "engine/first_start_defaults.h"
+#include "engine/image_order.h"
 #include "engine/thread_vellumcast.h"
 #include "support/path_util.h"
 
 namespace {
 
-enum class TOptionKind { kCount, kInteger, kFlag, kByteFlag, kChoice01, kText };
+enum class TOptionKind { kCount, kInteger, kFlag, kByteFlag, kChoice01, kText, kNamed, kPatterns };
+
+// Parses a named value (kNamed options) into its number.
+using TNameParser = bool (*)(const char* text, int32_t* value);
 
 // One row per option; a new option is one more row.
 struct TIndexOption {
@@ -30,6 +35,8 @@ struct TIndexOption {
   TOptionKind kind;
   int32_t TThreadVellumcast::*number;
   std::string TThreadVellumcast::*text;
+  TNameParser parse = nullptr;
+  const char* choices = nullptr;  // the named values, for the error message
 };
 
 constexpr TIndexOption kIndexOptions[] = {
@@ -53,6 +60,12 @@ constexpr TIndexOption kIndexOptions[] = {
     {"footertext", TOptionKind::kText, nullptr, &TThreadVellumcast::footertext},
     {"headertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::headertemplate},
     {"footertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::footertemplate},
+    {"formats", TOptionKind::kNamed, &TThreadVellumcast::formats, nullptr, ParseCatalogFormats,
+     "classic or all"},
+    {"order", TOptionKind::kNamed, &TThreadVellumcast::order, nullptr, ParseImageOrder,
+     "name, natural or date"},
+    {"exclude", TOptionKind::kPatterns, nullptr, nullptr},
+    {"skiphidden", TOptionKind::kFlag, &TThreadVellumcast::skiphidden, nullptr},
 };
 
 bool ParseInt32(const char* text, int32_t* value) {
@@ -69,6 +82,22 @@ bool ParseInt32(const char* text, int32_t* value) {
 bool ApplyOption(TThreadVellumcast& worker, const TIndexOption& option, const char* value) {
   if (option.kind == TOptionKind::kText) {
     worker.*option.text = value;
+    return true;
+  }
+  if (option.kind == TOptionKind::kPatterns) {
+    if (*value == '\0') {
+      std::fprintf(stderr, "vellumcast-cli index: --%s needs a pattern\n", option.name);
+      return false;
+    }
+    worker.exclude.push_back(value);
+    return true;
+  }
+  if (option.kind == TOptionKind::kNamed) {
+    if (!option.parse(value, &(worker.*option.number))) {
+      std::fprintf(stderr, "vellumcast-cli index: --%s must be %s, not '%s'\n", option.name, option.choices,
+                   value);
+      return false;
+    }
     return true;
   }
   int32_t number = 0;
@@ -132,6 +161,8 @@ int RunIndexCommand(int argc, char** argv) {
   TThreadVellumcast worker;
   ApplyFirstStartDefaults(worker);
   const char* folder = nullptr;
+  bool formats_given = false;
+  bool skiphidden_given = false;
   bool options_ended = false;
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
@@ -160,6 +191,8 @@ int RunIndexCommand(int argc, char** argv) {
         return 2;
       }
       if (!ApplyOption(worker, *option, equals + 1)) return 2;
+      formats_given = formats_given || std::strcmp(option->name, "formats") == 0;
+      skiphidden_given = skiphidden_given || std::strcmp(option->name, "skiphidden") == 0;
       continue;
     }
     if (folder != nullptr) {
@@ -182,6 +215,9 @@ int RunIndexCommand(int argc, char** argv) {
     std::fprintf(stderr, "vellumcast-cli index: folder path longer than %zu characters\n", kMaxFolderPath);
     return 1;
   }
+  // The modern style takes every format and skips hidden folders unless told otherwise.
+  if (!formats_given) worker.formats = worker.style == 1 ? kFormatsAll : kFormatsClassic;
+  if (!skiphidden_given) worker.skiphidden = worker.style == 1 ? 1 : 0;
   worker.path = folder;
   TCliOwner owner;
   worker.ownerwindow = &owner;
@@ -216,6 +252,12 @@ int RunIndexCommand(int argc, char** argv) {
     std::fputc('\n', stderr);
   }
   if (interrupted) std::fprintf(stderr, "vellumcast-cli index: interrupted\n");
+  if (worker.skipped_undisplayable.load() > 0) {
+    std::fprintf(stderr,
+                 "vellumcast-cli index: images left out: %d; no browser shows them (HEIC/HEIF, TIFF, Targa, "
+                 "FITS); --createthumbs=1 makes thumbnails for them\n",
+                 worker.skipped_undisplayable.load());
+  }
   std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
               worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
   std::fflush(stdout);

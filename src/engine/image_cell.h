@@ -48,6 +48,10 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
 
 struct TMemBitmap;
 
+// The load flags of a thumbnail: 24-bit colour at full size, transparent
+// pixels laid over the cell's background.
+int32_t ThumbnailLoadFlags(const TCellOptions& options);
+
 // Fills `cell` (already cell-sized) with the background and stretches the
 // decoded `image` into it, fitted, centred and never enlarged past its own size.
 void FitImageIntoCell(TMemBitmap& cell, const TMemBitmap& image, const TCellOptions& options);

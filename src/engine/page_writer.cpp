@@ -8,8 +8,10 @@
 #include "engine/cell_producer.h"
 #include "engine/html_escape.h"
 #include "engine/image_cell.h"
+#include "engine/image_order.h"
 #include "engine/template_reader.h"
 #include "engine/walk.h"
+#include "imagein/image_format.h"
 #include "support/path_util.h"
 
 namespace {
@@ -28,15 +30,18 @@ TCellOptions CellOptionsOf(const TThreadVellumcast& worker) {
   return options;
 }
 
-// The img tag of one cell without its closing ">".
-void AppendImageTag(std::string& out, const TThreadVellumcast& worker, const char* folder,
+// The img tag of one cell without its closing ">". False, with nothing
+// appended, for an image no browser shows (HEIC, TIFF, Targa, FITS) whose
+// thumbnail could not be made: its cell links to it by name alone.
+bool AppendImageTag(std::string& out, const TThreadVellumcast& worker, const char* folder,
                     const char* name, int32_t position, TCellProducer& cells) {
   const TCellOptions options = CellOptionsOf(worker);
   if (worker.createthumbs != 0 &&
       (cells.Active() ? cells.WriteThumbnail(out, name, position)
                       : WriteThumbnail(out, folder, name, position, options)) != 0) {
-    return;
+    return true;
   }
+  if (!BrowserDisplaysFormat(ImageFormatOfPath(name))) return false;
   out += "<img src=\"";
   AppendUrlEscaped(out, name);
   out += '"';
@@ -47,6 +52,7 @@ void AppendImageTag(std::string& out, const TThreadVellumcast& worker, const cha
     out += " width=";
     AppendNumber(out, options.cellwidth);
   }
+  return true;
 }
 
 bool WriteBackLinkPage(const char* folder, const char* first, bool to_parent) {
@@ -263,7 +269,7 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
   std::string text;
   // With thumbnails, the cells are produced ahead on every core.
   TCellProducer cells(worker, folder, images);
-  for (const TStrEntry* image = images.SortedWalk(0, nullptr); image != nullptr; image = image->walk) {
+  for (const TStrEntry* image = SortedImageWalk(images, worker.order); image != nullptr; image = image->walk) {
     if (!file.IsOpen() &&
         !OpenCatalogPage(worker, file, depth, folder, page, redirect, subfolders, images, before)) {
       return;
@@ -273,10 +279,13 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
     text += "<td><a href=\"";
     AppendUrlEscaped(text, image->name);
     text += "\">";
-    AppendImageTag(text, worker, folder, image->name, before, cells);
-    text += '>';
-    if (worker.includefilenames != 0) {
-      text += "<br>";
+    if (AppendImageTag(text, worker, folder, image->name, before, cells)) {
+      text += '>';
+      if (worker.includefilenames != 0) {
+        text += "<br>";
+        AppendHtmlText(text, image->name);
+      }
+    } else {
       AppendHtmlText(text, image->name);
     }
     text += "</a></td>\n";

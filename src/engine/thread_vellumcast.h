@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/owner.h"
 #include "platform/thread.h"
@@ -44,6 +45,21 @@ class TThreadVellumcast : public TThread {
   // by cell on the run's thread; 0: thumbnails are produced ahead on every
   // core from only the rows they sample. Both write the same bytes.
   int32_t straightforward = 0;
+  // Files that enter catalogs: 0 the classic .gif, .jpg and .bmp; 1 every
+  // format the readers take (see catalog_filter.h).
+  int32_t formats = 0;
+  // Order of a folder's images: 0 name (byte order), 1 natural, 2 date.
+  int32_t order = 0;
+  // Wildcard patterns ('*', '?', without regard to case) of file and folder
+  // names the walk leaves out.
+  std::vector<std::string> exclude;
+  // Page style: 0 classic, 1 modern.
+  int32_t style = 0;
+  // 1: hidden folders (".name") and NAS metadata folders ("@eaDir",
+  // "#recycle") are not walked; set from the style unless given.
+  int32_t skiphidden = 0;
+  // Files left out because no browser shows them and no thumbnail is made.
+  std::atomic<int32_t> skipped_undisplayable{0};
 
  protected:
   void Execute() override;

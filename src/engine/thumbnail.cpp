@@ -26,6 +26,10 @@ bool ThumbnailRelativePath(char* out, size_t capacity, int32_t position) {
 
 }  // namespace
 
+int32_t ThumbnailLoadFlags(const TCellOptions& options) {
+  return kThumbnailLoadFlags | (options.thumbwhite != 0 ? LF_ALPHA_OVER_WHITE : 0);
+}
+
 void FitImageIntoCell(TMemBitmap& cell, const TMemBitmap& image, const TCellOptions& options) {
   BitmapFill(cell, static_cast<uint8_t>(options.thumbwhite));
   TBltRect box{0, 0, options.cellwidth - 1, options.cellheight - 1};
@@ -53,7 +57,7 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
   PathToUrlSlashes(relative);
 
   TMemBitmap image;
-  LoadImageToBitmap(image_path, cell_width, cell_height, image, kThumbnailLoadFlags, nullptr);
+  LoadImageToBitmap(image_path, cell_width, cell_height, image, ThumbnailLoadFlags(options), nullptr);
   // One pixel wide or high, or nothing decoded: the cell shows the full image.
   if (image.width <= 1 || image.height <= 1 || image.pixels == nullptr ||
       image.header.biBitCount != 24)
