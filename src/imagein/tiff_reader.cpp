@@ -67,13 +67,15 @@ void MemoryUnmap(thandle_t, void*, toff_t) {}
 // Swallows libtiff's errors and warnings (1: handled, nothing else is called).
 int QuietHandler(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
+// Opened "mapped" on the block itself: libtiff then reads strips and tiles in
+// place (its unmapped path refuses some valid uncompressed tiles).
 TIFF* OpenTiffInMemory(TTiffMemory* memory) {
   TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
   if (options == nullptr) return nullptr;
   TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxTiffAllocation);
   TIFFOpenOptionsSetErrorHandlerExtR(options, QuietHandler, nullptr);
   TIFFOpenOptionsSetWarningHandlerExtR(options, QuietHandler, nullptr);
-  TIFF* tiff = TIFFClientOpenExt("image", "rm", memory, MemoryRead, MemoryWrite, MemorySeek, MemoryClose,
+  TIFF* tiff = TIFFClientOpenExt("image", "r", memory, MemoryRead, MemoryWrite, MemorySeek, MemoryClose,
                                  MemorySize, MemoryMap, MemoryUnmap, options);
   TIFFOpenOptionsFree(options);
   return tiff;

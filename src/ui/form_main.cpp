@@ -114,6 +114,7 @@ void TForm1::ButtonStartClick() {
   w.footertemplate = CheckBoxFooterTemplate->isChecked() ? FileNameBytes(EditFooterFileName->text()) : std::string();
   w.blinks = Tick(CheckBoxEnableBackLinks);
   w.hlinks = Tick(CheckBoxEnableHierarchyLinks);
+  ApplyRunSettings(w);
   // A thread that cannot be started never sends its done message: the window
   // must not wait for it and stays idle.
   if (!w.Start()) worker_.reset();

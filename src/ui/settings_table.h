@@ -23,8 +23,24 @@ struct TSettingDef {
   QString text_default;  // texts
 };
 
+// A stored run setting without a control of its own: kept as text, loaded
+// and saved with the others and handed to each run.
+struct TRunSettingDef {
+  const char* name;
+  const char* text_default;
+};
+
 class TVellumcastSettings {
  public:
+  // formats ("classic" or "all"), order ("name", "natural" or "date") and
+  // exclude (';'-separated wildcard patterns).
+  static constexpr int kRunCount = 3;
+  static constexpr std::array<TRunSettingDef, kRunCount> kRunSettings{{
+      {"formats", "classic"},
+      {"order", "name"},
+      {"exclude", ""},
+  }};
+
   static constexpr int kCount = 22;
   static constexpr const char* kStoreName = "vellumcast";
   static constexpr int32_t kSortMin = -1;
