@@ -26,7 +26,7 @@ cwebp -quiet -q 80 source_rgb.png -o webp/lossy.webp
 cwebp -quiet -lossless source_rgb.png -o webp/lossless.webp
 cwebp -quiet -lossless -exact source_rgba.png -o webp/alpha_lossless.webp
 cwebp -quiet -q 80 -alpha_q 100 source_rgba.png -o webp/alpha_lossy.webp
-img2webp -loop 0 -lossless source_rgb.png -d 100 -lossy source_rgba.png -o webp/animated.webp >/dev/null
+img2webp -loop 0 -lossless source_rgb.png -d 100 -lossy source_rgba.png -o webp/animated.webp >/dev/null 2>&1
 for f in lossy lossless alpha_lossless alpha_lossy; do
   dwebp -quiet -pam webp/$f.webp -o reference/$f.webp.pam
 done
