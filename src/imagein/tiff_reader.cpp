@@ -90,7 +90,8 @@ bool TiffImageSize(TIFF* tiff, uint32_t* width, uint32_t* height) {
 // alpha's share, the background adds the rest.
 void StoreRgbaRow(const uint32_t* raster, uint8_t* out, uint32_t width, uint8_t background) {
   for (uint32_t x = 0; x < width; ++x, out += 3) {
-    const uint32_t pixel = raster[x];
+    uint32_t pixel;
+    std::memcpy(&pixel, raster + x, sizeof pixel);
     const uint32_t rest = (255 - TIFFGetA(pixel)) * background / 255;
     const uint32_t red = TIFFGetR(pixel) + rest;
     const uint32_t green = TIFFGetG(pixel) + rest;
@@ -115,16 +116,12 @@ int32_t DecodeTiff(TReaderContext* context, TWholeImageSource* source, TIFF* tif
     std::free(raster);
     return kTiffDecodeFailed;
   }
-  if (!AllocateWholeImage(context, source, width, height)) {
-    std::free(raster);
-    return context->common.err->msg_code;
-  }
-  for (uint32_t y = 0; y < height; ++y) {
-    StoreRgbaRow(raster + size_t{width} * y, source->pixels + size_t{width} * 3 * y, width,
-                 context->alpha_background);
-  }
-  std::free(raster);
-  return kLoadOk;
+  // In place: row y's RGB bytes start at 3wy, before its pixels at 4wy, and
+  // each pixel is read whole before its bytes are written.
+  auto* rgb = reinterpret_cast<uint8_t*>(raster);
+  for (uint32_t y = 0; y < height; ++y)
+    StoreRgbaRow(raster + size_t{width} * y, rgb + size_t{width} * 3 * y, width, context->alpha_background);
+  return AdoptRgbImage(context, source, rgb, width, height) ? kLoadOk : context->common.err->msg_code;
 }
 
 void TiffStartInput(TReaderContext* context, TImageSource* base) {

@@ -76,7 +76,6 @@ void WebpStartInput(TReaderContext* context, TImageSource* base) {
     ReaderRaiseError(context, kLoadNoPixelMemory);
     return;
   }
-  if (!AllocateWholeImage(context, source, width, height)) return;
   auto* rgba = static_cast<uint8_t*>(std::malloc(size_t{width} * 4 * height));
   if (rgba == nullptr) {
     ReaderRaiseError(context, kLoadNoPixelMemory);
@@ -91,11 +90,7 @@ void WebpStartInput(TReaderContext* context, TImageSource* base) {
     ReaderRaiseError(context, kWebpDamaged);
     return;
   }
-  for (uint32_t y = 0; y < height; ++y) {
-    CompositeRgbaRow(rgba + size_t{width} * 4 * y, source->pixels + size_t{width} * 3 * y, width,
-                     context->alpha_background);
-  }
-  std::free(rgba);
+  AdoptRgbaImage(context, source, rgba, width, height);
 }
 
 }  // namespace

@@ -89,12 +89,41 @@ bool AllocateWholeImage(TReaderContext* context, TWholeImageSource* source, uint
   return true;
 }
 
+bool AdoptRgbaImage(TReaderContext* context, TWholeImageSource* source, uint8_t* rgba, uint32_t width,
+                    uint32_t height) {
+  // Row y's RGB bytes start at 3wy, before its RGBA bytes at 4wy, and each
+  // pixel is read whole before its three bytes are written: in place is safe.
+  for (uint32_t y = 0; y < height; ++y) {
+    CompositeRgbaRow(rgba + size_t{width} * 4 * y, rgba + size_t{width} * 3 * y, width, context->alpha_background);
+  }
+  return AdoptRgbImage(context, source, rgba, width, height);
+}
+
+bool AdoptRgbImage(TReaderContext* context, TWholeImageSource* source, uint8_t* block, uint32_t width,
+                   uint32_t height) {
+  const size_t row_bytes = size_t{width} * 3;
+  auto* shrunk = static_cast<uint8_t*>(std::realloc(block, row_bytes * height));
+  source->pixels = shrunk != nullptr ? shrunk : block;
+  source->row_buffer = static_cast<uint8_t*>(std::malloc(row_bytes));
+  if (source->row_buffer == nullptr) {
+    ReaderRaiseError(context, kLoadNoPixelMemory);
+    return false;
+  }
+  context->image_width = width;
+  context->image_height = height;
+  context->input_components = 3;
+  return true;
+}
+
 void CompositeRgbaRow(const uint8_t* rgba, uint8_t* rgb, uint32_t width, uint8_t background) {
   for (uint32_t i = 0; i < width; ++i, rgba += 4, rgb += 3) {
-    const uint32_t alpha = rgba[3];
+    // The whole pixel is read before any byte is written (rgb may overlap rgba).
+    const uint32_t red = rgba[0], green = rgba[1], blue = rgba[2], alpha = rgba[3];
     const uint32_t rest = (255 - alpha) * background;
     // Rounded (value * alpha + background * (255 - alpha)) / 255.
-    for (int c = 0; c < 3; ++c) rgb[c] = static_cast<uint8_t>((rgba[c] * alpha + rest + 127) / 255);
+    rgb[0] = static_cast<uint8_t>((red * alpha + rest + 127) / 255);
+    rgb[1] = static_cast<uint8_t>((green * alpha + rest + 127) / 255);
+    rgb[2] = static_cast<uint8_t>((blue * alpha + rest + 127) / 255);
   }
 }
 

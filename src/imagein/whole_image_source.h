@@ -35,6 +35,18 @@ void ReleaseEncoded(TWholeImageSource* source);
 bool AllocateWholeImage(TReaderContext* context, TWholeImageSource* source, uint32_t width,
                         uint32_t height);
 
+// Takes over `block` (malloc'd, at least width x height x 3 bytes, holding
+// the RGB rows at its start) as the source's pixels, shrinking it to them, and
+// takes the row buffer. The block belongs to the source either way; false,
+// with kLoadNoPixelMemory raised, when the row buffer cannot be had.
+bool AdoptRgbImage(TReaderContext* context, TWholeImageSource* source, uint8_t* block, uint32_t width,
+                   uint32_t height);
+
+// The same for a block of RGBA rows: the RGB rows are made in place, laid
+// over the background.
+bool AdoptRgbaImage(TReaderContext* context, TWholeImageSource* source, uint8_t* rgba, uint32_t width,
+                    uint32_t height);
+
 // True when width x height pixels of `bytes_per_pixel` stay within the pixel cap.
 bool PixelsWithinCap(uint64_t width, uint64_t height, uint64_t bytes_per_pixel);
 
