@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libjpeg62-turbo-dev libgtest-dev
+  libexif-dev liblcms2-dev
   qt6-base-dev
   clang libclang-rt-14-dev
   chromium nodejs npm

@@ -15,6 +15,7 @@
 #include "imagein/jpeg_thumb_decode.h"
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
+#include "imagein/orientation_probe.h"
 #include "raster/membitmap.h"
 #include "support/path_util.h"
 
@@ -75,8 +76,9 @@ bool IsPageName(const char* name) {
   return length >= 15 && std::strcmp(name + length - 5, ".html") == 0;
 }
 
-// WriteThumbnail's decode, fit and stretch for the readers' files, on the
-// calling thread (the readers keep no state between loads).
+// WriteThumbnail's decode, turn, fit and stretch on the calling thread (the
+// decoders keep no state between loads): for the readers' files, and for
+// JPEG files with an EXIF orientation other than upright.
 TCellResult ReaderCell(const char* path, const TCellOptions& options, TMemBitmap& cell) {
   TMemBitmap image;
   LoadImageByExtension(path, options.cellwidth, options.cellheight, image, ThumbnailLoadFlags(options), nullptr);
@@ -84,6 +86,7 @@ TCellResult ReaderCell(const char* path, const TCellOptions& options, TMemBitmap
       image.header.biBitCount != 24) {
     return TCellResult::kNoThumbnail;
   }
+  if (!TurnImageUpright(image, path)) return TCellResult::kOutOfMemory;
   if (!BitmapCreate(cell, options.cellwidth, options.cellheight)) {
     return CellOverCap(options.cellwidth, options.cellheight) ? TCellResult::kNoThumbnail
                                                               : TCellResult::kOutOfMemory;
@@ -95,6 +98,8 @@ TCellResult ReaderCell(const char* path, const TCellOptions& options, TMemBitmap
 TCellResult JpegCell(const char* path, const TCellOptions& options, TMemBitmap& cell) {
   // The front end refuses anything that is not a regular file before the JPEG adapter sees it.
   if (IsReservedDeviceName(path)) return TCellResult::kNoThumbnail;
+  // A turned image is decoded whole and turned, as WriteThumbnail does.
+  if (ProbeImageOrientation(path) != 1) return ReaderCell(path, options, cell);
   switch (JpegThumbnailCell(path, options.cellwidth, options.cellheight,
                             static_cast<uint8_t>(options.thumbwhite), cell,
                             TJpegCellRowMode::kSkipWhereExact)) {

@@ -1,5 +1,6 @@
 #include "engine/clean.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/generated_names.h"
 #include "platform/dir_listing.h"
 #include "support/path_util.h"
 
@@ -30,6 +32,13 @@ bool IsGeneratedFileName(const char* name) {
 }
 
 bool IsThumbnailFolderName(const char* name) { return NameContains(name, "quarto_tn"); }
+
+// True when the last name of `folder` is the thumbnail folder's: there the
+// per-image thumbnails, web copies and their manifest are generated files too.
+bool IsInThumbnailFolder(const char* folder) {
+  const char* slash = std::strrchr(folder, kPathSeparator);
+  return ::strcasecmp(slash == nullptr ? folder : slash + 1, kThumbnailFolder) == 0;
+}
 
 bool IsDotEntry(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
@@ -100,7 +109,9 @@ void CleanEntry(const char* folder, const char* name, TCleanResult& result) {
     return;
   }
   if (!S_ISREG(info.st_mode)) return;  // links, FIFOs, devices and sockets stay
-  if (IsGeneratedFileName(name) && unlink(entry_path) == 0) CountOne(result.files_removed);
+  const bool generated =
+      IsGeneratedFileName(name) || (IsInThumbnailFolder(folder) && IsGeneratedThumbnailFileName(name));
+  if (generated && unlink(entry_path) == 0) CountOne(result.files_removed);
 }
 
 void CleanFolder(const char* folder, TCleanResult& result) {

@@ -49,7 +49,8 @@ bool IsBaseFolderFile(const char* name) {
 }
 
 bool IsBaseThumbnailFile(const char* name) {
-  return IsCellThumbnailName(name) || IsNamedImageName(name) || IsManifestName(name);
+  return IsCellThumbnailName(name) || IsNamedImageName(name) || IsManifestName(name) ||
+         IsModernManifestName(name);
 }
 
 // Like the predicates above, on the first `length` bytes of `name`.
@@ -109,6 +110,8 @@ bool IsNamedImageName(const char* name) {
 }
 
 bool IsManifestName(const char* name) { return ::strcasecmp(name, kManifestFile) == 0; }
+
+bool IsModernManifestName(const char* name) { return ::strcasecmp(name, kModernManifestFile) == 0; }
 
 bool HasTemporarySuffix(const char* name, size_t* base_length) {
   // The suffix is the last ".tmp" of the name; digits, '-' or '_' (with an

@@ -13,6 +13,7 @@
 //   quarto_tn<N>.jpg                        cell thumbnails (N: 0, 1, ...)
 //   vc-<16 hex>-1x.jpg, -2x.jpg, -web.jpg   thumbnails and web copies named per source image
 //   vellumcast.manifest                     what the folder's thumbnails were made from
+//   vellumcast-modern.manifest              what its per-image thumbnails and web copies were made from
 // And each of these followed by a run's temporary suffix
 // (".tmp<digits>-<digits>", ".tmp<digits>_<digits>", ".tmp<digits>_w<digits>").
 //
@@ -25,6 +26,7 @@
 inline constexpr const char* kThumbnailFolder = "quarto_tn";
 inline constexpr const char* kBackLinkPageFile = "imageback.html";
 inline constexpr const char* kManifestFile = "vellumcast.manifest";
+inline constexpr const char* kModernManifestFile = "vellumcast-modern.manifest";
 inline constexpr const char* kViewerPagePrefix = "vellumcast-view-";
 inline constexpr const char* kGeneratorMarker = "<meta name=\"generator\" content=\"Vellumcast\">";
 // How far into a page the marker is looked for.
@@ -40,6 +42,7 @@ bool IsThumbnailFolderName(const char* name);
 bool IsCellThumbnailName(const char* name, int32_t* position = nullptr);
 bool IsNamedImageName(const char* name);
 bool IsManifestName(const char* name);
+bool IsModernManifestName(const char* name);
 
 // A file a run writes directly in a catalog folder (pages, back-link page,
 // viewer pages), or one of their temporary names.

@@ -9,7 +9,9 @@
 
 #include "engine/image_cell.h"
 #include "imagein/loader.h"
+#include "imagein/orientation_probe.h"
 #include "raster/membitmap.h"
+#include "raster/orient.h"
 
 namespace {
 
@@ -76,6 +78,13 @@ void WriteImageSize(std::string& out, const char* image_path, const TCellOptions
     // The browser scales to the cell's width and keeps the proportions.
     AppendAttribute(out, "width", options.cellwidth);
     return;
+  }
+  // Browsers show a JPEG upright by its EXIF orientation: a sideways one
+  // gets the fit of its turned size.
+  if (OrientationSwapsSides(ProbeImageOrientation(image_path))) {
+    const int32_t stored_width = width;
+    width = height;
+    height = stored_width;
   }
   TBltRect box{0, 0, options.cellwidth, options.cellheight};
   const TBltRect src{0, 0, width, height};

@@ -12,7 +12,8 @@ struct TCellOptions {
 };
 
 // Appends " width=W height=H" (or " width=cellwidth" when the size cannot be
-// probed) for the full image at `image_path`, and logs the path to fn.log.
+// probed) for the full image at `image_path` as the browser shows it (upright
+// by its EXIF orientation), and logs the path to fn.log.
 void WriteImageSize(std::string& out, const char* image_path, const TCellOptions& options);
 
 // While one exists, the fn.log lines of its thread go through one descriptor,
@@ -51,6 +52,10 @@ struct TMemBitmap;
 // The load flags of a thumbnail: 24-bit colour at full size, transparent
 // pixels laid over the cell's background.
 int32_t ThumbnailLoadFlags(const TCellOptions& options);
+
+// Turns a decoded image upright by the EXIF orientation of the file at
+// `image_path`; unchanged when it has none. False when memory runs out.
+bool TurnImageUpright(TMemBitmap& image, const char* image_path);
 
 // Fills `cell` (already cell-sized) with the background and stretches the
 // decoded `image` into it, fitted, centred and never enlarged past its own size.

@@ -3,8 +3,12 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "imagein/exif.h"
+#include "imagein/image_format.h"
 #include "support/path_util.h"
 
 namespace {
@@ -47,8 +51,36 @@ int NaturalKeyCompare(const char* a, const char* b) {
   return *a == '\0' ? -1 : 1;
 }
 
-// The date an image sorts by: its modification time (0 when it cannot be read).
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t year_of_era = year - era * 400;
+  const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+// "YYYY-MM-DD HH:MM:SS" as seconds since 1970, read as UTC like the
+// modification times it is compared with; false when it is not such a date.
+bool ParseDateTaken(const std::string& text, int64_t* seconds) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d", &year, &month, &day, &hour, &minute, &second) != 6)
+    return false;
+  if (year < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    return false;
+  *seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+// The date an image sorts by: when it was taken (JPEG EXIF), else its
+// modification time; 0 when neither can be read.
 int64_t ImageDateTaken(const char* path) {
+  if (ImageFormatOfPath(path) == TImageFormat::kJpeg) {
+    TExifFacts facts;
+    int64_t seconds = 0;
+    if (ReadExifFacts(path, &facts) && ParseDateTaken(facts.date_taken, &seconds)) return seconds;
+  }
   struct stat info;
   if (::stat(path, &info) != 0) return 0;
   return static_cast<int64_t>(info.st_mtime);

@@ -25,8 +25,9 @@ bool CompareImages(const TStrEntry* a, const TStrEntry* b, intptr_t order);
 // producer's order). The table's entries are TImageEntry when order is kOrderDate.
 TStrEntry* SortedImageWalk(TStringManager& images, int32_t order);
 
-// Fills each entry's date from the image file in `folder` (its date taken,
-// else its modification time; 0 when neither can be read).
+// Fills each entry's date from the image file in `folder`: when it was taken
+// (a JPEG's EXIF DateTimeOriginal, else DateTime), else its modification
+// time; 0 when neither can be read.
 void ReadImageDates(TStringManager& images, const char* folder);
 
 // Parses "name", "natural" or "date"; false for anything else.

@@ -4,12 +4,15 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "engine/image_cell.h"
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
+#include "imagein/orientation_probe.h"
 #include "raster/jpeg_writer.h"
 #include "raster/membitmap.h"
+#include "raster/orient.h"
 #include "support/path_util.h"
 
 namespace {
@@ -28,6 +31,15 @@ bool ThumbnailRelativePath(char* out, size_t capacity, int32_t position) {
 
 int32_t ThumbnailLoadFlags(const TCellOptions& options) {
   return kThumbnailLoadFlags | (options.thumbwhite != 0 ? LF_ALPHA_OVER_WHITE : 0);
+}
+
+bool TurnImageUpright(TMemBitmap& image, const char* image_path) {
+  const int32_t orientation = ProbeImageOrientation(image_path);
+  if (orientation == 1) return true;
+  TMemBitmap upright;
+  if (!BitmapOrient(image, orientation, upright)) return false;
+  image = std::move(upright);
+  return true;
 }
 
 void FitImageIntoCell(TMemBitmap& cell, const TMemBitmap& image, const TCellOptions& options) {
@@ -62,6 +74,8 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
   if (image.width <= 1 || image.height <= 1 || image.pixels == nullptr ||
       image.header.biBitCount != 24)
     return 0;
+  // A JPEG taken sideways is turned as its EXIF orientation says.
+  if (!TurnImageUpright(image, image_path)) return 0;
 
   TMemBitmap cell;
   // A cell too large for the pixel memory cap gets no thumbnail either.

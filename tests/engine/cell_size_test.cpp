@@ -7,7 +7,9 @@
 
 #include "engine/image_cell.h"
 #include "engine/run_helpers.h"
+#include "fixtures/exif_writer.h"
 #include "fixtures/image_writers.h"
+#include "fixtures/jpeg_fixtures.h"
 #include "imagein/loader.h"
 
 namespace {
@@ -41,6 +43,18 @@ TEST_F(CellSizeTest, FittedIntoTheCellNeverLargerThanTheImageLessOne) {
   }
   ASSERT_TRUE(WriteTestJpeg(Path("tall.jpg"), 100, 200));
   EXPECT_EQ(SizeOf("tall.jpg"), " width=40 height=80");
+}
+
+TEST_F(CellSizeTest, SidewaysJpegsGetTheFitOfTheirUprightSize) {
+  // Stored 200 x 100; orientations 5-8 show it 100 x 200.
+  const TRgbImage upright_wide = MakeGradientImage(200, 100);
+  const TRgbImage upright_tall = MakeGradientImage(100, 200);
+  for (int32_t orientation = 1; orientation <= 8; ++orientation) {
+    const bool sideways = orientation >= 5;
+    const std::string name = "o" + std::to_string(orientation) + ".jpg";
+    ASSERT_TRUE(WriteBytesFile(Path(name), EncodeOrientedJpeg(sideways ? upright_tall : upright_wide, orientation)));
+    EXPECT_EQ(SizeOf(name), sideways ? " width=40 height=80" : " width=120 height=60") << orientation;
+  }
 }
 
 TEST_F(CellSizeTest, UnprobedImagesGetTheCellWidthOnly) {

@@ -11,7 +11,9 @@
 #include "engine/catalog_filter.h"
 #include "engine/image_order.h"
 #include "engine/run_helpers.h"
+#include "fixtures/exif_writer.h"
 #include "fixtures/image_writers.h"
+#include "fixtures/jpeg_fixtures.h"
 #include "fixtures/png_tiff_writers.h"
 #include "fixtures/tree_writer.h"
 #include "imagein/loader.h"
@@ -165,6 +167,32 @@ TEST_F(FormatsWalkTest, DateOrderFollowsModificationTimesThenNames) {
   }
   RunIndex(Path("x"), [](TThreadVellumcast& w) { w.order = kOrderDate; });
   EXPECT_EQ(Cells("x/vellumcast.html"), (std::vector<std::string>{"b.jpg", "c9.jpg", "c10.jpg", "a.jpg"}));
+}
+
+TEST_F(FormatsWalkTest, DateOrderTakesTheDateTakenBeforeTheModificationTime) {
+  ASSERT_TRUE(MakeDirs(Path("x")));
+  const std::vector<uint8_t> plain = EncodeJpeg(MakeGradientImage(8, 8));
+  const auto with_date = [&](const char* original, const char* date_time) {
+    TTestExif exif;
+    exif.date_original = original;
+    exif.date_time = date_time;
+    const std::vector<uint8_t> bytes = InsertApp1(plain, MakeExifBlock(exif));
+    return std::string(bytes.begin(), bytes.end());
+  };
+  // Taken 2001 and 1999 (DateTime only), modified 2030; no EXIF, modified 2000.
+  ASSERT_TRUE(WriteFileBytes(Path("x/a.jpg"), with_date("2001:05:06 07:08:09", "")));
+  ASSERT_TRUE(WriteFileBytes(Path("x/b.jpg"), with_date("", "1999:12:31 23:59:59")));
+  ASSERT_TRUE(WriteFileBytes(Path("x/c.jpg"), std::string(plain.begin(), plain.end())));
+  const time_t modified_2030 = 1900000000;
+  const time_t modified_2000 = 946684800 + 3600;
+  for (const char* name : {"a.jpg", "b.jpg"}) {
+    const utimbuf times{modified_2030, modified_2030};
+    ASSERT_EQ(::utime(Path(std::string("x/") + name).c_str(), &times), 0);
+  }
+  const utimbuf times{modified_2000, modified_2000};
+  ASSERT_EQ(::utime(Path("x/c.jpg").c_str(), &times), 0);
+  RunIndex(Path("x"), [](TThreadVellumcast& w) { w.order = kOrderDate; });
+  EXPECT_EQ(Cells("x/vellumcast.html"), (std::vector<std::string>{"b.jpg", "c.jpg", "a.jpg"}));
 }
 
 TEST_F(FormatsWalkTest, ExclusionsAndHiddenFolders) {

@@ -19,6 +19,7 @@
 
 #include "engine/cell_producer.h"
 #include "engine/thread_vellumcast.h"
+#include "fixtures/exif_writer.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/jpeg_coding_writer.h"
 #include "fixtures/jpeg_fixtures.h"
@@ -173,6 +174,20 @@ class IdentityTest : public ::testing::Test {
     ASSERT_TRUE(WriteFileBytes(In("damaged/empty.jpg"), ""));
     ASSERT_TRUE(WriteFileBytes(In("damaged/text.jpg"), "no image here"));
 
+    // Every EXIF orientation, at sizes that fill the cell and at a size
+    // below it, in two codings; turned files cut short.
+    for (int32_t orientation = 1; orientation <= 8; ++orientation) {
+      const std::string stem = "oriented/o" + std::to_string(orientation);
+      TJpegFixtureOptions coding;
+      WriteJpeg(stem + "_a.jpg", EncodeOrientedJpeg(MakePhotoLikeImage(641, 479, orientation), orientation, coding));
+      coding.flavour = TJpegFlavour::kBaseline444;
+      WriteJpeg(stem + "_b.jpg", EncodeOrientedJpeg(MakePhotoLikeImage(199, 301, orientation), orientation, coding));
+      coding.flavour = TJpegFlavour::kGrayscale;
+      WriteJpeg(stem + "_c.jpg", EncodeOrientedJpeg(MakePhotoLikeImage(37, 23, orientation), orientation, coding));
+      const std::vector<uint8_t> whole = EncodeOrientedJpeg(MakePhotoLikeImage(300, 200, orientation), orientation);
+      WriteJpeg(stem + "_cut.jpg", std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(whole.size() / 2)));
+    }
+
     // GIF and BMP files beside JPEG files.
     for (int i = 0; i < 6; ++i) {
       const int w = 20 + 97 * i;
@@ -316,6 +331,12 @@ TEST_F(IdentityTest, FastAndStraightforwardRunsWriteTheSameBytesInTheSameOrder) 
     EXPECT_NE(straightforward.probe_log.find("onecell/p1.jpg"), std::string::npos);
     EXPECT_EQ(straightforward.tree.count("many/quarto_tn/quarto_tn44.jpg"), 1u);
     EXPECT_NE(straightforward.tree.at("selflink/quarto_tn0.jpg"), inputs.at("selflink/quarto_tn0.jpg"));
+
+    // Every turned file that is whole got its thumbnail.
+    for (int i = 0; i < 32; ++i) {
+      if (i % 4 == 3) continue;  // o<N>_cut.jpg
+      EXPECT_EQ(straightforward.tree.count("oriented/quarto_tn/quarto_tn" + std::to_string(i) + ".jpg"), 1u) << i;
+    }
 
     ExpectSameTrees(straightforward.tree, fast.tree);
     EXPECT_EQ(straightforward.probe_log, fast.probe_log);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/image_cell.h"
+#include "fixtures/exif_writer.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/jpeg_fixtures.h"
 #include "fixtures/seal_writer.h"
@@ -43,6 +44,33 @@ TEST_F(ThumbnailTest, WritesOneThumbnailPerImageNumberedByPosition) {
     EXPECT_EQ(thumb.height, 80);
     EXPECT_EQ(thumb.sof_marker, 0xC0);
     EXPECT_TRUE(thumb.jfif);
+  }
+}
+
+TEST_F(ThumbnailTest, JpegsAreTurnedUprightByTheirExifOrientation) {
+  // Quadrants of the upright picture: red, green / blue, white.
+  const TRgbImage upright = MakeQuadrantImage(240, 160);
+  struct TProbe {
+    int x;
+    int y;
+    uint8_t r, g, b;
+  } probes[] = {{30, 20, 255, 0, 0}, {90, 20, 0, 255, 0}, {30, 60, 0, 0, 255}, {90, 60, 255, 255, 255}};
+  for (int32_t orientation = 1; orientation <= 8; ++orientation) {
+    SCOPED_TRACE(orientation);
+    const std::string name = "o" + std::to_string(orientation) + ".jpg";
+    ASSERT_TRUE(WriteBytesFile(dir_.Join(name), EncodeOrientedJpeg(upright, orientation)));
+    std::string out;
+    ASSERT_EQ(WriteThumbnail(out, Folder().c_str(), name.c_str(), orientation, options_), 1);
+    const TDecodedJpeg thumb = DecodeJpegFile(Thumb(orientation));
+    ASSERT_TRUE(thumb.ok);
+    ASSERT_EQ(thumb.width, 120);
+    ASSERT_EQ(thumb.height, 80);
+    for (const TProbe& p : probes) {
+      const uint8_t* pixel = &thumb.pixels[(static_cast<size_t>(p.y) * 120 + p.x) * 3];
+      EXPECT_NEAR(pixel[0], p.r, 40) << p.x << "," << p.y;
+      EXPECT_NEAR(pixel[1], p.g, 40) << p.x << "," << p.y;
+      EXPECT_NEAR(pixel[2], p.b, 40) << p.x << "," << p.y;
+    }
   }
 }
 
