@@ -39,7 +39,7 @@ int32_t CodeOfError(const heif_error& error) {
 }
 
 // The context and primary image handle of a file in memory; released by
-// ReleaseHeif. The code of the failure, or kLoadOk.
+// ReleaseHeif.
 struct THeifFile {
   heif_context* context = nullptr;
   heif_image_handle* handle = nullptr;
@@ -51,6 +51,8 @@ void ReleaseHeif(THeifFile& file) {
   file = THeifFile{};
 }
 
+// Reads the file's structure and finds its primary image: kLoadOk, or the
+// code of the failure (the caller releases `file` either way).
 int32_t OpenHeif(const uint8_t* data, size_t size, THeifFile& file) {
   InitHeifOnce();
   const int probe_length = size > 64 ? 64 : static_cast<int>(size);
@@ -116,8 +118,15 @@ void HeifStartInput(TReaderContext* context, TImageSource* base) {
   auto* source = static_cast<TWholeImageSource*>(base);
   if (!ReadWholeFile(context, source)) return;
   THeifFile file;
-  int32_t code = OpenHeif(source->encoded, source->encoded_size, file);
-  if (code == kLoadOk) code = DecodeHeif(context, source, file);
+  int32_t code = kLoadNoPixelMemory;
+  // libheif's C functions are C++ inside: an allocation failure there may
+  // still leave as an exception, which ends here as a failed load.
+  try {
+    code = OpenHeif(source->encoded, source->encoded_size, file);
+    if (code == kLoadOk) code = DecodeHeif(context, source, file);
+  } catch (...) {
+    code = kLoadNoPixelMemory;
+  }
   ReleaseHeif(file);
   ReleaseEncoded(source);
   // AllocateWholeImage has raised its own error already.
@@ -137,7 +146,12 @@ bool HeifReadSize(const char* path, int32_t* width, int32_t* height) {
   size_t size = 0;
   if (!ReadRegularFile(path, kMaxEncodedFileBytes, &data, &size)) return false;
   THeifFile file;
-  const bool ok = OpenHeif(data, size, file) == kLoadOk;
+  bool ok = false;
+  try {
+    ok = OpenHeif(data, size, file) == kLoadOk;
+  } catch (...) {
+    ok = false;
+  }
   if (ok) {
     *width = heif_image_handle_get_width(file.handle);
     *height = heif_image_handle_get_height(file.handle);
