@@ -11,6 +11,8 @@ packages=(
   clang libclang-rt-14-dev
   chromium nodejs npm
   xvfb xauth fonts-liberation
+  libpng-dev libwebp-dev libheif-dev libtiff-dev
+  webp libheif-examples libtiff-tools
 )
 if [[ "${VELLUMCAST_BENCH_DEPS:-0}" == 1 ]]; then
   packages+=(libvips-tools imagemagick graphicsmagick time)

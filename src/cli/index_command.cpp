@@ -16,8 +16,10 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "engine/catalog_filter.h"
 #include "engine/first_page.h"
 #include "engine/first_start_defaults.h"
+#include "engine/image_order.h"
 #include "engine/run_report.h"
 #include "engine/template_reader.h"
 #include "engine/thread_vellumcast.h"
@@ -25,7 +27,10 @@
 
 namespace {
 
-enum class TOptionKind { kCount, kInteger, kFlag, kByteFlag, kChoice01, kText, kStyle, kPageName };
+enum class TOptionKind { kCount, kInteger, kFlag, kByteFlag, kChoice01, kText, kNamed, kPatterns, kStyle, kPageName };
+
+// Parses a named value (kNamed options) into its number.
+using TNameParser = bool (*)(const char* text, int32_t* value);
 
 // One row per option; a new option is one more row.
 struct TIndexOption {
@@ -33,6 +38,8 @@ struct TIndexOption {
   TOptionKind kind;
   int32_t TThreadVellumcast::*number;
   std::string TThreadVellumcast::*text;
+  TNameParser parse = nullptr;
+  const char* choices = nullptr;  // the named values, for the error message
 };
 
 constexpr TIndexOption kIndexOptions[] = {
@@ -61,6 +68,12 @@ constexpr TIndexOption kIndexOptions[] = {
     {"follow-links", TOptionKind::kFlag, &TThreadVellumcast::followlinks, nullptr},
     {"style", TOptionKind::kStyle, &TThreadVellumcast::style, nullptr},
     {"firstpage", TOptionKind::kPageName, nullptr, &TThreadVellumcast::firstpage},
+    {"formats", TOptionKind::kNamed, &TThreadVellumcast::formats, nullptr, ParseCatalogFormats,
+     "classic or all"},
+    {"order", TOptionKind::kNamed, &TThreadVellumcast::order, nullptr, ParseImageOrder,
+     "name, natural or date"},
+    {"exclude", TOptionKind::kPatterns, nullptr, nullptr},
+    {"skiphidden", TOptionKind::kFlag, &TThreadVellumcast::skiphidden, nullptr},
 };
 
 bool ParseInt32(const char* text, int32_t* value) {
@@ -98,6 +111,22 @@ bool ApplyOption(TThreadVellumcast& worker, const TIndexOption& option, const ch
     } else {
       std::fprintf(stderr, "vellumcast-cli index: --%s must be classic or modern (0 or 1), not '%s'\n",
                    option.name, value);
+      return false;
+    }
+    return true;
+  }
+  if (option.kind == TOptionKind::kPatterns) {
+    if (*value == '\0') {
+      std::fprintf(stderr, "vellumcast-cli index: --%s needs a pattern\n", option.name);
+      return false;
+    }
+    worker.exclude.push_back(value);
+    return true;
+  }
+  if (option.kind == TOptionKind::kNamed) {
+    if (!option.parse(value, &(worker.*option.number))) {
+      std::fprintf(stderr, "vellumcast-cli index: --%s must be %s, not '%s'\n", option.name, option.choices,
+                   value);
       return false;
     }
     return true;
@@ -203,6 +232,10 @@ int RunIndexCommand(int argc, char** argv) {
   TThreadVellumcast worker;
   ApplyFirstStartDefaults(worker);
   const char* folder = nullptr;
+  bool formats_given = false;
+  bool skiphidden_given = false;
+  bool order_given = false;
+  bool prune_given = false;
   bool options_ended = false;
   bool quiet = false;
   bool verbose = false;
@@ -241,6 +274,10 @@ int RunIndexCommand(int argc, char** argv) {
         return 2;
       }
       if (!ApplyOption(worker, *option, equals + 1)) return 2;
+      formats_given = formats_given || std::strcmp(option->name, "formats") == 0;
+      skiphidden_given = skiphidden_given || std::strcmp(option->name, "skiphidden") == 0;
+      order_given = order_given || std::strcmp(option->name, "order") == 0;
+      prune_given = prune_given || std::strcmp(option->name, "prune") == 0;
       continue;
     }
     if (folder != nullptr) {
@@ -269,6 +306,12 @@ int RunIndexCommand(int argc, char** argv) {
     std::fprintf(stderr, "vellumcast-cli index: %s\n", unreadable);
     return 2;
   }
+  // The modern style takes every format, natural order, pruning and skips
+  // hidden folders unless told otherwise.
+  if (!formats_given) worker.formats = worker.style == 1 ? kFormatsAll : kFormatsClassic;
+  if (!skiphidden_given) worker.skiphidden = worker.style == 1 ? 1 : 0;
+  if (!order_given && worker.style == 1) worker.order = kOrderNatural;
+  if (!prune_given && worker.style == 1) worker.prune = 1;
   worker.path = folder;
   TCliOwner owner;
   worker.ownerwindow = &owner;
@@ -306,6 +349,13 @@ int RunIndexCommand(int argc, char** argv) {
                  "vellumcast-cli index: warning: %d folder(s) hold a file named %s that no run wrote; "
                  "their first page is %s\n",
                  worker.firstpagekept.load(), worker.firstpage.c_str(), "vellumcast.html");
+  }
+  if (!quiet && worker.skipped_undisplayable.load() > 0) {
+  if (worker.skipped_undisplayable.load() > 0) {
+    std::fprintf(stderr,
+                 "vellumcast-cli index: images left out: %d; no browser shows them (HEIC/HEIF, TIFF, Targa, "
+                 "FITS); --createthumbs=1 makes thumbnails for them\n",
+                 worker.skipped_undisplayable.load());
   }
   std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
               worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "engine/thumb_reuse.h"
+#include "engine/image_order.h"
 #include "imagein/jpeg_thumb_decode.h"
 #include "imagein/load_codes.h"
 #include "imagein/load_peak.h"
@@ -50,10 +51,7 @@ bool BuildThumbPaths(TThumbPaths* paths, const char* folder, const char* name, i
 
 // Files that the loading front end hands to a format reader rather than to
 // the JPEG adapter.
-bool IsReaderFile(const char* path) {
-  return HasExtension(path, ".gif") || HasExtension(path, ".bmp") || HasExtension(path, ".tga") ||
-         HasExtension(path, ".fts") || HasExtension(path, ".fits");
-}
+bool IsReaderFile(const char* path) { return ReaderKindOf(path) != 0; }
 
 uint64_t CellBytes(int32_t width, int32_t height) {
   return uint64_t{static_cast<uint32_t>(height)} * (uint64_t{static_cast<uint32_t>(width)} + 3) * 3;
@@ -93,7 +91,7 @@ bool IsPageName(const char* name) {
 // JPEG files with an EXIF orientation other than upright.
 TCellResult ReaderCell(const char* path, const TCellOptions& options, TMemBitmap& cell, bool* unreadable) {
   TMemBitmap image;
-  LoadImageByExtension(path, options.cellwidth, options.cellheight, image, kThumbnailLoadFlags, nullptr);
+  LoadImageByExtension(path, options.cellwidth, options.cellheight, image, ThumbnailLoadFlags(options), nullptr);
   *unreadable = image.pixels == nullptr;
   if (image.width <= 1 || image.height <= 1 || image.pixels == nullptr ||
       image.header.biBitCount != 24) {
@@ -165,7 +163,7 @@ TCellProducer::TCellProducer(TThreadVellumcast& worker, const char* folder, TStr
   jobs_ = new (std::nothrow) TJob[static_cast<size_t>(total)];
   if (names_ == nullptr || jobs_ == nullptr) return;  // inactive: WriteThumbnail cell by cell
   int32_t n = 0;
-  for (const TStrEntry* e = images.SortedWalk(0, nullptr); e != nullptr && n < total; e = e->walk)
+  for (const TStrEntry* e = SortedImageWalk(images, worker.order); e != nullptr && n < total; e = e->walk)
     names_[n++] = e->name;
   if (n != total) return;
 

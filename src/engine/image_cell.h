@@ -90,6 +90,10 @@ bool PutThumbnailFile(const char* path, const uint8_t* data, size_t size, const 
 
 struct TMemBitmap;
 
+// The load flags of a thumbnail: 24-bit colour at full size, transparent
+// pixels laid over the cell's background.
+int32_t ThumbnailLoadFlags(const TCellOptions& options);
+
 // Turns a decoded image upright by the EXIF orientation of the file at
 // `image_path`; unchanged when it has none. False when memory runs out.
 bool TurnImageUpright(TMemBitmap& image, const char* image_path);

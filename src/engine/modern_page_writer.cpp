@@ -9,6 +9,7 @@
 
 #include "engine/first_page.h"
 #include "engine/generated_names.h"
+#include "engine/image_order.h"
 #include "engine/leftovers.h"
 #include "engine/prune.h"
 #include "engine/run_report.h"
@@ -252,7 +253,9 @@ void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, in
 
   std::vector<const char*> names;
   names.reserve(static_cast<size_t>(image_total));
-  for (const TStrEntry* e = images.SortedWalk(0, nullptr); e != nullptr; e = e->walk) names.push_back(e->name);
+  for (const TStrEntry* e = SortedImageWalk(images, worker.order); e != nullptr; e = e->walk) {
+    names.push_back(e->name);
+  }
   const int32_t count = static_cast<int32_t>(names.size());
   const int64_t per_page = worker.rowsperpage > 0 && worker.cellsperrow > 0
                                ? static_cast<int64_t>(worker.rowsperpage) * worker.cellsperrow

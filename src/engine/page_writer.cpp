@@ -16,6 +16,8 @@
 #include "engine/subfolder_order.h"
 #include "engine/template_reader.h"
 #include "engine/thumb_reuse.h"
+#include "engine/image_order.h"
+#include "imagein/image_format.h"
 #include "support/path_util.h"
 
 namespace {
@@ -37,14 +39,17 @@ void ReportThumbnailFallback(TThreadVellumcast& worker, const TThumbnailFallback
   }
 }
 
-void AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* folder, const char* name,
+// False, with nothing appended, for an image no browser shows (HEIC, TIFF,
+// Targa, FITS) whose thumbnail could not be made: its cell links to it by
+// name alone.
+bool AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* folder, const char* name,
                     int32_t position, TCellProducer& cells, TThumbReuse& reuse) {
   const TCellOptions options = CellOptionsOf(worker);
   if (worker.createthumbs != 0 && reuse.Reused(position)) {
     AppendThumbnailTag(out, position, options);
     ++worker.reusedcount;
     cells.Passed(position);
-    return;
+    return true;
   }
   if (worker.createthumbs != 0) {
     TThumbnailFallback fallback;
@@ -52,10 +57,11 @@ void AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* fol
     if ((cells.Active() ? cells.WriteThumbnail(out, name, position, &fallback, &written_size)
                         : WriteThumbnail(out, folder, name, position, options, &fallback, &written_size)) != 0) {
       reuse.RecordWritten(position, written_size);
-      return;
+      return true;
     }
     ReportThumbnailFallback(worker, fallback);
   }
+  if (!BrowserDisplaysFormat(ImageFormatOfPath(name))) return false;
   out += "<img src=\"";
   AppendUrlEscaped(out, name);
   out += '"';
@@ -66,6 +72,7 @@ void AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* fol
     out += " width=";
     AppendNumber(out, options.cellwidth);
   }
+  return true;
 }
 
 // Reports the page at `path` (or folder/name when the path did not fit) as not written.
@@ -367,7 +374,7 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
   // the folder is left, however it is left.
   TThumbReuse reuse(worker, folder, images);
   TCellProducer cells(worker, folder, images, &reuse);
-  for (const TStrEntry* image = images.SortedWalk(0, nullptr); image != nullptr; image = image->walk) {
+  for (const TStrEntry* image = SortedImageWalk(images, worker.order); image != nullptr; image = image->walk) {
     if (!file.IsOpen() &&
         !OpenCatalogPage(worker, file, depth, folder, page, redirect, subfolders, images, before, first)) {
       return;
@@ -377,10 +384,13 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
     text += "<td><a href=\"";
     AppendUrlEscaped(text, image->name);
     text += "\">";
-    AppendImageTag(text, worker, folder, image->name, before, cells, reuse);
-    text += '>';
-    if (worker.includefilenames != 0) {
-      text += "<br>";
+    if (AppendImageTag(text, worker, folder, image->name, before, cells, reuse)) {
+      text += '>';
+      if (worker.includefilenames != 0) {
+        text += "<br>";
+        AppendHtmlText(text, image->name);
+      }
+    } else {
       AppendHtmlText(text, image->name);
     }
     text += "</a></td>\n";

@@ -25,6 +25,7 @@ enum class TRunWarning : uint8_t {
   kNotEntered,   // a folder the run would not enter (a link out of the tree, a kernel file system)
   kTooLong,      // a path over the length limit, skipped
   kUnreadable,   // an image that could not be read for its thumbnail
+  kUndisplayable,  // an image no browser shows, left out because thumbnails are off
 };
 
 struct TRunEntry {

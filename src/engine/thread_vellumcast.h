@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/run_report.h"
 #include "platform/owner.h"
@@ -71,6 +72,19 @@ class TThreadVellumcast : public TThread {
   std::string firstpage = "vellumcast.html";
   // Folders that kept the default first page name for that reason.
   std::atomic<int32_t> firstpagekept{0};
+  // Files that enter catalogs: 0 the classic .gif, .jpg and .bmp; 1 every
+  // format the readers take (see catalog_filter.h).
+  int32_t formats = 0;
+  // Order of a folder's images: 0 name (byte order), 1 natural, 2 date.
+  int32_t order = 0;
+  // Wildcard patterns ('*', '?', without regard to case) of file and folder
+  // names the walk leaves out.
+  std::vector<std::string> exclude;
+  // 1: hidden folders (".name") and NAS metadata folders ("@eaDir",
+  // "#recycle") are not walked; set from the style unless given.
+  int32_t skiphidden = 0;
+  // Files left out because no browser shows them and no thumbnail is made.
+  std::atomic<int32_t> skipped_undisplayable{0};
 
  protected:
   void Execute() override;

@@ -1,5 +1,7 @@
 #include "engine/thumb_reuse.h"
 
+#include "engine/image_order.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,7 +80,8 @@ TThumbReuse::TThumbReuse(TThreadVellumcast& worker, const char* folder, TStringM
     return;
   }
   int32_t n = 0;
-  for (const TStrEntry* e = images.SortedWalk(0, nullptr); e != nullptr && n < total; e = e->walk) names_[n++] = e->name;
+  for (const TStrEntry* e = SortedImageWalk(images, worker.order); e != nullptr && n < total; e = e->walk)
+    names_[n++] = e->name;
   if (n != total) {
     ::unlink(manifest);
     return;

@@ -56,6 +56,10 @@ bool ThumbnailFolderIsLink(const char* thumb_path, TThumbnailFallback* fallback)
   return true;
 }
 
+int32_t ThumbnailLoadFlags(const TCellOptions& options) {
+  return kThumbnailLoadFlags | (options.thumbwhite != 0 ? LF_ALPHA_OVER_WHITE : 0);
+}
+
 bool TurnImageUpright(TMemBitmap& image, const char* image_path) {
   const int32_t orientation = ProbeImageOrientation(image_path);
   if (orientation == 1) return true;
@@ -105,7 +109,7 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
 
   TMemBitmap image;
   if (options.decodes != nullptr) options.decodes->fetch_add(1, std::memory_order_relaxed);
-  LoadImageToBitmap(image_path, cell_width, cell_height, image, kThumbnailLoadFlags, nullptr);
+  LoadImageToBitmap(image_path, cell_width, cell_height, image, ThumbnailLoadFlags(options), nullptr);
   // One pixel wide or high, or nothing decoded: the cell shows the full image.
   if (image.pixels == nullptr) {
     NoteImageUnreadable(fallback, image_path);

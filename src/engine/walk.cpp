@@ -9,8 +9,10 @@
 #include <iterator>
 #include <optional>
 
+#include "engine/catalog_filter.h"
 #include "engine/first_page.h"
 #include "engine/image_cell.h"
+#include "engine/image_order.h"
 #include "engine/modern_page_writer.h"
 #include "engine/page_writer.h"
 #include "platform/dir_listing.h"
@@ -19,8 +21,6 @@
 #include "support/path_util.h"
 
 namespace {
-
-constexpr const char* kImagePatterns[] = {"*.gif", "*.jpg", "*.bmp"};
 
 size_t FolderSlot(dev_t device, ino_t inode, size_t mask) {
   uint64_t h = static_cast<uint64_t>(inode) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(device);
@@ -51,6 +51,7 @@ void WalkSubfolders(TFolderWalk& walk, TThreadVellumcast& worker, int32_t depth,
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     if (::strcasecmp(name, kThumbnailFolderName) == 0) continue;
     if (!listing.IsDirectory()) continue;
+    if (IsSkippedFolder(worker, name)) continue;
     // A path over the limit is skipped, never cut: a cut path names another folder.
     int32_t result = 0;
     if (!PathJoin(path, sizeof path, kMaxFolderPath, folder, name)) {
@@ -75,6 +76,14 @@ void CollectImages(TThreadVellumcast& worker, const char* folder, TDirListing& l
     if (!listing.IsRegularFile()) continue;
     if (!PathJoin(path, sizeof path, kMaxPath, folder, listing.Name())) {
       ReportTooLong(worker, folder, listing.Name(), kMaxPath);
+      continue;
+    }
+    if (IsExcludedName(worker, listing.Name())) continue;
+    // One listing pass yields each file once, so each is counted once.
+    if (IsUndisplayableWithoutThumbnail(worker, listing.Name())) {
+      ++worker.skipped_undisplayable;
+      worker.report.AddWarning(TRunWarning::kUndisplayable, path, 0,
+                               "left out: no browser shows this format and thumbnails are off");
       continue;
     }
     table.FindOrAdd(listing.Name());
@@ -164,9 +173,12 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
 
   TStringManager subfolders(sizeof(TStrEntry), kSubfolderTableBits, 0, nullptr);
   WalkSubfolders(*this, worker_, depth, folder, listing, subfolders);
-  TStringManager images(sizeof(TStrEntry), kImageTableBits, 0, nullptr);
-  listing.Restart(kImagePatterns, std::size(kImagePatterns));
+  TStringManager images(sizeof(TImageEntry), kImageTableBits, 0, nullptr);
+  size_t pattern_count = 0;
+  const char* const* patterns = CatalogPatterns(worker_.formats, &pattern_count);
+  listing.Restart(patterns, pattern_count);
   CollectImages(worker_, folder, listing, images);
+  if (worker_.order == kOrderDate) ReadImageDates(images, folder);
 
   // A stop request seen at any point of this folder's walk (in a subfolder,
   // or while listing its own entries) leaves the lists incomplete: pages

@@ -2,6 +2,7 @@
 // The interface of the GIF, BMP, Targa and FITS readers, and the buffered,
 // sealed-file-aware byte reader they all read through.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -17,6 +18,9 @@ struct TReaderContext {
   int input_components = 3;        // 3: red, green, blue; 1: grey
   bool grayscale_input = false;    // in_color_space is greyscale
   int data_precision = 8;
+  // Grey level that transparent pixels are laid over (PNG, WebP, HEIF, TIFF
+  // alpha): 0 black, or 255 with LF_ALPHA_OVER_WHITE.
+  uint8_t alpha_background = 0;
 };
 
 // Raises a fatal reader error: sets msg_code and calls error_exit, which counts
@@ -70,12 +74,22 @@ void SourceRelease(TImageSource* source);
 bool SourceFill(TReaderContext* context, TImageSource* source);
 int SourceReadByte(TReaderContext* context, TImageSource* source);  // 0..255, or -1 at the end
 bool SourceReadBytes(TReaderContext* context, TImageSource* source, void* destination, uint32_t n);
+// Reads every byte left in the file (deciphered when sealed) into one malloc'd
+// block that the caller frees. False, with an error raised and nothing kept,
+// for an empty file, a refused sealed-file header, more than `cap` bytes
+// (kLoadNoPixelMemory) or memory that cannot be had.
+bool SourceReadToEnd(TReaderContext* context, TImageSource* source, size_t cap, uint8_t** data,
+                     size_t* size);
 
 // Reader constructors: null when the record cannot be allocated.
 TImageSource* CreateGifSource(TReaderContext* context);
 TImageSource* CreateBmpSource(TReaderContext* context);
 TImageSource* CreateTargaSource(TReaderContext* context);
 TImageSource* CreateFitsSource(TReaderContext* context);
+TImageSource* CreatePngSource(TReaderContext* context);
+TImageSource* CreateWebpSource(TReaderContext* context);
+TImageSource* CreateHeifSource(TReaderContext* context);
+TImageSource* CreateTiffSource(TReaderContext* context);
 
 // GIF only: the transparent colour of the last graphic control extension read.
 bool GifTransparentColor(TImageSource* source, uint8_t* red, uint8_t* green, uint8_t* blue);

@@ -11,6 +11,9 @@ inline constexpr int32_t LF_NO_QUANTIZE = 0x40;
 inline constexpr int32_t LF_COLORMAP = 0x80;
 inline constexpr int32_t LF_FIXED_PALETTE = 0x100;
 inline constexpr int32_t LF_SNAP_PALETTE = 0x200;
+// Transparent pixels of PNG, WebP, HEIF and TIFF images are laid over white
+// instead of black (the thumbnail background).
+inline constexpr int32_t LF_ALPHA_OVER_WHITE = 0x400;
 
 // What thumbnail production asks for: 24-bit colour at full size.
 inline constexpr int32_t kThumbnailLoadFlags = 88;

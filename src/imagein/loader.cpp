@@ -8,6 +8,7 @@
 #include <semaphore>
 #include <thread>
 
+#include "imagein/image_format.h"
 #include "imagein/jpeg_adapter.h"
 #include "imagein/load_path.h"
 #include "support/path_util.h"
@@ -34,15 +35,6 @@ struct TLoaderState {
   TMemBitmap result;
   bool thread_running = false;
 };
-
-int32_t ReaderKindOf(const char* path) {
-  if (HasExtension(path, ".gif")) return kReaderGif;
-  if (HasExtension(path, ".bmp")) return kReaderBmp;
-  if (HasExtension(path, ".tga")) return kReaderTarga;
-  // ".fts" is the short form; ".fits" is how most FITS files are named.
-  if (HasExtension(path, ".fts") || HasExtension(path, ".fits")) return kReaderFits;
-  return 0;
-}
 
 [[noreturn]] void LoaderMain(TLoaderState* state) {
   for (;;) {
@@ -79,6 +71,21 @@ TLoaderState* Loader() {
 }
 
 }  // namespace
+
+int32_t ReaderKindOf(const char* path) {
+  switch (ImageFormatOfPath(path)) {
+    case TImageFormat::kGif: return kReaderGif;
+    case TImageFormat::kBmp: return kReaderBmp;
+    case TImageFormat::kTarga: return kReaderTarga;
+    case TImageFormat::kFits: return kReaderFits;
+    case TImageFormat::kPng: return kReaderPng;
+    case TImageFormat::kWebp: return kReaderWebp;
+    case TImageFormat::kHeif:
+    case TImageFormat::kAvif: return kReaderHeif;
+    case TImageFormat::kTiff: return kReaderTiff;
+    default: return 0;
+  }
+}
 
 int32_t LoadImageByExtension(const char* path, int32_t requested_width, int32_t requested_height,
                              TMemBitmap& bitmap, int32_t load_flags, const char* key) {

@@ -6,8 +6,9 @@
 #include "imagein/load_codes.h"
 #include "raster/membitmap.h"
 
-// GIF (".gif") and JPEG (".jpg", ".jpe", ".jpeg") files only; width and height
-// are set to 0 first by those probes.
+// GIF (logical screen), JPEG (".jpg", ".jpeg", ".jpe", ".jfif"), PNG, WebP,
+// HEIC/HEIF/AVIF and TIFF files; width and height are set to 0 first. BMP,
+// Targa and FITS files cannot be probed.
 bool ProbeImageSize(const char* path, int32_t* width, int32_t* height);
 bool GifReadScreenSize(const char* path, int32_t* width, int32_t* height);
 // The frame size in a plain (not sealed) BMP or Targa file's header; false
@@ -24,6 +25,18 @@ int32_t LoadImageToBitmap(const char* path, int32_t requested_width, int32_t req
 int32_t LoadImageByExtension(const char* path, int32_t requested_width, int32_t requested_height,
                              TMemBitmap& bitmap, int32_t load_flags, const char* key);
 
-enum TReaderKind : int32_t { kReaderGif = 1, kReaderBmp = 2, kReaderTarga = 3, kReaderFits = 4 };
+enum TReaderKind : int32_t {
+  kReaderGif = 1,
+  kReaderBmp = 2,
+  kReaderTarga = 3,
+  kReaderFits = 4,
+  kReaderPng = 5,
+  kReaderWebp = 6,
+  kReaderHeif = 7,
+  kReaderTiff = 8,
+};
+// The reader kind of a path by its extension; 0 for JPEG and unknown
+// extensions, which go to the JPEG adapter.
+int32_t ReaderKindOf(const char* path);
 int32_t LoadImageWithReader(const char* path, int32_t requested_width, int32_t requested_height,
                             TMemBitmap& bitmap, int32_t load_flags, const char* key, int32_t kind);

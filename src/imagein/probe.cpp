@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstdint>
 
+#include "imagein/format_codes.h"
+#include "imagein/image_format.h"
 #include "imagein/jpeg_adapter.h"
 #include "imagein/loader.h"
 #include "support/path_util.h"
@@ -90,10 +92,30 @@ bool TargaReadSize(const char* path, int32_t* width, int32_t* height) {
   return true;
 }
 
+namespace {
+
+// Sizes that the first bytes of the file give (PNG, WebP).
+bool ReadHeadSize(const char* path, bool (*read_size)(const uint8_t*, size_t, int32_t*, int32_t*),
+                  int32_t* width, int32_t* height) {
+  *width = 0;
+  *height = 0;
+  unsigned char head[64];
+  const ssize_t got = ReadRegularFileHead(path, head, sizeof head);
+  if (got <= 0) return false;
+  return read_size(head, static_cast<size_t>(got), width, height);
+}
+
+}  // namespace
+
 bool ProbeImageSize(const char* path, int32_t* width, int32_t* height) {
-  if (HasExtension(path, ".gif")) return GifReadScreenSize(path, width, height);
-  if (HasExtension(path, ".jpg") || HasExtension(path, ".jpe") || HasExtension(path, ".jpeg")) {
-    return JpegReadSize(path, width, height) != 0;
+  switch (ImageFormatOfPath(path)) {
+    case TImageFormat::kGif: return GifReadScreenSize(path, width, height);
+    case TImageFormat::kJpeg: return JpegReadSize(path, width, height) != 0;
+    case TImageFormat::kPng: return ReadHeadSize(path, PngReadSize, width, height);
+    case TImageFormat::kWebp: return ReadHeadSize(path, WebpReadSize, width, height);
+    case TImageFormat::kHeif:
+    case TImageFormat::kAvif: return HeifReadSize(path, width, height);
+    case TImageFormat::kTiff: return TiffReadSize(path, width, height);
+    default: return false;
   }
-  return false;
 }

@@ -37,6 +37,10 @@ TSourceCreate SourceConstructor(int32_t kind) {
     case kReaderBmp: return CreateBmpSource;
     case kReaderTarga: return CreateTargaSource;
     case kReaderFits: return CreateFitsSource;
+    case kReaderPng: return CreatePngSource;
+    case kReaderWebp: return CreateWebpSource;
+    case kReaderHeif: return CreateHeifSource;
+    case kReaderTiff: return CreateTiffSource;
     default: return nullptr;
   }
 }
@@ -149,6 +153,7 @@ int32_t LoadImageWithSource(const char* path, int32_t requested_width, int32_t r
   context.common.err = JpegErrorInit(&err);
   context.common.client_data = const_cast<char*>(path);
   context.image_name = path;
+  context.alpha_background = (load_flags & LF_ALPHA_OVER_WHITE) != 0 ? 255 : 0;
 
   PrepareBitmap(bitmap, path, requested_width, requested_height, load_flags);
   // A reader kind nobody knows cannot read the file: a failure, not an empty success.

@@ -34,6 +34,8 @@ void RaiseReadFailure(TReaderContext* context, TImageSource* source) {
     ReaderRaiseError(context, kLoadPrematureEnd);
 }
 
+bool FillBuffer(TReaderContext* context, TImageSource* source, bool end_is_error);
+
 }  // namespace
 
 bool SourceInit(TImageSource* source) {
@@ -55,6 +57,12 @@ void SourceRelease(TImageSource* source) {
 }
 
 bool SourceFill(TReaderContext* context, TImageSource* source) {
+  return FillBuffer(context, source, true);
+}
+
+namespace {
+
+bool FillBuffer(TReaderContext* context, TImageSource* source, bool end_is_error) {
   TSourceReader& reader = source->reader;
   if (reader.first_fill == kFirstFillRefused) {
     ReaderRaiseError(context, kLoadSealRejected);
@@ -64,7 +72,8 @@ bool SourceFill(TReaderContext* context, TImageSource* source) {
   if (reader.buffer != nullptr && reader.file != nullptr)
     bytes_read = std::fread(reader.buffer, 1, kSourceBufferSize, reader.file);
   if (bytes_read == 0) {
-    ReaderRaiseError(context, kLoadPrematureEnd);
+    // A file that holds nothing at all is premature either way.
+    if (end_is_error || reader.first_fill == kFirstFillPending) ReaderRaiseError(context, kLoadPrematureEnd);
     return false;
   }
   const int32_t length = static_cast<int32_t>(bytes_read);
@@ -91,6 +100,8 @@ bool SourceFill(TReaderContext* context, TImageSource* source) {
   return true;
 }
 
+}  // namespace
+
 int SourceReadByte(TReaderContext* context, TImageSource* source) {
   if (!EnsureBytes(context, source)) {
     RaiseReadFailure(context, source);
@@ -116,5 +127,52 @@ bool SourceReadBytes(TReaderContext* context, TImageSource* source, void* destin
     reader.count -= static_cast<int32_t>(take);
     n -= take;
   }
+  return true;
+}
+
+bool SourceReadToEnd(TReaderContext* context, TImageSource* source, size_t cap, uint8_t** data,
+                     size_t* size) {
+  *data = nullptr;
+  *size = 0;
+  TSourceReader& reader = source->reader;
+  size_t capacity = 0;
+  uint8_t* out = nullptr;
+  size_t used = 0;
+  for (;;) {
+    if (reader.count == 0) {
+      if (!FillBuffer(context, source, false)) break;
+      continue;
+    }
+    const auto take = static_cast<size_t>(reader.count);
+    if (used + take > cap) {
+      std::free(out);
+      ReaderRaiseError(context, kLoadNoPixelMemory);
+      return false;
+    }
+    if (used + take > capacity) {
+      size_t grown = capacity == 0 ? size_t{1} << 16 : capacity * 2;
+      while (grown < used + take) grown *= 2;
+      if (grown > cap) grown = cap;
+      auto* bigger = static_cast<uint8_t*>(std::realloc(out, grown));
+      if (bigger == nullptr) {
+        std::free(out);
+        ReaderRaiseError(context, kLoadNoPixelMemory);
+        return false;
+      }
+      out = bigger;
+      capacity = grown;
+    }
+    std::memcpy(out + used, reader.cursor, take);
+    used += take;
+    reader.cursor += take;
+    reader.count = 0;
+  }
+  // Nothing at all, or a refused sealed-file header: the error is raised already.
+  if (context->common.err->num_warnings > 0 || used == 0) {
+    std::free(out);
+    return false;
+  }
+  *data = out;
+  *size = used;
   return true;
 }

@@ -174,6 +174,7 @@ void TForm1::ButtonStartClick() {
   w.style = Tick(CheckBoxModernStyle);
   w.firstpage = first_page;
   w.prune = Tick(CheckBoxPrune);
+  ApplyRunSettings(w);  // after the style, whose defaults it follows
   // A thread that cannot be started never sends its done message: the window
   // must not wait for it and stays idle.
   if (!w.Start()) worker_.reset();

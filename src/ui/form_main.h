@@ -12,6 +12,7 @@
 
 #include "engine/thread_vellumcast.h"
 #include "platform/owner.h"
+#include "ui/settings_table.h"
 
 class QCheckBox;
 class QFileDialog;
@@ -50,6 +51,12 @@ class TForm1 : public QWidget, public TOwnerWindow {
 
   void LoadSettings();
   void SaveSettings();
+  // The stored run settings without controls (TVellumcastSettings::kRunSettings), by index.
+  const QString& RunSetting(int index) const { return run_settings_[index]; }
+  void SetRunSetting(int index, const QString& text) { run_settings_[index] = text; }
+  // Copies them into a worker: unreadable values give the classic defaults;
+  // hidden folders are skipped with the modern style.
+  void ApplyRunSettings(TThreadVellumcast& worker) const;
 
   QTabWidget* PageControl1;
   TClickPanel* Panel1;
@@ -174,4 +181,5 @@ class TForm1 : public QWidget, public TOwnerWindow {
 
   std::unique_ptr<TThreadVellumcast> worker_;
   TUrlOpener open_url_;
+  QString run_settings_[TVellumcastSettings::kRunCount];
 };

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 
 #include "ui/form_main.h"
+#include "engine/catalog_filter.h"
+#include "engine/image_order.h"
 #include "ui/int_parse.h"
 #include "ui/radio_group.h"
 #include "ui/settings_store.h"
@@ -52,7 +54,21 @@ void TForm1::LoadSettings() {
       }
     }
   }
+  for (int i = 0; i < TVellumcastSettings::kRunCount; ++i) {
+    const TRunSettingDef& def = TVellumcastSettings::kRunSettings[i];
+    run_settings_[i] = store.StoreGetText(QString::fromLatin1(def.name), QString::fromLatin1(def.text_default));
+  }
   store.StoreClose();
+}
+
+void TForm1::ApplyRunSettings(TThreadVellumcast& worker) const {
+  const std::string formats = run_settings_[0].toStdString();
+  const std::string order = run_settings_[1].toStdString();
+  const bool modern = worker.style == 1;
+  if (!ParseCatalogFormats(formats.c_str(), &worker.formats)) worker.formats = modern ? kFormatsAll : kFormatsClassic;
+  if (!ParseImageOrder(order.c_str(), &worker.order)) worker.order = modern ? kOrderNatural : kOrderName;
+  worker.exclude = SplitPatternList(run_settings_[2].toStdString());
+  worker.skiphidden = worker.style == 1 ? 1 : 0;
 }
 
 void TForm1::SaveSettings() {
@@ -79,5 +95,7 @@ void TForm1::SaveSettings() {
         break;
     }
   }
+  for (int i = 0; i < TVellumcastSettings::kRunCount; ++i)
+    store.StoreSetText(QString::fromLatin1(TVellumcastSettings::kRunSettings[i].name), run_settings_[i]);
   store.StoreClose();
 }

@@ -36,8 +36,26 @@ inline constexpr TStoredRunFlag kStoredRunFlags[] = {
     {"rebuild", &TThreadVellumcast::rebuild, 0},  // do every thumbnail and file afresh
 };
 
+// A stored run setting without a control of its own: kept as text, loaded
+// and saved with the others and handed to each run.
+struct TRunSettingDef {
+  const char* name;
+  const char* text_default;
+};
+
 class TVellumcastSettings {
  public:
+  // formats ("classic" or "all"), order ("name", "natural" or "date") and
+  // exclude (';'-separated wildcard patterns). An empty formats or order
+  // follows the style: classic and name for the classic style, all and
+  // natural for the modern one.
+  static constexpr int kRunCount = 3;
+  static constexpr std::array<TRunSettingDef, kRunCount> kRunSettings{{
+      {"formats", ""},
+      {"order", ""},
+      {"exclude", ""},
+  }};
+
   static constexpr int kCount = 26;
   static constexpr const char* kStoreName = "vellumcast";
   static constexpr int32_t kSortMin = -1;

@@ -152,6 +152,8 @@ TEST_F(CliIndexTest, UsageErrorsAreExitTwo) {
       {"index", "--style=fancy", "ok"},   {"index", "--style=2", "ok"},       {"index", "--style=", "ok"},
       {"index", "--firstpage=", "ok"},    {"index", "--firstpage=../x.html", "ok"},
       {"index", "--firstpage=index", "ok"}, {"index", "--firstpage=vellumcast1.html", "ok"},
+      {"index", "--formats=jpeg", "ok"},  {"index", "--formats=", "ok"},      {"index", "--order=size", "ok"},
+      {"index", "--exclude=", "ok"},      {"index", "--skiphidden=2", "ok"},
   };
   for (const auto& args : cases) {
     const TCliResult r = RunCli(args, dir_.path());
@@ -379,6 +381,37 @@ TEST_F(CliIndexTest, AKilledRunIsMadeWholeByTheNextRun) {
     EXPECT_EQ(rebuilt.exit_code, 0);
     EXPECT_TRUE(TreeBytes(dir_.Join("pics")) == after_next);
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliIndexTest, FormatsOrderAndExclusionsReachTheRun) {
+  for (const char* name : {"img10.png", "img2.gif", "b.heic", "skip.png", "c.jpg", ".hid/h.gif"}) {
+    ASSERT_TRUE(WriteFileBytes(dir_.Join(std::string("f/") + name), ""));
+  }
+  // Classic by default: the GIF and the JPEG only.
+  TCliResult r = RunCli({"index", "f"}, dir_.path());
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, Counters(1, 3, 2));
+
+  r = RunCli({"index", "--formats=all", "--order=natural", "--exclude=SKIP.*", "--exclude=nothing", "--skiphidden=1",
+              "f"},
+             dir_.path());
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  // c.jpg, img2.gif, img10.png; b.heic left out without thumbnails; .hid not walked.
+  EXPECT_EQ(r.out, Counters(0, 3, 1));
+  EXPECT_NE(r.err.find("images left out: 1;"), std::string::npos) << r.err;
+  const std::string page = ReadFileBytes(dir_.Join("f/vellumcast.html"));
+  const size_t c = page.find("href=\"c.jpg\"");
+  const size_t img2 = page.find("href=\"img2.gif\"");
+  const size_t img10 = page.find("href=\"img10.png\"");
+  ASSERT_NE(img10, std::string::npos);
+  EXPECT_LT(c, img2);
+  EXPECT_LT(img2, img10);
+  EXPECT_EQ(page.find("skip.png"), std::string::npos);
+  EXPECT_EQ(page.find("b.heic"), std::string::npos);
 }
 
 }  // namespace

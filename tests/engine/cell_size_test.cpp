@@ -117,6 +117,8 @@ TEST_F(CellSizeTest, ProbeChoosesByExtension) {
   ASSERT_TRUE(WriteTestJpeg(Path("photo.JPG"), 33, 22));
   ASSERT_TRUE(WriteTestJpeg(Path("photo.jpeg"), 34, 23));
   ASSERT_TRUE(WriteTestJpeg(Path("photo.png"), 35, 24));
+  ASSERT_TRUE(WriteTestJpeg(Path("photo.jfif"), 37, 26));
+  ASSERT_TRUE(WriteTestJpeg(Path("photo.txt"), 38, 27));
   ASSERT_TRUE(WriteTestBmp24(Path("photo.bmp"), 36, 25));
   int32_t width = -1;
   int32_t height = -1;
@@ -125,9 +127,14 @@ TEST_F(CellSizeTest, ProbeChoosesByExtension) {
   EXPECT_EQ(height, 22);
   EXPECT_TRUE(ProbeImageSize(Path("photo.jpeg").c_str(), &width, &height));
   EXPECT_EQ(width, 34);
+  EXPECT_TRUE(ProbeImageSize(Path("photo.jfif").c_str(), &width, &height));
+  EXPECT_EQ(width, 37);
+  // A PNG name is probed as PNG: JPEG bytes give no size.
+  EXPECT_FALSE(ProbeImageSize(Path("photo.png").c_str(), &width, &height));
+  EXPECT_EQ(width, 0);
   width = -1;
   height = -1;
-  EXPECT_FALSE(ProbeImageSize(Path("photo.png").c_str(), &width, &height));
+  EXPECT_FALSE(ProbeImageSize(Path("photo.txt").c_str(), &width, &height));
   EXPECT_FALSE(ProbeImageSize(Path("photo.bmp").c_str(), &width, &height));
   EXPECT_EQ(width, -1);  // other extensions leave the outputs alone
   EXPECT_EQ(height, -1);

@@ -109,3 +109,32 @@ TEST_F(DecodeCommandTest, UsageErrorsExitTwo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DecodeCommandTest, ReadsEveryFormatAndGivesTheirRefusalCodes) {
+  const std::string corpus = std::string(VELLUMCAST_SOURCE_DIR) + "/tests/corpus/";
+  const struct {
+    const char* file;
+    const char* line;
+  } cases[] = {
+      {"png/rgba16_interlaced.png", "result=0 width=23 height=17 full=23x17 scale=1/1\n"},
+      {"webp/lossy.webp", "result=0 width=32 height=24 full=32x24 scale=1/1\n"},
+      {"heif/alpha.heic", "result=0 width=32 height=24 full=32x24 scale=1/1\n"},
+      {"heif/rgb.avif", "result=0 width=32 height=24 full=32x24 scale=1/1\n"},
+      {"tiff/cmyk8_strips_lzw.tif", "result=0 width=23 height=17 full=23x17 scale=1/1\n"},
+      {"damaged/png_not_png.png", "result=260 width=0 height=0 full=0x0 scale=0/0\n"},
+      {"damaged/tiff_cut.tif", "result=290 width=0 height=0 full=0x0 scale=0/0\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string out = dir_.Join("out.ppm");
+    const TRun run = RunCli(Quoted(corpus + c.file) + " " + Quoted(out));
+    EXPECT_EQ(run.out, c.line);
+    EXPECT_EQ(run.exit_code, run.out.rfind("result=0 ", 0) == 0 ? 0 : 1);
+    EXPECT_EQ(FileExists(out), run.exit_code == 0);
+    std::remove(out.c_str());
+  }
+}
+
+}  // namespace

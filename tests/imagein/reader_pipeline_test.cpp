@@ -471,7 +471,13 @@ TEST_F(DispatchTest, ChoosesTheDecoderByExtension) {
   } cases[] = {
       {"photo.JPG", jpeg_bytes, true, 9},
       {"photo.jpeg", jpeg_bytes, true, 9},
-      {"photo.png", jpeg_bytes, true, 9},  // every other extension goes to the JPEG adapter
+      {"photo.jfif", jpeg_bytes, true, 9},
+      {"photo.JPE", jpeg_bytes, true, 9},
+      {"photo.xyz", jpeg_bytes, true, 9},  // every unknown extension goes to the JPEG adapter
+      {"photo.png", jpeg_bytes, false, 0},  // a PNG name goes to the PNG reader
+      {"photo.webp", jpeg_bytes, false, 0},
+      {"photo.heic", jpeg_bytes, false, 0},
+      {"photo.TIFF", jpeg_bytes, false, 0},
       {"photo.txt", {'h', 'e', 'l', 'l', 'o'}, false, 0},
       {"photo.png.gif", gif_bytes, true, 4},
       {"con.gif", gif_bytes, true, 4},  // no reserved names here

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <QCheckBox>
 #include <QFile>
@@ -86,7 +88,7 @@ TEST_F(SettingsTest, FirstStartShowsDefaultsAndStoresAllValues) {
   // Before the user has changed anything, the store holds every value.
   ASSERT_TRUE(QFile::exists(sandbox_.StoreFile()));
   QSettings store = Store();
-  EXPECT_EQ(store.allKeys().size(), TVellumcastSettings::kCount);
+  EXPECT_EQ(store.allKeys().size(), TVellumcastSettings::kCount + TVellumcastSettings::kRunCount);
   for (const TSettingDef& def : table_.Defs()) {
     ASSERT_TRUE(store.contains(def.name)) << def.name;
     EXPECT_EQ(store.value(def.name).toString(), DefaultShown(def)) << def.name;
@@ -312,3 +314,58 @@ TEST_F(SettingsTest, UnwritableStoreStillOpensTheWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// The run settings without controls: what the store holds reaches the worker,
+// and what cannot be read gives the classic behaviour.
+struct TRunSettingsCase {
+  const char* formats;
+  const char* order;
+  const char* exclude;
+  int32_t want_formats;
+  int32_t want_order;
+  std::vector<std::string> want_exclude;
+};
+
+const TRunSettingsCase kRunSettingsCases[] = {
+    {"all", "natural", "*.tmp;Private", 1, 1, {"*.tmp", "Private"}},
+    {"classic", "date", "", 0, 2, {}},
+    {"everything", "random", ";;a*;", 0, 0, {"a*"}},
+};
+
+}  // namespace
+
+TEST_F(SettingsTest, RunSettingsLoadSaveAndReachTheWorker) {
+  for (const TRunSettingsCase& c : kRunSettingsCases) {
+    {
+      QSettings store = Store();
+      store.setValue("cellwidth", 140);  // not a new store: the values below are read
+      store.setValue("formats", c.formats);
+      store.setValue("order", c.order);
+      store.setValue("exclude", c.exclude);
+    }
+    TForm1 form;
+    form.LoadSettings();
+    EXPECT_EQ(form.RunSetting(0), c.formats);
+    TThreadVellumcast worker;
+    form.ApplyRunSettings(worker);
+    EXPECT_EQ(worker.formats, c.want_formats) << c.formats;
+    EXPECT_EQ(worker.order, c.want_order) << c.order;
+    EXPECT_EQ(worker.exclude, c.want_exclude) << c.exclude;
+    EXPECT_EQ(worker.skiphidden, 0);
+    form.SetRunSetting(1, "natural");
+    form.SaveSettings();
+    EXPECT_EQ(Store().value("order").toString(), "natural");
+    EXPECT_EQ(Store().value("formats").toString(), c.formats);
+  }
+}
+
+TEST_F(SettingsTest, FirstStartStoresTheRunSettingDefaults) {
+  TForm1 form;
+  form.LoadSettings();
+  QSettings store = Store();
+  EXPECT_EQ(store.value("formats").toString(), "classic");
+  EXPECT_EQ(store.value("order").toString(), "name");
+  EXPECT_EQ(store.value("exclude").toString(), "");
+}
