@@ -102,26 +102,28 @@ TEST_F(FormRunTest, StartCopiesTheControlsIntoTheWorker) {
 
 // rebuild and prune have no control: Start takes them from the store as
 // they are, and saving the window's settings leaves them there.
-TEST_F(FormRunTest, StartTakesRebuildAndPruneFromTheStore) {
+// rebuild has no control: Start reads it from the store as it stands, and
+// the window never rewrites it. prune is the Publishing tab's check box.
+TEST_F(FormRunTest, StartTakesRebuildFromTheStoreAndPruneFromItsCheckBox) {
   const struct {
     const char* rebuild;
-    const char* prune;
+    bool prune_ticked;
     int32_t want_rebuild;
     int32_t want_prune;
-  } cases[] = {{"1", "0", 1, 0}, {"0", "1", 0, 1}, {"7", "x", 1, 0}};
+  } cases[] = {{"1", false, 1, 0}, {"0", true, 0, 1}, {"7", false, 1, 0}};
   for (const auto& c : cases) {
     {
       QSettings settings("Korvane", "vellumcast");
       settings.setValue("rebuild", c.rebuild);
-      settings.setValue("prune", c.prune);
     }
     form_.EditStartPath->setText(Q(scratch_.path()));
+    form_.CheckBoxPrune->setChecked(c.prune_ticked);
     TDoneBoxWatcher boxes;
     form_.ButtonStart->click();
     const TThreadVellumcast* w = form_.Worker();
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->rebuild, c.want_rebuild) << c.rebuild;
-    EXPECT_EQ(w->prune, c.want_prune) << c.prune;
+    EXPECT_EQ(w->prune, c.want_prune) << c.prune_ticked;
     FinishRun(boxes);
   }
   form_.SaveSettings();
