@@ -351,7 +351,6 @@ int RunIndexCommand(int argc, char** argv) {
                  worker.firstpagekept.load(), worker.firstpage.c_str(), "vellumcast.html");
   }
   if (!quiet && worker.skipped_undisplayable.load() > 0) {
-  if (worker.skipped_undisplayable.load() > 0) {
     std::fprintf(stderr,
                  "vellumcast-cli index: images left out: %d; no browser shows them (HEIC/HEIF, TIFF, Targa, "
                  "FITS); --createthumbs=1 makes thumbnails for them\n",

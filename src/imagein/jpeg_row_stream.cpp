@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "imagein/jpeg_error.h"
+#include "raster/jpeg_error.h"
 #include "imagein/jpeg_file_source.h"
 #include "imagein/load_path.h"
 #include "support/path_util.h"
