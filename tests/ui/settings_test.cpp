@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/catalog_filter.h"
+#include "engine/image_order.h"
+#include "engine/thread_vellumcast.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -361,11 +365,23 @@ TEST_F(SettingsTest, RunSettingsLoadSaveAndReachTheWorker) {
   }
 }
 
+// Empty formats and order follow the style: classic files in name order for
+// the classic style, every format in natural order for the modern one.
 TEST_F(SettingsTest, FirstStartStoresTheRunSettingDefaults) {
   TForm1 form;
   form.LoadSettings();
   QSettings store = Store();
-  EXPECT_EQ(store.value("formats").toString(), "classic");
-  EXPECT_EQ(store.value("order").toString(), "name");
+  EXPECT_EQ(store.value("formats").toString(), "");
+  EXPECT_EQ(store.value("order").toString(), "");
   EXPECT_EQ(store.value("exclude").toString(), "");
+  TThreadVellumcast classic;
+  form.ApplyRunSettings(classic);
+  EXPECT_EQ(classic.formats, kFormatsClassic);
+  EXPECT_EQ(classic.order, kOrderName);
+  TThreadVellumcast modern;
+  modern.style = 1;
+  form.ApplyRunSettings(modern);
+  EXPECT_EQ(modern.formats, kFormatsAll);
+  EXPECT_EQ(modern.order, kOrderNatural);
+  EXPECT_EQ(modern.skiphidden, 1);
 }
