@@ -16,70 +16,85 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "engine/first_start_defaults.h"
+#include "cli/index_options.h"
+#include "cli/option_parser.h"
 #include "engine/thread_vellumcast.h"
 #include "support/path_util.h"
 
 namespace {
 
-enum class TOptionKind { kCount, kInteger, kFlag, kByteFlag, kChoice01, kText };
-
-// One row per option; a new option is one more row.
-struct TIndexOption {
-  const char* name;
-  TOptionKind kind;
-  int32_t TThreadVellumcast::*number;
-  std::string TThreadVellumcast::*text;
-};
-
+// Help lines come after the member pointers, so a row may leave them out.
 constexpr TIndexOption kIndexOptions[] = {
-    {"cellwidth", TOptionKind::kCount, &TThreadVellumcast::cellwidth, nullptr},
-    {"cellheight", TOptionKind::kCount, &TThreadVellumcast::cellheight, nullptr},
-    {"cellsperrow", TOptionKind::kCount, &TThreadVellumcast::cellsperrow, nullptr},
-    {"rowsperpage", TOptionKind::kInteger, &TThreadVellumcast::rowsperpage, nullptr},
-    {"sort", TOptionKind::kChoice01, &TThreadVellumcast::sort, nullptr},
-    {"createthumbs", TOptionKind::kFlag, &TThreadVellumcast::createthumbs, nullptr},
-    {"thumbwhite", TOptionKind::kByteFlag, &TThreadVellumcast::thumbwhite, nullptr},
-    {"straightforward", TOptionKind::kFlag, &TThreadVellumcast::straightforward, nullptr},
-    {"hlinks", TOptionKind::kFlag, &TThreadVellumcast::hlinks, nullptr},
-    {"blinks", TOptionKind::kFlag, &TThreadVellumcast::blinks, nullptr},
-    {"centertable", TOptionKind::kFlag, &TThreadVellumcast::centertable, nullptr},
-    {"centertitle", TOptionKind::kFlag, &TThreadVellumcast::centertitle, nullptr},
-    {"centerfooter", TOptionKind::kFlag, &TThreadVellumcast::centerfooter, nullptr},
-    {"centernavbar", TOptionKind::kFlag, &TThreadVellumcast::centernavbar, nullptr},
-    {"dirfirstpageonly", TOptionKind::kFlag, &TThreadVellumcast::dirfirstpageonly, nullptr},
-    {"includefilenames", TOptionKind::kFlag, &TThreadVellumcast::includefilenames, nullptr},
-    {"title", TOptionKind::kText, nullptr, &TThreadVellumcast::title},
-    {"footertext", TOptionKind::kText, nullptr, &TThreadVellumcast::footertext},
-    {"headertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::headertemplate},
-    {"footertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::footertemplate},
+    {"cellwidth", TOptionKind::kCount, &TThreadVellumcast::cellwidth, nullptr, "cell width in pixels, 1 or more"},
+    {"cellheight", TOptionKind::kCount, &TThreadVellumcast::cellheight, nullptr, "cell height in pixels, 1 or more"},
+    {"cellsperrow", TOptionKind::kCount, &TThreadVellumcast::cellsperrow, nullptr, "cells per table row, 1 or more"},
+    {"rowsperpage", TOptionKind::kInteger, &TThreadVellumcast::rowsperpage, nullptr,
+     "rows per page; 0 or less: one page per folder"},
+    {"sort", TOptionKind::kChoice01, &TThreadVellumcast::sort, nullptr,
+     "subfolder list: 0 alphabetical, 1 by image count"},
+    {"createthumbs", TOptionKind::kFlag, &TThreadVellumcast::createthumbs, nullptr,
+     "write JPEG thumbnails into quarto_tn"},
+    {"thumbwhite", TOptionKind::kByteFlag, &TThreadVellumcast::thumbwhite, nullptr,
+     "white thumbnail background (off: black)"},
+    {"straightforward", TOptionKind::kFlag, &TThreadVellumcast::straightforward, nullptr,
+     "decode each thumbnail in full, one by one"},
+    {"hlinks", TOptionKind::kFlag, &TThreadVellumcast::hlinks, nullptr, "subfolder lists and redirect pages"},
+    {"blinks", TOptionKind::kFlag, &TThreadVellumcast::blinks, nullptr, "Up Level links and back-link pages"},
+    {"centertable", TOptionKind::kFlag, &TThreadVellumcast::centertable, nullptr, "centre the image table"},
+    {"centertitle", TOptionKind::kFlag, &TThreadVellumcast::centertitle, nullptr, "centre the title"},
+    {"centerfooter", TOptionKind::kFlag, &TThreadVellumcast::centerfooter, nullptr, "centre the footer text"},
+    {"centernavbar", TOptionKind::kFlag, &TThreadVellumcast::centernavbar, nullptr, "centre the navigation bar"},
+    {"dirfirstpageonly", TOptionKind::kFlag, &TThreadVellumcast::dirfirstpageonly, nullptr,
+     "subfolder list on a folder's first page only"},
+    {"includefilenames", TOptionKind::kFlag, &TThreadVellumcast::includefilenames, nullptr,
+     "file name under each image"},
+    {"title", TOptionKind::kText, nullptr, &TThreadVellumcast::title, "heading of every page"},
+    {"footertext", TOptionKind::kText, nullptr, &TThreadVellumcast::footertext, "footer of every page"},
+    {"headertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::headertemplate,
+     "HTML file whose head and body start begin every page", "FILE"},
+    {"footertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::footertemplate,
+     "HTML file whose body ends every page", "FILE"},
 };
 
-bool ParseInt32(const char* text, int32_t* value) {
-  if (*text == '\0') return false;
+bool ParseInt32(const std::string& text, int32_t* value) {
+  if (text.empty()) return false;
   errno = 0;
   char* end = nullptr;
-  const long parsed = std::strtol(text, &end, 10);
+  const long parsed = std::strtol(text.c_str(), &end, 10);
   if (errno != 0 || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX) return false;
   *value = static_cast<int32_t>(parsed);
   return true;
 }
 
-// False, with a message on stderr, for a value the option does not take.
-bool ApplyOption(TThreadVellumcast& worker, const TIndexOption& option, const char* value) {
+}  // namespace
+
+std::span<const TIndexOption> IndexOptions() { return kIndexOptions; }
+
+const TIndexOption* FindIndexOption(const std::string& name) {
+  for (const TIndexOption& option : kIndexOptions) {
+    if (name == option.name) return &option;
+  }
+  return nullptr;
+}
+
+bool ApplyIndexOption(TThreadVellumcast& worker, const TIndexOption& option, const std::string& value,
+                      std::string* error) {
   if (option.kind == TOptionKind::kText) {
     worker.*option.text = value;
     return true;
   }
+  const bool on_off = option.kind == TOptionKind::kFlag || option.kind == TOptionKind::kByteFlag;
+  const char* digit = on_off ? OnOffDigit(value) : nullptr;
   int32_t number = 0;
-  if (!ParseInt32(value, &number)) {
-    std::fprintf(stderr, "vellumcast-cli index: --%s needs a whole number, not '%s'\n", option.name, value);
+  if (digit == nullptr && !ParseInt32(value, &number)) {
+    *error = std::string(on_off ? "must be 0 or 1" : "needs a whole number") + ", not '" + value + "'";
     return false;
   }
+  if (digit != nullptr) number = digit[0] - '0';
   switch (option.kind) {
     case TOptionKind::kCount:
       if (number < 1) {
-        std::fprintf(stderr, "vellumcast-cli index: --%s must be 1 or more\n", option.name);
+        *error = "must be 1 or more";
         return false;
       }
       break;
@@ -87,7 +102,7 @@ bool ApplyOption(TThreadVellumcast& worker, const TIndexOption& option, const ch
     case TOptionKind::kByteFlag:
     case TOptionKind::kChoice01:
       if (number != 0 && number != 1) {
-        std::fprintf(stderr, "vellumcast-cli index: --%s must be 0 or 1\n", option.name);
+        *error = "must be 0 or 1";
         return false;
       }
       if (option.kind == TOptionKind::kByteFlag) number *= 255;
@@ -98,6 +113,8 @@ bool ApplyOption(TThreadVellumcast& worker, const TIndexOption& option, const ch
   worker.*option.number = number;
   return true;
 }
+
+namespace {
 
 // Notifications from the worker thread, never waited for. Progress does not
 // wake the main thread: it refreshes the progress line ten times a second.
@@ -141,9 +158,15 @@ struct TStopSignalHandlers {
   }
 };
 
-void ShowProgress(const TThreadVellumcast& worker) {
-  std::fprintf(stderr, "\rDirectories: %d  Files: %d  Indices: %d", worker.dircount.load(),
-               worker.filecount.load(), worker.indexcount.load());
+// Folders walked, images written, their rate and the time so far, on one
+// line that each refresh overwrites.
+void ShowProgress(const TThreadVellumcast& worker, std::chrono::steady_clock::time_point started) {
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const int32_t images = worker.filecount.load();
+  const double rate = seconds > 0.05 ? images / seconds : 0.0;
+  const long whole = static_cast<long>(seconds);
+  std::fprintf(stderr, "\rFolders: %d  Images: %d  %.1f images/s  %ld:%02ld:%02ld elapsed   ",
+               worker.dircount.load(), images, rate, whole / 3600, whole / 60 % 60, whole % 60);
   std::fflush(stderr);
 }
 
@@ -151,49 +174,21 @@ void ShowProgress(const TThreadVellumcast& worker) {
 
 int RunIndexCommand(int argc, char** argv) {
   TThreadVellumcast worker;
-  ApplyFirstStartDefaults(worker);
-  const char* folder = nullptr;
-  bool options_ended = false;
-  for (int i = 0; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!options_ended && std::strcmp(arg, "--") == 0) {
-      options_ended = true;
-      continue;
-    }
-    if (!options_ended && std::strcmp(arg, "--help") == 0) {
-      PrintUsage(false);
-      return 0;
-    }
-    if (!options_ended && std::strncmp(arg, "--", 2) == 0) {
-      const char* equals = std::strchr(arg, '=');
-      const std::string name = equals != nullptr ? std::string(arg + 2, equals) : std::string(arg + 2);
-      const TIndexOption* option = nullptr;
-      for (const TIndexOption& candidate : kIndexOptions) {
-        if (name == candidate.name) option = &candidate;
-      }
-      if (option == nullptr) {
-        std::fprintf(stderr, "vellumcast-cli index: unknown option '%s'\n", arg);
-        return 2;
-      }
-      if (equals == nullptr) {
-        std::fprintf(stderr, "vellumcast-cli index: --%s needs a value (--%s=VALUE)\n", option->name,
-                     option->name);
-        return 2;
-      }
-      if (!ApplyOption(worker, *option, equals + 1)) return 2;
-      continue;
-    }
-    if (folder != nullptr) {
-      std::fprintf(stderr, "vellumcast-cli index: exactly one FOLDER expected\n");
-      return 2;
-    }
-    folder = arg;
+  const TIndexRequest request = PrepareIndexRun(argc, argv, worker);
+  if (request.show_help) {
+    PrintIndexHelp(stdout);
+    return 0;
   }
-  if (folder == nullptr) {
-    std::fprintf(stderr, "vellumcast-cli index: FOLDER missing\n");
-    PrintUsage(true);
-    return 2;
+  if (request.show_version) {
+    PrintVersion();
+    return 0;
   }
+  if (request.exit_code >= 0) {
+    std::fprintf(stderr, "vellumcast-cli index: %s\n", request.message.c_str());
+    if (request.exit_code == 2) std::fputs("Try 'vellumcast-cli index --help'.\n", stderr);
+    return request.exit_code;
+  }
+  const char* folder = request.folder.c_str();
   struct stat info;
   if (::stat(folder, &info) != 0 || !S_ISDIR(info.st_mode)) {
     std::fprintf(stderr, "vellumcast-cli index: '%s' does not exist or is not a folder\n", folder);
@@ -210,7 +205,8 @@ int RunIndexCommand(int argc, char** argv) {
   TStopSignalHandlers handlers;
   handlers.Install();
 
-  const bool live = ::isatty(STDERR_FILENO) != 0;
+  const bool live = request.verbosity > 0 && ::isatty(STDERR_FILENO) != 0;
+  const auto started = std::chrono::steady_clock::now();
   bool interrupted = false;
   if (!worker.Start()) {
     std::fprintf(stderr, "vellumcast-cli index: cannot start the worker thread\n");
@@ -223,18 +219,20 @@ int RunIndexCommand(int argc, char** argv) {
       interrupted = true;
       worker.Terminate();
     }
-    if (live) ShowProgress(worker);
+    if (live) ShowProgress(worker, started);
   }
   worker.WaitFor();
   handlers.Restore();
   if (g_interrupted != 0) interrupted = true;
   if (live) {
-    ShowProgress(worker);
+    ShowProgress(worker, started);
     std::fputc('\n', stderr);
   }
   if (interrupted) std::fprintf(stderr, "vellumcast-cli index: interrupted\n");
-  std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
-              worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
+  if (request.verbosity > 0) {
+    std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
+                worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
+  }
   std::fflush(stdout);
   return interrupted ? 128 + static_cast<int>(g_interrupted) : 0;
 }
