@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   chromium nodejs npm
   xvfb xauth fonts-liberation
+  dpkg-dev file
 )
 if [[ "${VELLUMCAST_BENCH_DEPS:-0}" == 1 ]]; then
   packages+=(libvips-tools imagemagick graphicsmagick time)
