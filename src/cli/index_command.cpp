@@ -199,6 +199,9 @@ int RunIndexCommand(int argc, char** argv) {
     return 1;
   }
   worker.path = folder;
+  if (request.verbosity > 1) {
+    for (const std::string& source : request.sources) std::fprintf(stderr, "Settings from %s\n", source.c_str());
+  }
   TCliOwner owner;
   worker.ownerwindow = &owner;
 
@@ -232,6 +235,10 @@ int RunIndexCommand(int argc, char** argv) {
   if (request.verbosity > 0) {
     std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
                 worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
+  }
+  if (request.verbosity > 1) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("Time: %.2f s, %.1f images/s\n", seconds, seconds > 0 ? worker.filecount.load() / seconds : 0.0);
   }
   std::fflush(stdout);
   return interrupted ? 128 + static_cast<int>(g_interrupted) : 0;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/thread_vellumcast.h"
 
@@ -40,6 +41,7 @@ struct TIndexRequest {
   bool show_version = false;
   int verbosity = 1;  // 0: errors only (-q), 1: counters, 2: more (-v)
   std::string folder;
+  std::vector<std::string> sources;  // settings files read, in the order applied
 };
 
 // Fills the worker from the first-start defaults, then --settings (the

@@ -143,8 +143,14 @@ TIndexRequest PrepareIndexRun(int argc, const char* const* argv, TThreadVellumca
   ApplyFirstStartDefaults(worker);
   std::string saved_folder;
   std::string error;
-  if (use_settings && !ApplyWindowSettings(worker, &saved_folder, &error)) return Refuse(2, error);
-  if (!config_file.empty() && !ApplyConfigFile(worker, config_file, &error)) return Refuse(2, error);
+  if (use_settings) {
+    if (!ApplyWindowSettings(worker, &saved_folder, &error)) return Refuse(2, error);
+    request.sources.push_back(WindowSettingsPath());
+  }
+  if (!config_file.empty()) {
+    if (!ApplyConfigFile(worker, config_file, &error)) return Refuse(2, error);
+    request.sources.push_back(config_file);
+  }
   for (const TParsedOption& option : parsed.options) {
     if (option.index < kCommandOptionCount) continue;
     const TIndexOption& row = IndexOptions()[option.index - kCommandOptionCount];

@@ -230,6 +230,10 @@ TEST_F(CliIndexTest, QuietPrintsErrorsOnly) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_FALSE(FileExists(dir_.Join("q/vellumcast.html")));
+  r = RunCli({"index", "-v", "q"}, dir_.path());  // the counters, then the time taken
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.rfind(Counters(0, 1, 1) + "Time: ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find(" images/s\n"), std::string::npos) << r.out;
   r = RunCli({"index", "-q", "missing"}, dir_.path());
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err, "");
@@ -245,6 +249,8 @@ TEST_F(CliIndexTest, ConfigFileAndItsErrors) {
   EXPECT_NE(page.find("Holiday"), std::string::npos);
   EXPECT_EQ(page.find("Produced by"), std::string::npos);
   EXPECT_NE(page.find("a.gif</"), std::string::npos) << page;  // the file name is back
+  r = RunCli({"index", "--config", "web.conf", "-v", "c"}, dir_.path());
+  EXPECT_NE(r.err.find("Settings from web.conf\n"), std::string::npos) << r.err;
 
   ASSERT_TRUE(WriteFileBytes(dir_.Join("bad.conf"), "title=x\ncelwidth=100\n"));
   r = RunCli({"index", "--config", "bad.conf", "c"}, dir_.path());
