@@ -2,6 +2,7 @@
 // the window's saved settings (--settings), then a configuration file
 // (--config=FILE), then the options on the command line.
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -36,6 +37,24 @@ TIndexRequest Refuse(int exit_code, std::string message) {
   return request;
 }
 
+// A tick as the window reads it back: a whole number, ticked when nonzero.
+bool WindowTicked(const std::string& value) {
+  if (const char* digit = OnOffDigit(value); digit != nullptr) return digit[0] == '1';
+  char* end = nullptr;
+  const long number = std::strtol(value.c_str(), &end, 10);
+  return !value.empty() && *end == '\0' && number != 0;
+}
+
+// A choice as the window loads it: held to -1 (nothing selected) .. 1.
+bool ApplyWindowChoice(TThreadVellumcast& worker, const TIndexOption& option, const std::string& value) {
+  char* end = nullptr;
+  errno = 0;
+  const long number = std::strtol(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0' || errno != 0) return false;
+  worker.*option.number = static_cast<int32_t>(number < -1 ? -1 : number > 1 ? 1 : number);
+  return true;
+}
+
 std::string Where(const std::string& file, int line) { return file + ":" + std::to_string(line) + ": "; }
 
 // The window's saved settings. Keys of the window that are no option here
@@ -58,10 +77,11 @@ bool ApplyWindowSettings(TThreadVellumcast& worker, std::string* folder, std::st
   int footer_enable = 0;
   for (const TSettingLine& line : lines.lines) {
     if (line.name == "path") *folder = line.value;
-    if (line.name == "headertemplateenable") header_enable = line.value != "0" && !line.value.empty();
-    if (line.name == "footertemplateenable") footer_enable = line.value != "0" && !line.value.empty();
+    if (line.name == "headertemplateenable") header_enable = WindowTicked(line.value);
+    if (line.name == "footertemplateenable") footer_enable = WindowTicked(line.value);
     const TIndexOption* option = FindIndexOption(line.name);
     if (option == nullptr) continue;
+    if (option->kind == TOptionKind::kChoice01 && ApplyWindowChoice(worker, *option, line.value)) continue;
     std::string why;
     if (!ApplyIndexOption(worker, *option, line.value, &why)) {
       *error = Where(file, line.line) + line.name + " " + why;

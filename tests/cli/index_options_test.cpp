@@ -168,6 +168,26 @@ TEST(IndexCommandLine, OptionsOverrideConfigWhichOverridesSettings) {
   EXPECT_EQ(second.title, "Saved, title");
 }
 
+// Values the window itself accepts on loading: a choice out of range is held
+// to it (-3 selects nothing, as in the window), a tick is any nonzero number.
+TEST(IndexCommandLine, SettingsAreReadAsTheWindowReadsThem) {
+  ScopedConfigHome home;
+  struct TCase {
+    std::string sort;
+    int32_t expected;
+  };
+  for (const TCase& c : {TCase{"5", 1}, TCase{"-3", -1}, TCase{"0", 0}}) {
+    ASSERT_TRUE(home.WriteSettings("[General]\nsort=" + c.sort + "\nheadertemplateenable=2\nheadertemplate=/h\n"
+                                   "footertemplateenable=abc\nfootertemplate=/f\n"));
+    TThreadVellumcast worker;
+    const TIndexRequest request = Prepare({"--settings", "d"}, worker);
+    ASSERT_EQ(request.exit_code, -1) << request.message;
+    EXPECT_EQ(worker.sort, c.expected) << c.sort;
+    EXPECT_EQ(worker.headertemplate, "/h");
+    EXPECT_EQ(worker.footertemplate, "");
+  }
+}
+
 TEST(IndexCommandLine, FileErrorsNameFileAndLine) {
   ScopedConfigHome home;
   const std::string config = home.Join("bad.conf");
