@@ -13,6 +13,7 @@ packages=(
   xvfb xauth fonts-liberation
   libpng-dev libwebp-dev libheif-dev libtiff-dev
   webp libheif-examples libtiff-tools
+  dpkg-dev file
 )
 if [[ "${VELLUMCAST_BENCH_DEPS:-0}" == 1 ]]; then
   packages+=(libvips-tools imagemagick graphicsmagick time)

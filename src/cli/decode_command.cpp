@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/option_parser.h"
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
 #include "raster/membitmap.h"
@@ -20,19 +21,25 @@ namespace {
 
 constexpr const char* kDecodeUsage =
     "usage: vellumcast-cli decode [--key=TEXT] [--flags=N] [--request=WxH] IMAGE OUT.ppm\n";
+constexpr const char* kDecodeHelp =
+    "Loads IMAGE, prints the load's result code and sizes, and writes the pixels\n"
+    "as a binary PPM file.\n"
+    "  -h, --help         show this help\n"
+    "  -V, --version      show the version\n"
+    "  --key=TEXT         key of a sealed image file\n"
+    "  --flags=N          load flags (decimal, 0x hexadecimal or 0 octal) [88]\n"
+    "  --request=WxH      size a reduced load (LF_SCALE) fits [0x0]\n"
+    "Exit status: 0 loaded, 1 not loaded or not written, 2 usage error.\n";
 
 struct TDecodeOptions {
-  const char* key = nullptr;
+  const char* key = nullptr;  // key_text's, when --key is given
+  std::string key_text;
   int32_t flags = kThumbnailLoadFlags;
   int32_t request_width = 0;
   int32_t request_height = 0;
-  const char* image = nullptr;
-  const char* output = nullptr;
+  std::string image;
+  std::string output;
 };
-
-bool StartsWith(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
 
 // A decimal, octal (leading 0) or hexadecimal (leading 0x) number that fits 32 bits.
 bool ParseFlags(const char* text, int32_t* value) {
@@ -59,37 +66,50 @@ bool ParseRequest(const char* text, int32_t* width, int32_t* height) {
   return true;
 }
 
-// Returns false with a message on stderr for a usage error.
-bool ParseArguments(int argc, char** argv, TDecodeOptions* options) {
-  std::vector<const char*> positional;
-  for (int i = 0; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (StartsWith(arg, "--key=")) {
-      options->key = arg + 6;
-    } else if (StartsWith(arg, "--flags=")) {
-      if (!ParseFlags(arg + 8, &options->flags)) {
-        std::fprintf(stderr, "vellumcast-cli decode: --flags needs a number, not '%s'\n", arg + 8);
-        return false;
-      }
-    } else if (StartsWith(arg, "--request=")) {
-      if (!ParseRequest(arg + 10, &options->request_width, &options->request_height)) {
-        std::fprintf(stderr, "vellumcast-cli decode: --request needs WxH, not '%s'\n", arg + 10);
-        return false;
-      }
-    } else if (StartsWith(arg, "--") && std::strcmp(arg, "--") != 0) {
-      std::fprintf(stderr, "vellumcast-cli decode: unknown option '%s'\n", arg);
-      return false;
-    } else {
-      positional.push_back(arg);
+constexpr TOptionSyntax kDecodeSyntax[] = {
+    {"help", 'h', TOptionArity::kNone},  {"version", 'V', TOptionArity::kNone},
+    {"key", 0, TOptionArity::kValue},    {"flags", 0, TOptionArity::kValue},
+    {"request", 0, TOptionArity::kValue},
+};
+enum : size_t { kHelp, kVersion, kKey, kFlags, kRequest };
+
+enum class TDecodeParse { kRun, kHelp, kVersion, kError };
+
+// A message on stderr for a usage error.
+TDecodeParse ParseDecodeArguments(int argc, char** argv, TDecodeOptions* options) {
+  const TParsedArguments parsed = ParseArguments(kDecodeSyntax, argc, argv);
+  if (!parsed.ok) {
+    std::fprintf(stderr, "vellumcast-cli decode: %s\n", parsed.error.c_str());
+    return TDecodeParse::kError;
+  }
+  for (const TParsedOption& option : parsed.options) {
+    const char* value = option.value.c_str();
+    switch (option.index) {
+      case kHelp: return TDecodeParse::kHelp;
+      case kVersion: return TDecodeParse::kVersion;
+      case kKey: options->key_text = option.value; options->key = options->key_text.c_str(); break;
+      case kFlags:
+        if (!ParseFlags(value, &options->flags)) {
+          std::fprintf(stderr, "vellumcast-cli decode: --flags needs a number, not '%s'\n", value);
+          return TDecodeParse::kError;
+        }
+        break;
+      case kRequest:
+        if (!ParseRequest(value, &options->request_width, &options->request_height)) {
+          std::fprintf(stderr, "vellumcast-cli decode: --request needs WxH, not '%s'\n", value);
+          return TDecodeParse::kError;
+        }
+        break;
+      default: break;
     }
   }
-  if (positional.size() != 2) {
+  if (parsed.operands.size() != 2) {
     std::fprintf(stderr, "vellumcast-cli decode: expected IMAGE and OUT.ppm\n");
-    return false;
+    return TDecodeParse::kError;
   }
-  options->image = positional[0];
-  options->output = positional[1];
-  return true;
+  options->image = parsed.operands[0];
+  options->output = parsed.operands[1];
+  return TDecodeParse::kRun;
 }
 
 bool HasImage(const TMemBitmap& bitmap) {
@@ -136,20 +156,25 @@ bool WritePpm(const TMemBitmap& bitmap, const char* path) {
 
 int RunDecodeCommand(int argc, char** argv) {
   TDecodeOptions options;
-  if (!ParseArguments(argc, argv, &options)) {
-    std::fputs(kDecodeUsage, stderr);
-    return 2;
+  switch (ParseDecodeArguments(argc, argv, &options)) {
+    case TDecodeParse::kHelp:
+      std::fputs(kDecodeUsage, stdout);
+      std::fputs(kDecodeHelp, stdout);
+      return 0;
+    case TDecodeParse::kVersion: PrintVersion(); return 0;
+    case TDecodeParse::kError: std::fputs(kDecodeUsage, stderr); return 2;
+    case TDecodeParse::kRun: break;
   }
   TMemBitmap bitmap;
-  const int32_t result = LoadImageToBitmap(options.image, options.request_width,
+  const int32_t result = LoadImageToBitmap(options.image.c_str(), options.request_width,
                                           options.request_height, bitmap, options.flags, options.key);
   std::printf("result=%d width=%d height=%d full=%ux%u scale=%u/%u\n", result, bitmap.width,
               bitmap.height, bitmap.full_width, bitmap.full_height, bitmap.scale_num,
               bitmap.scale_denom);
   std::fflush(stdout);
   if (!HasImage(bitmap)) return 1;
-  if (!WritePpm(bitmap, options.output)) {
-    std::fprintf(stderr, "vellumcast-cli decode: cannot write '%s'\n", options.output);
+  if (!WritePpm(bitmap, options.output.c_str())) {
+    std::fprintf(stderr, "vellumcast-cli decode: cannot write '%s'\n", options.output.c_str());
     return 1;
   }
   return result == kLoadOk ? 0 : 1;

@@ -16,9 +16,10 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/index_options.h"
+#include "cli/option_parser.h"
 #include "engine/catalog_filter.h"
 #include "engine/first_page.h"
-#include "engine/first_start_defaults.h"
 #include "engine/image_order.h"
 #include "engine/run_report.h"
 #include "engine/template_reader.h"
@@ -27,119 +28,153 @@
 
 namespace {
 
-enum class TOptionKind { kCount, kInteger, kFlag, kByteFlag, kChoice01, kText, kNamed, kPatterns, kStyle, kPageName };
-
-// Parses a named value (kNamed options) into its number.
-using TNameParser = bool (*)(const char* text, int32_t* value);
-
-// One row per option; a new option is one more row.
-struct TIndexOption {
-  const char* name;
-  TOptionKind kind;
-  int32_t TThreadVellumcast::*number;
-  std::string TThreadVellumcast::*text;
-  TNameParser parse = nullptr;
-  const char* choices = nullptr;  // the named values, for the error message
-};
-
+// Help lines come after the member pointers, so a row may leave them out.
 constexpr TIndexOption kIndexOptions[] = {
-    {"cellwidth", TOptionKind::kCount, &TThreadVellumcast::cellwidth, nullptr},
-    {"cellheight", TOptionKind::kCount, &TThreadVellumcast::cellheight, nullptr},
-    {"cellsperrow", TOptionKind::kCount, &TThreadVellumcast::cellsperrow, nullptr},
-    {"rowsperpage", TOptionKind::kInteger, &TThreadVellumcast::rowsperpage, nullptr},
-    {"sort", TOptionKind::kChoice01, &TThreadVellumcast::sort, nullptr},
-    {"createthumbs", TOptionKind::kFlag, &TThreadVellumcast::createthumbs, nullptr},
-    {"thumbwhite", TOptionKind::kByteFlag, &TThreadVellumcast::thumbwhite, nullptr},
-    {"straightforward", TOptionKind::kFlag, &TThreadVellumcast::straightforward, nullptr},
-    {"rebuild", TOptionKind::kFlag, &TThreadVellumcast::rebuild, nullptr},
-    {"prune", TOptionKind::kFlag, &TThreadVellumcast::prune, nullptr},
-    {"hlinks", TOptionKind::kFlag, &TThreadVellumcast::hlinks, nullptr},
-    {"blinks", TOptionKind::kFlag, &TThreadVellumcast::blinks, nullptr},
-    {"centertable", TOptionKind::kFlag, &TThreadVellumcast::centertable, nullptr},
-    {"centertitle", TOptionKind::kFlag, &TThreadVellumcast::centertitle, nullptr},
-    {"centerfooter", TOptionKind::kFlag, &TThreadVellumcast::centerfooter, nullptr},
-    {"centernavbar", TOptionKind::kFlag, &TThreadVellumcast::centernavbar, nullptr},
-    {"dirfirstpageonly", TOptionKind::kFlag, &TThreadVellumcast::dirfirstpageonly, nullptr},
-    {"includefilenames", TOptionKind::kFlag, &TThreadVellumcast::includefilenames, nullptr},
-    {"title", TOptionKind::kText, nullptr, &TThreadVellumcast::title},
-    {"footertext", TOptionKind::kText, nullptr, &TThreadVellumcast::footertext},
-    {"headertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::headertemplate},
-    {"footertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::footertemplate},
-    {"follow-links", TOptionKind::kFlag, &TThreadVellumcast::followlinks, nullptr},
-    {"style", TOptionKind::kStyle, &TThreadVellumcast::style, nullptr},
-    {"firstpage", TOptionKind::kPageName, nullptr, &TThreadVellumcast::firstpage},
-    {"formats", TOptionKind::kNamed, &TThreadVellumcast::formats, nullptr, ParseCatalogFormats,
-     "classic or all"},
-    {"order", TOptionKind::kNamed, &TThreadVellumcast::order, nullptr, ParseImageOrder,
-     "name, natural or date"},
-    {"exclude", TOptionKind::kPatterns, nullptr, nullptr},
-    {"skiphidden", TOptionKind::kFlag, &TThreadVellumcast::skiphidden, nullptr},
+    {"cellwidth", TOptionKind::kCount, &TThreadVellumcast::cellwidth, nullptr, "cell width in pixels, 1 or more"},
+    {"cellheight", TOptionKind::kCount, &TThreadVellumcast::cellheight, nullptr, "cell height in pixels, 1 or more"},
+    {"cellsperrow", TOptionKind::kCount, &TThreadVellumcast::cellsperrow, nullptr, "cells per table row, 1 or more"},
+    {"rowsperpage", TOptionKind::kInteger, &TThreadVellumcast::rowsperpage, nullptr,
+     "rows per page; 0 or less: one page per folder"},
+    {"sort", TOptionKind::kChoice01, &TThreadVellumcast::sort, nullptr,
+     "subfolder list: 0 alphabetical, 1 by image count"},
+    {"createthumbs", TOptionKind::kFlag, &TThreadVellumcast::createthumbs, nullptr,
+     "write JPEG thumbnails into quarto_tn"},
+    {"thumbwhite", TOptionKind::kByteFlag, &TThreadVellumcast::thumbwhite, nullptr,
+     "white thumbnail background (off: black)"},
+    {"straightforward", TOptionKind::kFlag, &TThreadVellumcast::straightforward, nullptr,
+     "decode each thumbnail in full, one by one"},
+    {"hlinks", TOptionKind::kFlag, &TThreadVellumcast::hlinks, nullptr, "subfolder lists and redirect pages"},
+    {"blinks", TOptionKind::kFlag, &TThreadVellumcast::blinks, nullptr, "Up Level links and back-link pages"},
+    {"centertable", TOptionKind::kFlag, &TThreadVellumcast::centertable, nullptr, "centre the image table"},
+    {"centertitle", TOptionKind::kFlag, &TThreadVellumcast::centertitle, nullptr, "centre the title"},
+    {"centerfooter", TOptionKind::kFlag, &TThreadVellumcast::centerfooter, nullptr, "centre the footer text"},
+    {"centernavbar", TOptionKind::kFlag, &TThreadVellumcast::centernavbar, nullptr, "centre the navigation bar"},
+    {"dirfirstpageonly", TOptionKind::kFlag, &TThreadVellumcast::dirfirstpageonly, nullptr,
+     "subfolder list on a folder's first page only"},
+    {"includefilenames", TOptionKind::kFlag, &TThreadVellumcast::includefilenames, nullptr,
+     "file name under each image"},
+    {"title", TOptionKind::kText, nullptr, &TThreadVellumcast::title, "heading of every page"},
+    {"footertext", TOptionKind::kText, nullptr, &TThreadVellumcast::footertext, "footer of every page"},
+    {"headertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::headertemplate,
+     "HTML file whose head and body start begin every page", "FILE"},
+    {"footertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::footertemplate,
+     "HTML file whose body ends every page", "FILE"},
+    {"follow-links", TOptionKind::kFlag, &TThreadVellumcast::followlinks, nullptr,
+     "enter symbolic links to folders outside FOLDER"},
+    {"rebuild", TOptionKind::kFlag, &TThreadVellumcast::rebuild, nullptr,
+     "decode every thumbnail and write every file afresh"},
+    {"prune", TOptionKind::kFlag, &TThreadVellumcast::prune, nullptr,
+     "remove generated files a folder no longer has (on with the modern style)"},
+    {"style", TOptionKind::kStyle, &TThreadVellumcast::style, nullptr,
+     "classic tables, or modern pages for phones with a viewer page per photo", "classic|modern"},
+    {"firstpage", TOptionKind::kPageName, nullptr, &TThreadVellumcast::firstpage,
+     "file name of each folder's first page, e.g. index.html", "NAME"},
+    {"formats", TOptionKind::kNamed, &TThreadVellumcast::formats, nullptr,
+     "classic: .gif .jpg .bmp; all: every readable format (all with the modern style)", "classic|all",
+     ParseCatalogFormats},
+    {"order", TOptionKind::kNamed, &TThreadVellumcast::order, nullptr,
+     "image order: byte order of names, img2 before img10, or date taken (natural with the modern style)",
+     "name|natural|date", ParseImageOrder},
+    {"exclude", TOptionKind::kPatterns, nullptr, nullptr,
+     "leave out files and folders whose name matches (* and ?, any case); repeatable", "PATTERN"},
+    {"skiphidden", TOptionKind::kFlag, &TThreadVellumcast::skiphidden, nullptr,
+     "leave out .hidden, @eaDir and #recycle folders (on with the modern style)"},
 };
 
-bool ParseInt32(const char* text, int32_t* value) {
-  if (*text == '\0') return false;
+bool ParseInt32(const std::string& text, int32_t* value) {
+  if (text.empty()) return false;
   errno = 0;
   char* end = nullptr;
-  const long parsed = std::strtol(text, &end, 10);
+  const long parsed = std::strtol(text.c_str(), &end, 10);
   if (errno != 0 || *end != '\0' || parsed < INT32_MIN || parsed > INT32_MAX) return false;
   *value = static_cast<int32_t>(parsed);
   return true;
 }
 
-// False, with a message on stderr, for a value the option does not take.
-bool ApplyOption(TThreadVellumcast& worker, const TIndexOption& option, const char* value) {
-  if (option.kind == TOptionKind::kText) {
-    worker.*option.text = value;
-    return true;
+}  // namespace
+
+std::span<const TIndexOption> IndexOptions() { return kIndexOptions; }
+
+namespace {
+
+// The settings key of an option: its name without dashes ("follow-links" is
+// stored as "followlinks").
+bool SameOptionName(const std::string& name, const char* option) {
+  size_t i = 0;
+  for (const char* p = option; *p != '\0'; ++p) {
+    if (*p == '-' && (i >= name.size() || name[i] != '-')) continue;
+    if (i >= name.size() || name[i] != *p) return false;
+    ++i;
   }
-  if (option.kind == TOptionKind::kPageName) {
-    if (!IsValidFirstPageName(value)) {
-      std::fprintf(stderr,
-                   "vellumcast-cli index: --%s must be a file name of letters, digits, '.', '-' and '_' "
-                   "ending in .html or .htm that names no other generated page, not '%s'\n",
-                   option.name, value);
-      return false;
-    }
-    worker.*option.text = value;
-    return true;
+  return i == name.size();
+}
+
+}  // namespace
+
+const TIndexOption* FindIndexOption(const std::string& name) {
+  for (const TIndexOption& option : kIndexOptions) {
+    if (SameOptionName(name, option.name)) return &option;
   }
-  if (option.kind == TOptionKind::kStyle) {
-    if (std::strcmp(value, "classic") == 0 || std::strcmp(value, "0") == 0) {
-      worker.*option.number = 0;
-    } else if (std::strcmp(value, "modern") == 0 || std::strcmp(value, "1") == 0) {
-      worker.*option.number = 1;
-    } else {
-      std::fprintf(stderr, "vellumcast-cli index: --%s must be classic or modern (0 or 1), not '%s'\n",
-                   option.name, value);
-      return false;
-    }
-    return true;
+  return nullptr;
+}
+
+bool ApplyIndexOption(TThreadVellumcast& worker, const TIndexOption& option, const std::string& value,
+                      std::string* error) {
+  switch (option.kind) {
+    case TOptionKind::kText:
+      worker.*option.text = value;
+      return true;
+    case TOptionKind::kPageName:
+      if (!IsValidFirstPageName(value.c_str())) {
+        *error = "must be a file name of letters, digits, '.', '-' and '_' ending in .html or .htm that names "
+                 "no other generated page, not '" + value + "'";
+        return false;
+      }
+      worker.*option.text = value;
+      return true;
+    case TOptionKind::kStyle:
+      if (value == "classic" || value == "0") {
+        worker.*option.number = 0;
+      } else if (value == "modern" || value == "1") {
+        worker.*option.number = 1;
+      } else {
+        *error = "must be classic or modern (0 or 1), not '" + value + "'";
+        return false;
+      }
+      return true;
+    case TOptionKind::kPatterns:
+      if (value.empty()) {
+        *error = "needs a pattern";
+        return false;
+      }
+      worker.exclude.push_back(value);
+      return true;
+    case TOptionKind::kNamed:
+      // Empty: the style's default.
+      if (value.empty()) {
+        worker.*option.number = kFollowStyle;
+        return true;
+      }
+      if (!option.parse(value.c_str(), &(worker.*option.number))) {
+        *error = std::string("must be ") + option.value_name + ", not '" + value + "'";
+        return false;
+      }
+      return true;
+    default:
+      break;
   }
-  if (option.kind == TOptionKind::kPatterns) {
-    if (*value == '\0') {
-      std::fprintf(stderr, "vellumcast-cli index: --%s needs a pattern\n", option.name);
-      return false;
-    }
-    worker.exclude.push_back(value);
-    return true;
-  }
-  if (option.kind == TOptionKind::kNamed) {
-    if (!option.parse(value, &(worker.*option.number))) {
-      std::fprintf(stderr, "vellumcast-cli index: --%s must be %s, not '%s'\n", option.name, option.choices,
-                   value);
-      return false;
-    }
-    return true;
-  }
+  const bool on_off = option.kind == TOptionKind::kFlag || option.kind == TOptionKind::kByteFlag;
+  const char* digit = on_off ? OnOffDigit(value) : nullptr;
   int32_t number = 0;
-  if (!ParseInt32(value, &number)) {
-    std::fprintf(stderr, "vellumcast-cli index: --%s needs a whole number, not '%s'\n", option.name, value);
+  if (digit == nullptr && !ParseInt32(value, &number)) {
+    *error = std::string(on_off ? "must be 0 or 1" : "needs a whole number") + ", not '" + value + "'";
     return false;
   }
+  if (digit != nullptr) number = digit[0] - '0';
   switch (option.kind) {
     case TOptionKind::kCount:
       if (number < 1) {
-        std::fprintf(stderr, "vellumcast-cli index: --%s must be 1 or more\n", option.name);
+        *error = "must be 1 or more";
         return false;
       }
       break;
@@ -147,7 +182,7 @@ bool ApplyOption(TThreadVellumcast& worker, const TIndexOption& option, const ch
     case TOptionKind::kByteFlag:
     case TOptionKind::kChoice01:
       if (number != 0 && number != 1) {
-        std::fprintf(stderr, "vellumcast-cli index: --%s must be 0 or 1\n", option.name);
+        *error = "must be 0 or 1";
         return false;
       }
       if (option.kind == TOptionKind::kByteFlag) number *= 255;
@@ -158,6 +193,8 @@ bool ApplyOption(TThreadVellumcast& worker, const TIndexOption& option, const ch
   worker.*option.number = number;
   return true;
 }
+
+namespace {
 
 // Notifications from the worker thread, never waited for. Progress does not
 // wake the main thread: it refreshes the progress line ten times a second.
@@ -201,9 +238,15 @@ struct TStopSignalHandlers {
   }
 };
 
-void ShowProgress(const TThreadVellumcast& worker) {
-  std::fprintf(stderr, "\rDirectories: %d  Files: %d  Indices: %d", worker.dircount.load(),
-               worker.filecount.load(), worker.indexcount.load());
+// Folders walked, images written, their rate and the time so far, on one
+// line that each refresh overwrites.
+void ShowProgress(const TThreadVellumcast& worker, std::chrono::steady_clock::time_point started) {
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const int32_t images = worker.filecount.load();
+  const double rate = seconds > 0.05 ? images / seconds : 0.0;
+  const long whole = static_cast<long>(seconds);
+  std::fprintf(stderr, "\rFolders: %d  Images: %d  %.1f images/s  %ld:%02ld:%02ld elapsed   ",
+               worker.dircount.load(), images, rate, whole / 3600, whole / 60 % 60, whole % 60);
   std::fflush(stderr);
 }
 
@@ -230,67 +273,21 @@ void PrintReportEntries(const TRunReport& report, bool failures) {
 
 int RunIndexCommand(int argc, char** argv) {
   TThreadVellumcast worker;
-  ApplyFirstStartDefaults(worker);
-  const char* folder = nullptr;
-  bool formats_given = false;
-  bool skiphidden_given = false;
-  bool order_given = false;
-  bool prune_given = false;
-  bool options_ended = false;
-  bool quiet = false;
-  bool verbose = false;
-  for (int i = 0; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!options_ended && std::strcmp(arg, "--") == 0) {
-      options_ended = true;
-      continue;
-    }
-    if (!options_ended && std::strcmp(arg, "--help") == 0) {
-      PrintUsage(false);
-      return 0;
-    }
-    if (!options_ended && std::strcmp(arg, "-q") == 0) {
-      quiet = true;  // no warnings; failures are still shown
-      continue;
-    }
-    if (!options_ended && (std::strcmp(arg, "-v") == 0 || std::strcmp(arg, "--verbose") == 0)) {
-      verbose = true;
-      continue;
-    }
-    if (!options_ended && std::strncmp(arg, "--", 2) == 0) {
-      const char* equals = std::strchr(arg, '=');
-      const std::string name = equals != nullptr ? std::string(arg + 2, equals) : std::string(arg + 2);
-      const TIndexOption* option = nullptr;
-      for (const TIndexOption& candidate : kIndexOptions) {
-        if (name == candidate.name) option = &candidate;
-      }
-      if (option == nullptr) {
-        std::fprintf(stderr, "vellumcast-cli index: unknown option '%s'\n", arg);
-        return 2;
-      }
-      if (equals == nullptr) {
-        std::fprintf(stderr, "vellumcast-cli index: --%s needs a value (--%s=VALUE)\n", option->name,
-                     option->name);
-        return 2;
-      }
-      if (!ApplyOption(worker, *option, equals + 1)) return 2;
-      formats_given = formats_given || std::strcmp(option->name, "formats") == 0;
-      skiphidden_given = skiphidden_given || std::strcmp(option->name, "skiphidden") == 0;
-      order_given = order_given || std::strcmp(option->name, "order") == 0;
-      prune_given = prune_given || std::strcmp(option->name, "prune") == 0;
-      continue;
-    }
-    if (folder != nullptr) {
-      std::fprintf(stderr, "vellumcast-cli index: exactly one FOLDER expected\n");
-      return 2;
-    }
-    folder = arg;
+  const TIndexRequest request = PrepareIndexRun(argc, argv, worker);
+  if (request.show_help) {
+    PrintIndexHelp(stdout);
+    return 0;
   }
-  if (folder == nullptr) {
-    std::fprintf(stderr, "vellumcast-cli index: FOLDER missing\n");
-    PrintUsage(true);
-    return 2;
+  if (request.show_version) {
+    PrintVersion();
+    return 0;
   }
+  if (request.exit_code >= 0) {
+    std::fprintf(stderr, "vellumcast-cli index: %s\n", request.message.c_str());
+    if (request.exit_code == 2) std::fputs("Try 'vellumcast-cli index --help'.\n", stderr);
+    return request.exit_code;
+  }
+  const char* folder = request.folder.c_str();
   struct stat info;
   if (::stat(folder, &info) != 0 || !S_ISDIR(info.st_mode)) {
     std::fprintf(stderr, "vellumcast-cli index: '%s' does not exist or is not a folder\n", folder);
@@ -306,20 +303,18 @@ int RunIndexCommand(int argc, char** argv) {
     std::fprintf(stderr, "vellumcast-cli index: %s\n", unreadable);
     return 2;
   }
-  // The modern style takes every format, natural order, pruning and skips
-  // hidden folders unless told otherwise.
-  if (!formats_given) worker.formats = worker.style == 1 ? kFormatsAll : kFormatsClassic;
-  if (!skiphidden_given) worker.skiphidden = worker.style == 1 ? 1 : 0;
-  if (!order_given && worker.style == 1) worker.order = kOrderNatural;
-  if (!prune_given && worker.style == 1) worker.prune = 1;
   worker.path = folder;
+  if (request.verbosity > 1) {
+    for (const std::string& source : request.sources) std::fprintf(stderr, "Settings from %s\n", source.c_str());
+  }
   TCliOwner owner;
   worker.ownerwindow = &owner;
 
   TStopSignalHandlers handlers;
   handlers.Install();
 
-  const bool live = ::isatty(STDERR_FILENO) != 0;
+  const bool live = request.verbosity > 0 && ::isatty(STDERR_FILENO) != 0;
+  const auto started = std::chrono::steady_clock::now();
   bool interrupted = false;
   if (!worker.Start()) {
     std::fprintf(stderr, "vellumcast-cli index: cannot start the worker thread\n");
@@ -332,23 +327,24 @@ int RunIndexCommand(int argc, char** argv) {
       interrupted = true;
       worker.Terminate();
     }
-    if (live) ShowProgress(worker);
+    if (live) ShowProgress(worker, started);
   }
   worker.WaitFor();
   handlers.Restore();
   if (g_interrupted != 0) interrupted = true;
   if (live) {
-    ShowProgress(worker);
+    ShowProgress(worker, started);
     std::fputc('\n', stderr);
   }
+  const bool quiet = request.verbosity == 0;
   if (!quiet) PrintReportEntries(worker.report, false);
   PrintReportEntries(worker.report, true);
   if (interrupted) std::fprintf(stderr, "vellumcast-cli index: interrupted\n");
-  if (worker.firstpagekept.load() > 0) {
+  if (!quiet && worker.firstpagekept.load() > 0) {
     std::fprintf(stderr,
                  "vellumcast-cli index: warning: %d folder(s) hold a file named %s that no run wrote; "
                  "their first page is %s\n",
-                 worker.firstpagekept.load(), worker.firstpage.c_str(), "vellumcast.html");
+                 worker.firstpagekept.load(), worker.firstpage.c_str(), kFirstPageName);
   }
   if (!quiet && worker.skipped_undisplayable.load() > 0) {
     std::fprintf(stderr,
@@ -356,10 +352,18 @@ int RunIndexCommand(int argc, char** argv) {
                  "FITS); --createthumbs=1 makes thumbnails for them\n",
                  worker.skipped_undisplayable.load());
   }
-  std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
-              worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
+  if (request.verbosity > 0) {
+    std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
+                worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
+  }
+  if (request.verbosity > 1) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("Time: %.2f s, %.1f images/s\n", seconds, seconds > 0 ? worker.filecount.load() / seconds : 0.0);
+  }
   // Thumbnails decoded from their source images, and reused from earlier runs.
-  if (verbose) std::printf("decoded %d, reused %d\n", worker.decodedcount.load(), worker.reusedcount.load());
+  if (request.verbosity > 1) {
+    std::printf("decoded %d, reused %d\n", worker.decodedcount.load(), worker.reusedcount.load());
+  }
   std::fflush(stdout);
   if (interrupted) return 128 + static_cast<int>(g_interrupted);
   return worker.report.FailureCount() > 0 ? kExitNotWritten : 0;

@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "cli/commands.h"
-#include "support/product.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -14,8 +13,8 @@ int main(int argc, char** argv) {
     PrintUsage(false);
     return 0;
   }
-  if (std::strcmp(command, "--version") == 0) {
-    std::printf("vellumcast-cli %s\n", kProductVersion);
+  if (std::strcmp(command, "--version") == 0 || std::strcmp(command, "-V") == 0) {
+    PrintVersion();
     return 0;
   }
   if (std::strcmp(command, "index") == 0) return RunIndexCommand(argc - 2, argv + 2);

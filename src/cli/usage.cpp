@@ -1,68 +1,105 @@
+// The help texts. The index options are listed from their table, each with
+// the value a run takes when nothing overrides it.
+
 #include <cstdio>
+#include <string>
 
 #include "cli/commands.h"
+#include "cli/index_options.h"
+#include "engine/first_start_defaults.h"
+#include "support/product.h"
+
+namespace {
+
+// "--name=N" or "--[no-]name" as the option is written.
+std::string OptionForm(const TIndexOption& option) {
+  if (option.value_name != nullptr) return std::string("--") + option.name + "=" + option.value_name;
+  switch (option.kind) {
+    case TOptionKind::kFlag:
+    case TOptionKind::kByteFlag: return std::string("--[no-]") + option.name;
+    case TOptionKind::kChoice01: return std::string("--") + option.name + "=0|1";
+    case TOptionKind::kText: return std::string("--") + option.name + "=TEXT";
+    default: return std::string("--") + option.name + "=N";
+  }
+}
+
+std::string DefaultText(const TThreadVellumcast& defaults, const TIndexOption& option) {
+  switch (option.kind) {
+    case TOptionKind::kNamed: {
+      // The classic style's choice: the first one named.
+      const std::string choices = option.value_name != nullptr ? option.value_name : "";
+      return choices.substr(0, choices.find('|'));
+    }
+    case TOptionKind::kStyle: return "classic";
+    case TOptionKind::kPatterns: return "none";
+    case TOptionKind::kPageName:
+    case TOptionKind::kText: {
+      const std::string& text = defaults.*option.text;
+      return text.empty() ? "none" : "'" + text + "'";
+    }
+    case TOptionKind::kFlag:
+    case TOptionKind::kByteFlag: return defaults.*option.number != 0 ? "on" : "off";
+    default: return std::to_string(defaults.*option.number);
+  }
+}
+
+}  // namespace
+
+void PrintVersion() { std::printf("vellumcast-cli %s\n", kProductVersion); }
 
 void PrintUsage(bool to_stderr) {
   std::FILE* out = to_stderr ? stderr : stdout;
   std::fputs(
       "Usage:\n"
-      "  vellumcast-cli index [--NAME=VALUE ...] FOLDER\n"
+      "  vellumcast-cli index [OPTION...] FOLDER\n"
       "  vellumcast-cli clean [--dry-run|-n] [--firstpage=NAME] FOLDER\n"
-      "  vellumcast-cli decode [--key=TEXT] [--flags=N] IMAGE OUT.ppm\n"
-      "  vellumcast-cli --help | --version\n"
+      "  vellumcast-cli decode [--key=TEXT] [--flags=N] [--request=WxH] IMAGE OUT.ppm\n"
+      "  vellumcast-cli -h|--help | -V|--version\n"
       "\n"
-      "index writes catalog pages into FOLDER and every folder below it.\n"
-      "Options of index (defaults in brackets):\n"
-      "  --cellwidth=N         cell width in pixels, 1 or more [140]\n"
-      "  --cellheight=N        cell height in pixels, 1 or more [100]\n"
-      "  --cellsperrow=N       cells per table row, 1 or more [4]\n"
-      "  --rowsperpage=N       rows per page; 0 or less: one page per folder [4]\n"
-      "  --sort=0|1            subfolder list: 0 alphabetical, 1 by image count [1]\n"
-      "  --createthumbs=0|1    write JPEG thumbnails into quarto_tn [0]\n"
-      "  --thumbwhite=0|1      thumbnail background: 0 black, 1 white [0]\n"
-      "  --straightforward=0|1 1: decode every thumbnail in full, one at a time;\n"
-      "                        0: only the rows it samples, on every core [0]\n"
-      "  --rebuild=0|1         1: decode every thumbnail and write every file afresh;\n"
-      "                        0: reuse unchanged thumbnails, keep unchanged files [0]\n"
-      "  --prune=0|1           1: remove generated files a folder no longer has [0]\n"
-      "  -v, --verbose         also print how many thumbnails were decoded and reused\n"
-      "  --hlinks=0|1          subfolder lists and redirect pages [1]\n"
-      "  --blinks=0|1          Up Level links and back-link pages [1]\n"
-      "  --centertable=0|1     centre the image table [1]\n"
-      "  --centertitle=0|1     centre the title [1]\n"
-      "  --centerfooter=0|1    centre the footer text [1]\n"
-      "  --centernavbar=0|1    centre the navigation bar [1]\n"
-      "  --dirfirstpageonly=0|1  subfolder list on a folder's first page only [1]\n"
-      "  --includefilenames=0|1  file name under each image [1]\n"
-      "  --title=TEXT          heading of every page [Vellumcast!]\n"
-      "  --footertext=TEXT     footer of every page [Produced by Vellumcast! <home page>]\n"
-      "  --headertemplate=FILE HTML file whose head and body start begin every page\n"
-      "  --footertemplate=FILE HTML file whose body ends every page\n"
-      "  --follow-links=0|1    enter symbolic links to folders outside FOLDER [0]\n"
-      "  -q                    no warnings (folders not listed or not entered,\n"
-      "                        paths too long, images not read)\n"
-      "  --style=classic|modern  classic tables, or pages that fit phones with a\n"
-      "                        viewer page per photo (also 0|1) [classic]\n"
-      "  --firstpage=NAME      file name of each folder's first page, e.g. index.html;\n"
-      "                        a file of that name no run wrote is kept [vellumcast.html]\n"
-      "  --formats=classic|all files that enter catalogs: classic .gif .jpg .bmp;\n"
-      "                        all adds .jpeg .jpe .jfif .png .webp .heic .heif\n"
-      "                        .avif .tif .tiff .tga .fts .fits [classic]\n"
-      "  --order=name|natural|date  image order: byte order of the names; img2\n"
-      "                        before img10; date taken or modified [name]\n"
-      "  --exclude=PATTERN     leave out files and folders whose name matches\n"
-      "                        (* and ?, any case); repeatable\n"
-      "  --skiphidden=0|1      leave out .hidden, @eaDir and #recycle folders [0]\n"
+      "index   writes catalog pages into FOLDER and every folder below it\n"
+      "clean   removes below FOLDER every file and thumbnail folder runs wrote\n"
+      "decode  loads one image and writes it as a PPM file (for checks)\n"
       "\n"
-      "clean removes below FOLDER the files runs write, by their exact names\n"
-      "(vellumcast.html, vellumcastN.html, imageback.html, quarto_tn/quarto_tnN.jpg\n"
-      "and the like), and each quarto_tn folder it empties. Other files stay.\n"
-      "  --dry-run, -n         print every path it would remove; remove nothing\n"
-      "  --firstpage=NAME      also remove pages named NAME that Vellumcast wrote\n"
+      "'vellumcast-cli COMMAND --help' lists the options of a command.\n",
+      out);
+}
+
+void PrintIndexHelp(std::FILE* out) {
+  TThreadVellumcast defaults;
+  ApplyFirstStartDefaults(defaults);
+  std::fprintf(out,
+               "Usage: vellumcast-cli index [OPTION...] FOLDER\n"
+               "Writes catalog pages into FOLDER and every folder below it.\n"
+               "\n"
+               "  -h, --help             show this help\n"
+               "  -V, --version          show the version\n"
+               "  -q, --quiet            print errors only\n"
+               "  -v, --verbose          print more about the run\n"
+               "      --settings         start from the desktop window's saved settings\n"
+               "                         (%s);\n"
+               "                         without FOLDER, its starting folder is used\n"
+               "      --config=FILE      then read name=value lines with the names below\n"
+               "                         ('#' starts a comment line)\n"
+               "\n"
+               "Catalog options (the command line overrides --config, which overrides\n"
+               "--settings; --NAME=VALUE or --NAME VALUE; on/off options also take\n"
+               "--NAME=0|1, yes|no, on|off):\n",
+               WindowSettingsPath().c_str());
+  for (const TIndexOption& option : IndexOptions()) {
+    const std::string form = OptionForm(option);
+    const std::string help = option.help != nullptr ? option.help : "";
+    std::fprintf(out, "  %-24s %s [%s]\n", form.c_str(), help.c_str(), DefaultText(defaults, option).c_str());
+  }
+  std::fputs(
       "\n"
-      "Exit status: 0 done, 1 FOLDER missing or not a folder, 2 usage error,\n"
-      "3 some output could not be written (each named on stderr),\n"
-      "130, 143, 129 ended by SIGINT (Ctrl-C), SIGTERM, SIGHUP (the run stops like\n"
-      "Cancel and the counters so far are printed).\n",
+      "On a terminal a progress line shows folders, images, images per second and\n"
+      "the time so far; at the end the three counters are printed.\n"
+      "Files the run could not write are named on stderr (at most 20, then a count);\n"
+      "folders not listed or not entered, paths too long and unreadable images are\n"
+      "warnings (not shown with -q).\n"
+      "Exit status: 0 done, 1 FOLDER missing or not a folder, 2 usage or settings\n"
+      "error (also a template that cannot be read), 3 some output could not be\n"
+      "written, 130, 143, 129 ended by SIGINT (Ctrl-C), SIGTERM, SIGHUP (the run\n"
+      "stops like Cancel and the counters so far are printed).\n",
       out);
 }

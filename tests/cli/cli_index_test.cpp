@@ -199,11 +199,94 @@ TEST_F(CliIndexTest, NegativeRowsAndEmptyTextsAreValid) {
 TEST_F(CliIndexTest, HelpAndVersion) {
   const TCliResult help = RunCli({"--help"}, dir_.path());
   EXPECT_EQ(help.exit_code, 0);
-  EXPECT_NE(help.out.find("vellumcast-cli index [--NAME=VALUE ...] FOLDER"), std::string::npos);
-  EXPECT_NE(help.out.find("--dirfirstpageonly"), std::string::npos);
-  const TCliResult version = RunCli({"--version"}, dir_.path());
-  EXPECT_EQ(version.exit_code, 0);
-  EXPECT_EQ(version.out.rfind("vellumcast-cli ", 0), 0u);
+  EXPECT_NE(help.out.find("vellumcast-cli index [OPTION...] FOLDER"), std::string::npos);
+  EXPECT_NE(help.out.find("'vellumcast-cli COMMAND --help'"), std::string::npos);
+  for (const char* flag : {"--version", "-V"}) {
+    const TCliResult version = RunCli({flag}, dir_.path());
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, std::string("vellumcast-cli ") + kProductVersion + "\n");
+  }
+}
+
+// Every command answers -h and --help on stdout with exit status 0, also
+// where other arguments would be wrong; index lists every option with its
+// default.
+TEST_F(CliIndexTest, EveryCommandHasHelp) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"index", "-h"}, {"index", "--help"}, {"index", "--cellwidth=0", "-h"}, {"clean", "-h"},
+      {"clean", "--help"}, {"decode", "--help"}, {"decode", "-h", "only-one"}, {"-h"},
+  };
+  for (const auto& args : cases) {
+    const TCliResult r = RunCli(args, dir_.path());
+    EXPECT_EQ(r.exit_code, 0) << args[0] << " " << args[1 % args.size()];
+    EXPECT_NE(r.out.find("sage:"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "");
+  }
+  const TCliResult help = RunCli({"index", "--help"}, dir_.path());
+  for (const char* line : {"  --cellwidth=N            cell width in pixels, 1 or more [140]\n",
+                           "  --[no-]createthumbs      write JPEG thumbnails into quarto_tn [off]\n",
+                           "  --[no-]hlinks            subfolder lists and redirect pages [on]\n",
+                           "  --title=TEXT             heading of every page ['Vellumcast!']\n",
+                           "  --headertemplate=FILE    HTML file whose head and body start begin every page [none]\n",
+                           "--[no-]dirfirstpageonly", "--settings", "--config=FILE", "-q, --quiet", "-v, --verbose"}) {
+    EXPECT_NE(help.out.find(line), std::string::npos) << line << help.out;
+  }
+}
+
+// The forms users reach for first: a value after a space, a bare on/off
+// option and its --no- form, options after the folder.
+TEST_F(CliIndexTest, NativeFormsOfOptions) {
+  ASSERT_TRUE(WriteTestGif(dir_.Join("n/a.gif"), 64, 48));
+  const TCliResult r =
+      RunCli({"index", "n", "--cellwidth", "32", "--cellheight", "24", "--createthumbs", "--no-includefilenames"},
+             dir_.path());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, Counters(0, 1, 1));
+  const std::string page = ReadFileBytes(dir_.Join("n/vellumcast.html"));
+  EXPECT_NE(page.find("quarto_tn/quarto_tn"), std::string::npos);
+  EXPECT_NE(page.find("width=32 height=24"), std::string::npos) << page;
+  EXPECT_EQ(page.find(">a.gif<"), std::string::npos);
+  EXPECT_TRUE(FileExists(dir_.Join("n/quarto_tn")));
+}
+
+TEST_F(CliIndexTest, QuietPrintsErrorsOnly) {
+  ASSERT_TRUE(WriteTestGif(dir_.Join("q/a.gif"), 8, 8));
+  TCliResult r = RunCli({"index", "-q", "q"}, dir_.path());
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(FileExists(dir_.Join("q/vellumcast.html")));
+  r = RunCli({"clean", "-q", "q"}, dir_.path());
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(FileExists(dir_.Join("q/vellumcast.html")));
+  r = RunCli({"index", "-v", "q"}, dir_.path());  // the counters, then the time taken
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.rfind(Counters(0, 1, 1) + "Time: ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find(" images/s\n"), std::string::npos) << r.out;
+  r = RunCli({"index", "-q", "missing"}, dir_.path());
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err, "");
+}
+
+// A configuration file sets up the run; an option on the command line wins.
+TEST_F(CliIndexTest, ConfigFileAndItsErrors) {
+  ASSERT_TRUE(WriteTestGif(dir_.Join("c/a.gif"), 8, 8));
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("web.conf"), "# for the web\ntitle = Holiday\nfootertext=\nincludefilenames=0\n"));
+  TCliResult r = RunCli({"index", "--config=web.conf", "--includefilenames", "c"}, dir_.path());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  const std::string page = ReadFileBytes(dir_.Join("c/vellumcast.html"));
+  EXPECT_NE(page.find("Holiday"), std::string::npos);
+  EXPECT_EQ(page.find("Produced by"), std::string::npos);
+  EXPECT_NE(page.find("a.gif</"), std::string::npos) << page;  // the file name is back
+  r = RunCli({"index", "--config", "web.conf", "-v", "c"}, dir_.path());
+  EXPECT_NE(r.err.find("Settings from web.conf\n"), std::string::npos) << r.err;
+
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("bad.conf"), "title=x\ncelwidth=100\n"));
+  r = RunCli({"index", "--config", "bad.conf", "c"}, dir_.path());
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("bad.conf:2: unknown setting 'celwidth'"), std::string::npos) << r.err;
 }
 
 // Ctrl-C, SIGTERM and SIGHUP each stop a run like Cancel: the counters so
