@@ -20,6 +20,7 @@
 #include "cli/option_parser.h"
 #include "engine/catalog_filter.h"
 #include "engine/first_page.h"
+#include "engine/generated_names.h"
 #include "engine/image_order.h"
 #include "engine/run_report.h"
 #include "engine/template_reader.h"
