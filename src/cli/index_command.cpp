@@ -151,11 +151,6 @@ bool ApplyIndexOption(TThreadVellumcast& worker, const TIndexOption& option, con
       worker.exclude.push_back(value);
       return true;
     case TOptionKind::kNamed:
-      // Empty: the style's default.
-      if (value.empty()) {
-        worker.*option.number = kFollowStyle;
-        return true;
-      }
       if (!option.parse(value.c_str(), &(worker.*option.number))) {
         *error = std::string("must be ") + option.value_name + ", not '" + value + "'";
         return false;
@@ -358,12 +353,10 @@ int RunIndexCommand(int argc, char** argv) {
                 worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
   }
   if (request.verbosity > 1) {
+    // Thumbnails decoded from their source images, and reused from earlier runs.
+    std::printf("decoded %d, reused %d\n", worker.decodedcount.load(), worker.reusedcount.load());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("Time: %.2f s, %.1f images/s\n", seconds, seconds > 0 ? worker.filecount.load() / seconds : 0.0);
-  }
-  // Thumbnails decoded from their source images, and reused from earlier runs.
-  if (request.verbosity > 1) {
-    std::printf("decoded %d, reused %d\n", worker.decodedcount.load(), worker.reusedcount.load());
   }
   std::fflush(stdout);
   if (interrupted) return 128 + static_cast<int>(g_interrupted);

@@ -95,6 +95,8 @@ bool ApplyWindowSettings(TThreadVellumcast& worker, std::string* folder, std::st
     const TIndexOption* option = FindIndexOption(line.name);
     if (option == nullptr) continue;
     if (option->kind == TOptionKind::kChoice01 && ApplyWindowChoice(worker, *option, line.value)) continue;
+    // An empty formats or order follows the style, as in the window.
+    if (option->kind == TOptionKind::kNamed && line.value.empty()) continue;
     if (option->kind == TOptionKind::kPatterns) {
       // The window keeps its patterns in one text, ';'-separated.
       worker.exclude = SplitPatternList(line.value);
