@@ -65,7 +65,8 @@ fi
 findings=$build/findings
 logs=$build/fuzz-logs
 scratch=$build/fuzz-corpus
-mkdir -p "$findings" "$logs"
+# The findings of this run only.
+rm -rf "$findings" && mkdir -p "$findings" "$logs"
 # A sanitizer report ends the run at once, with a stack, as a crash.
 export UBSAN_OPTIONS="halt_on_error=1:abort_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 export ASAN_OPTIONS="detect_leaks=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
@@ -98,7 +99,7 @@ run_target() {
   # A finding stops libFuzzer with a non-zero status; the script continues
   # with the other targets and fails at the end.
   nice -n 19 "$program" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
-    -print_final_stats=1 -artifact_prefix="$findings/$name-" "$dir" >"$log" 2>&1 || status=$?
+    -print_final_stats=1 -close_fd_mask=3 -artifact_prefix="$findings/$name-" "$dir" >"$log" 2>&1 || status=$?
   after=$(find "$findings" -maxdepth 1 -name "$name-*" | wc -l)
   local runs
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
@@ -128,7 +129,7 @@ for name in "${targets[@]}"; do
   if [[ "$result" == FAIL* ]]; then
     failed=1
     if [[ -f "$logs/$name.log" ]]; then
-      grep -E -m 12 'ERROR|runtime error|SUMMARY|Test unit written|==[0-9]+==' "$logs/$name.log" | sed 's/^/    /' || true
+      grep -E -m 12 'ERROR|runtime error|SUMMARY|Test unit written|==[0-9]+==' "$logs/$name.log" | awk '!seen[$0]++' | sed 's/^/    /' || true
     fi
   fi
 done

@@ -128,10 +128,8 @@ void ShowProgress(const TThreadVellumcast& worker) {
 
 }  // namespace
 
-int RunIndexCommand(int argc, char** argv) {
-  TThreadVellumcast worker;
-  ApplyFirstStartDefaults(worker);
-  const char* folder = nullptr;
+int ParseIndexArguments(int argc, char** argv, TThreadVellumcast& worker, const char** folder) {
+  *folder = nullptr;
   bool options_ended = false;
   for (int i = 0; i < argc; ++i) {
     const char* arg = argv[i];
@@ -162,12 +160,21 @@ int RunIndexCommand(int argc, char** argv) {
       if (!ApplyOption(worker, *option, equals + 1)) return 2;
       continue;
     }
-    if (folder != nullptr) {
+    if (*folder != nullptr) {
       std::fprintf(stderr, "vellumcast-cli index: exactly one FOLDER expected\n");
       return 2;
     }
-    folder = arg;
+    *folder = arg;
   }
+  return -1;
+}
+
+int RunIndexCommand(int argc, char** argv) {
+  TThreadVellumcast worker;
+  ApplyFirstStartDefaults(worker);
+  const char* folder = nullptr;
+  const int parsed = ParseIndexArguments(argc, argv, worker, &folder);
+  if (parsed >= 0) return parsed;
   if (folder == nullptr) {
     std::fprintf(stderr, "vellumcast-cli index: FOLDER missing\n");
     PrintUsage(true);
