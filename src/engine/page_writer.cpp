@@ -395,7 +395,8 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
     }
     text += "</a></td>\n";
     bool page_complete = false;
-    if (col >= worker.cellsperrow - 1) {
+    // col + 1 cannot overflow; cellsperrow - 1 would for the lowest 32-bit count.
+    if (col + 1 >= worker.cellsperrow) {
       text += "</tr>";
       col = 0;
       const int32_t rows_before = row++;

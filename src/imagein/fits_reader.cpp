@@ -77,8 +77,10 @@ bool ParseCardInteger(const char* card, int64_t low, int64_t high, int64_t* valu
   int64_t magnitude = 0;
   constexpr int64_t kLimit = int64_t{1} << 62;
   for (; p < end && *p >= '0' && *p <= '9'; ++p) {
-    magnitude = magnitude * 10 + (*p - '0');
-    if (magnitude > kLimit) return false;
+    // Checked before the step, so that a long run of digits cannot overflow.
+    const int64_t digit = *p - '0';
+    if (magnitude > (kLimit - digit) / 10) return false;
+    magnitude = magnitude * 10 + digit;
   }
   const int64_t result = negative ? -magnitude : magnitude;
   if (result < low || result > high) return false;

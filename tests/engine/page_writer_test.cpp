@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,21 @@ TEST_F(PageWriterTest, NoRowLimitPutsEveryImageOnOnePage) {
     EXPECT_NE(page.find(Crlf(BmpCell("i8.bmp", true) + "</tr></table>\n<hr>")), std::string::npos) << rows;
     EXPECT_EQ(page.find("Page</a>"), std::string::npos) << rows;
     EXPECT_FALSE(Exists("p" + std::to_string(-rows) + "/vellumcast1.html")) << rows;
+  }
+}
+
+// Counts below one, as a hand-edited setting may give them, down to the
+// lowest 32-bit value: every cell is a row of its own, as with one per row.
+TEST_F(PageWriterTest, CellsPerRowBelowOneGivesOneCellPerRow) {
+  TouchImages("one", 3);
+  RunIndex(Path("one"), [](TThreadVellumcast& w) { w.cellsperrow = 1; });
+  const std::string expected = Page("one/vellumcast.html");
+  ASSERT_NE(expected.find(Crlf("</tr><tr><td><a href=\"i2.bmp\">")), std::string::npos);
+  for (const int32_t cells : {0, -1, INT32_MIN}) {
+    const std::string folder = "c" + std::to_string(static_cast<int64_t>(cells) * -1);
+    TouchImages(folder, 3);
+    RunIndex(Path(folder), [cells](TThreadVellumcast& w) { w.cellsperrow = cells; });
+    EXPECT_EQ(Page(folder + "/vellumcast.html"), expected) << cells;
   }
 }
 
