@@ -68,6 +68,8 @@ constexpr TIndexOption kIndexOptions[] = {
      "remove generated files a folder no longer has (on with the modern style)"},
     {"style", TOptionKind::kStyle, &TThreadVellumcast::style, nullptr,
      "classic tables, or modern pages for phones with a viewer page per photo", "classic|modern"},
+    {"crop", TOptionKind::kFlag, &TThreadVellumcast::crop, nullptr,
+     "modern thumbnails fill their cell, the overflow cut (off: fitted inside it)"},
     {"firstpage", TOptionKind::kPageName, nullptr, &TThreadVellumcast::firstpage,
      "file name of each folder's first page, e.g. index.html", "NAME"},
     {"formats", TOptionKind::kNamed, &TThreadVellumcast::formats, nullptr,

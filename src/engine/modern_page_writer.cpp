@@ -265,6 +265,7 @@ void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, in
   TModernImageOptions options;
   options.cellwidth = worker.cellwidth;
   options.cellheight = worker.cellheight;
+  options.crop = worker.crop;
   TModernFolderImages produced_images(folder, names.data(), count, options);
 
   TModernCover own_cover;

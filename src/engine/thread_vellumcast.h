@@ -67,6 +67,8 @@ class TThreadVellumcast : public TThread {
   // Page style: 0 classic (tables), 1 modern (HTML5 pages that fit a phone,
   // 1x/2x thumbnails, a viewer page per image).
   int32_t style = 0;
+  // Modern thumbnails: 1 fill their cell, the overflow cut; 0 fitted inside it.
+  int32_t crop = 0;
   // File name of each folder's first page (e.g. index.html). A file of that
   // name that no run wrote is never replaced: that folder keeps the default.
   std::string firstpage = "vellumcast.html";

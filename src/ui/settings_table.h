@@ -34,6 +34,7 @@ struct TStoredRunFlag {
 };
 inline constexpr TStoredRunFlag kStoredRunFlags[] = {
     {"rebuild", &TThreadVellumcast::rebuild, 0},  // do every thumbnail and file afresh
+    {"crop", &TThreadVellumcast::crop, 0},        // modern thumbnails fill their cell
 };
 
 // A stored run setting without a control of its own: kept as text, loaded

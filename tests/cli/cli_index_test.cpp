@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fixtures/image_writers.h"
+#include "imagein/jpeg_adapter.h"
 #include "fixtures/tree_writer.h"
 #include "support/product.h"
 
@@ -429,6 +430,29 @@ TEST_F(CliIndexTest, VerboseRunsTellDecodedAndReusedThumbnails) {
   EXPECT_EQ(r.out, counters);
   for (const char* bad : {"--rebuild=2", "--prune=x", "--rebuild="}) {
     EXPECT_EQ(RunCli({"index", bad, "pics"}, dir_.path()).exit_code, 2) << bad;
+  }
+}
+
+// Modern thumbnails are fitted into the cell, or with --crop fill it exactly.
+TEST_F(CliIndexTest, CropFillsTheModernThumbnailsCell) {
+  ASSERT_TRUE(WriteTestJpeg(dir_.Join("wide/w.jpg"), 600, 200));
+  for (const bool crop : {false, true}) {
+    SCOPED_TRACE(crop);
+    const TCliResult r = RunCli({"index", "--style=modern", crop ? "--crop" : "--no-crop", "--cellwidth=140",
+                                 "--cellheight=100", "wide"},
+                                dir_.path());
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    std::string one_x;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Join("wide/quarto_tn"))) {
+      const std::string name = entry.path().filename().string();
+      if (name.size() > 7 && name.compare(name.size() - 7, 7, "-1x.jpg") == 0) one_x = entry.path().string();
+    }
+    ASSERT_FALSE(one_x.empty());
+    int32_t width = 0;
+    int32_t height = 0;
+    ASSERT_NE(JpegReadSize(one_x.c_str(), &width, &height), 0);
+    EXPECT_EQ(width, 140);
+    EXPECT_EQ(height, crop ? 100 : 47);
   }
 }
 
