@@ -36,6 +36,8 @@ declare -A corpus_folders=(
   [fuzz_fits_reader]="fits"
   [fuzz_gif_reader]="gif"
   [fuzz_jpeg_adapter]="jpeg"
+  [fuzz_jpeg_row_stream]="jpeg"
+  [fuzz_exif_reader]="jpeg"
   [fuzz_targa_reader]="tga"
   [fuzz_sealed_reader]="bmp fits gif tga"
 )
