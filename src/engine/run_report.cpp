@@ -1,11 +1,15 @@
 #include "engine/run_report.h"
 
+#include <iterator>
+
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-constexpr const char* kWarningActions[] = {"cannot list", "not entered", "skipped", "cannot read"};
+constexpr const char* kWarningActions[] = {"cannot list", "not entered", "skipped", "cannot read", "left out"};
+static_assert(std::size(kWarningActions) == static_cast<size_t>(TRunWarning::kUndisplayable) + 1,
+              "one action per warning kind");
 
 void CopyText(char* out, size_t capacity, const char* text) {
   std::snprintf(out, capacity, "%s", text != nullptr ? text : "");

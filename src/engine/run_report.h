@@ -58,7 +58,7 @@ class TRunReport {
 
  private:
   static constexpr int kFailureKinds = 3;
-  static constexpr int kWarningKinds = 4;
+  static constexpr int kWarningKinds = static_cast<int>(TRunWarning::kUndisplayable) + 1;
   template <class T>
   static size_t Index(T kind) { return static_cast<size_t>(kind); }
   static void Keep(TRunEntry* list, int* kept, const char* action, const char* path, int error,

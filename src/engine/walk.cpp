@@ -83,7 +83,7 @@ void CollectImages(TThreadVellumcast& worker, const char* folder, TDirListing& l
     if (IsUndisplayableWithoutThumbnail(worker, listing.Name())) {
       ++worker.skipped_undisplayable;
       worker.report.AddWarning(TRunWarning::kUndisplayable, path, 0,
-                               "left out: no browser shows this format and thumbnails are off");
+                               "no browser shows this format and thumbnails are off");
       continue;
     }
     table.FindOrAdd(listing.Name());
