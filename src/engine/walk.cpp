@@ -97,16 +97,22 @@ void CollectImages(TThreadVellumcast& worker, const char* folder, TDirListing& l
 
 // Makes the output folder of a folder with pages, links it to its photo
 // folder and places the originals when they go beside the pages. False
-// (reported) when the folder cannot be made.
-bool PrepareOutputFolder(TThreadVellumcast& worker, TFolderPlace& place, TStringManager& images) {
+// (reported) when the folder cannot be made, or when a link in the output
+// folder leads it out of `root_real` (the resolved output folder of the run),
+// where it could land in the photo tree.
+bool PrepareOutputFolder(TThreadVellumcast& worker, TFolderPlace& place, TStringManager& images,
+                         const char* root_real) {
   if (CheckDirPath(place.output, 1) == 0) {
     worker.report.AddFailure(TRunFailure::kPage, place.output, errno, "the output folder cannot be made");
     return false;
   }
   char output_real[PATH_MAX];
   char source_real[PATH_MAX];
-  if (ResolvePath(place.output, output_real, sizeof output_real) &&
-      ResolvePath(place.source, source_real, sizeof source_real)) {
+  if (!ResolvePath(place.output, output_real, sizeof output_real) || !IsPathWithin(output_real, root_real)) {
+    worker.report.AddFailure(TRunFailure::kPage, place.output, 0, "a link leads out of the output folder");
+    return false;
+  }
+  if (ResolvePath(place.source, source_real, sizeof source_real)) {
     place.link_prefix = RelativeFolderLink(output_real, source_real);
   }
   if (worker.images != kImagesLink) PlaceOriginals(worker, place, images);
@@ -133,6 +139,7 @@ bool TFolderWalk::PrepareOutput(const char* start) {
   // The starting folder itself as the output folder: the catalog goes into the tree.
   if (root_real_[0] != '\0' && std::strcmp(output_real, root_real_) == 0) return true;
   has_output_ = true;
+  std::memcpy(output_real_, output_real, sizeof output_real_);
   output_root_ = output;
   output_device_ = info.st_dev;
   output_inode_ = info.st_ino;
@@ -257,7 +264,14 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
   if (has_output_) {
     output = OutputFolderOf(folder);
     place.output = output.c_str();
-    if (paged) writable = PrepareOutputFolder(worker_, place, images);
+    if (paged) {
+      writable = PrepareOutputFolder(worker_, place, images, output_real_);
+    } else {
+      // Only pruning happens there: never through a link out of the output folder.
+      char output_real[PATH_MAX];
+      writable = !ResolvePath(place.output, output_real, sizeof output_real) ||
+                 IsPathWithin(output_real, output_real_);
+    }
   }
   if (writable) {
     const char* first = ChooseFirstPage(worker_, place.output, paged);

@@ -78,6 +78,7 @@ class TFolderWalk {
   // each folder's path begins with.
   bool has_output_ = false;
   std::string output_root_;
+  char output_real_[PATH_MAX] = {};
   dev_t output_device_ = 0;
   ino_t output_inode_ = 0;
   size_t start_length_ = 0;  // modern style: each written folder's cover image

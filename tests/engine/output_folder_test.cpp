@@ -310,6 +310,20 @@ TEST_F(OutputFolderTest, OutputInsideTheTreeIsNotWalked) {
   EXPECT_FALSE(Exists("photos/web/web"));
 }
 
+TEST_F(OutputFolderTest, ALinkInTheOutputFolderNeverLeadsIntoTheTree) {
+  ASSERT_TRUE(MakeDirs(Path("site/catalog")));
+  ASSERT_EQ(::symlink(Path("photos/my trip").c_str(), Path("site/catalog/my trip").c_str()), 0);
+  // Pages a run wrote into the tree earlier, in a folder that no longer gets any.
+  ASSERT_TRUE(MakeDirs(Path("photos/empty")));
+  ASSERT_TRUE(WriteFileBytes(Path("photos/empty/vellumcast.html"), "old page"));
+  ASSERT_EQ(::symlink(Path("photos/empty").c_str(), Path("site/catalog/empty").c_str()), 0);
+  const auto before = Fingerprint(Path("photos"));
+  const TRunResult run = Run([](TThreadVellumcast& worker) { worker.createthumbs = 1; worker.prune = 1; });
+  EXPECT_EQ(Fingerprint(Path("photos")), before);
+  EXPECT_GE(run.failures, 1);
+  EXPECT_TRUE(Exists("site/catalog/vellumcast.html"));
+}
+
 TEST_F(OutputFolderTest, AnOutputFolderThatCannotBeMadeFailsTheRun) {
   ASSERT_TRUE(WriteFileBytes(Path("site"), "a file where the folder would go"));
   const TRunResult run = Run([](TThreadVellumcast&) {});
