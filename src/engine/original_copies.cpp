@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <string>
 
 #include "engine/generated_names.h"
+#include "platform/real_path.h"
 #include "support/path_util.h"
 
 namespace {
@@ -147,7 +149,8 @@ bool SaveRecord(const char* folder, const TRecord& record) {
 // Copies `source` to `temporary` (a new file) with the source's times. False,
 // with no file left, on any failure.
 bool CopyFile(const char* source, const char* temporary, int* error) {
-  const int in = ::open(source, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  // A linked photo is copied as the file it leads to (PlaceOriginals checked where).
+  const int in = ::open(source, O_RDONLY | O_CLOEXEC);
   if (in < 0) {
     *error = errno;
     return false;
@@ -195,7 +198,7 @@ bool PlaceOne(const char* source, const char* target, bool hard_link, int* error
     return false;
   }
   ::unlink(temporary);  // a leftover of this same process id
-  bool made = hard_link && ::link(source, temporary) == 0;
+  bool made = hard_link && ::linkat(AT_FDCWD, source, AT_FDCWD, temporary, AT_SYMLINK_FOLLOW) == 0;
   if (!made) made = CopyFile(source, temporary, error);
   if (!made) return false;
   if (::rename(temporary, target) != 0) {
@@ -231,6 +234,8 @@ void PlaceOriginals(TThreadVellumcast& worker, TFolderPlace& place, TStringManag
   place.local.clear();
   const bool hard_link = worker.images == kImagesHardLink;
   const TRecord old = ReadRecord(place.output);
+  char root_real[PATH_MAX];
+  if (!ResolvePath(worker.path.c_str(), root_real, sizeof root_real)) root_real[0] = '\0';
   TRecord now;
   std::set<std::string> listed;
   char source[kPathBufferSize];
@@ -244,6 +249,16 @@ void PlaceOriginals(TThreadVellumcast& worker, TFolderPlace& place, TStringManag
     }
     struct stat from;
     if (::stat(source, &from) != 0 || !S_ISREG(from.st_mode)) continue;
+    // A photo that is a link out of the tree is not published by copy unless
+    // links are followed: it stays a link into the tree.
+    struct stat entry;
+    if (worker.followlinks == 0 && ::lstat(source, &entry) == 0 && S_ISLNK(entry.st_mode)) {
+      char target_real[PATH_MAX];
+      if (root_real[0] == '\0' || !ResolvePath(source, target_real, sizeof target_real) ||
+          !IsPathWithin(target_real, root_real)) {
+        continue;
+      }
+    }
     struct stat there;
     const bool present = ::lstat(target, &there) == 0;
     const auto recorded = old.find(name);

@@ -232,6 +232,21 @@ TEST_F(OutputFolderTest, HardLinksAcrossFileSystemsBecomeCopies) {
   EXPECT_EQ(BrokenLinks(Path("site")), std::vector<std::string>{});
 }
 
+TEST_F(OutputFolderTest, LinkedPhotosAreCopiedOnlyFromInsideTheTree) {
+  ASSERT_TRUE(WriteTestJpeg(Path("elsewhere/secret.jpg"), 16, 16));
+  ASSERT_EQ(::symlink(Path("elsewhere/secret.jpg").c_str(), Path("photos/outside.jpg").c_str()), 0);
+  ASSERT_EQ(::symlink("a.jpg", Path("photos/inside.jpg").c_str()), 0);
+  for (const int32_t images : {kImagesCopy, kImagesHardLink}) {
+    const TRunResult run = Run([&](TThreadVellumcast& worker) { worker.images = images; });
+    EXPECT_EQ(run.failures, 0);
+    EXPECT_EQ(Page("site/catalog/inside.jpg"), Page("photos/a.jpg"));
+    EXPECT_FALSE(Exists("site/catalog/outside.jpg"));
+    EXPECT_NE(Page("site/catalog/vellumcast.html").find("href=\"../../photos/outside.jpg\""), std::string::npos);
+    EXPECT_EQ(BrokenLinks(Path("site")), std::vector<std::string>{});
+    RemoveTree(Path("site"));
+  }
+}
+
 TEST_F(OutputFolderTest, ReRunWritesNothing) {
   for (const auto& configure : std::vector<std::function<void(TThreadVellumcast&)>>{
            [](TThreadVellumcast& w) { w.createthumbs = 1; w.images = kImagesCopy; },
