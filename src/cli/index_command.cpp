@@ -22,6 +22,7 @@
 #include "engine/first_page.h"
 #include "engine/generated_names.h"
 #include "engine/image_order.h"
+#include "engine/original_copies.h"
 #include "engine/run_report.h"
 #include "engine/template_reader.h"
 #include "engine/thread_vellumcast.h"
@@ -82,6 +83,11 @@ constexpr TIndexOption kIndexOptions[] = {
      "leave out files and folders whose name matches (* and ?, any case); repeatable", "PATTERN"},
     {"skiphidden", TOptionKind::kFlag, &TThreadVellumcast::skiphidden, nullptr,
      "leave out .hidden, @eaDir and #recycle folders (on with the modern style)"},
+    {"output", TOptionKind::kText, nullptr, &TThreadVellumcast::outputpath,
+     "write the catalog into DIR, mirroring FOLDER, and leave FOLDER untouched", "DIR"},
+    {"images", TOptionKind::kNamed, &TThreadVellumcast::images, nullptr,
+     "with --output, pages reach the photos by relative links, copies or hard links beside them",
+     "link|copy|hardlink", ParseImagesMode},
 };
 
 bool ParseInt32(const std::string& text, int32_t* value) {
@@ -115,6 +121,8 @@ bool SameOptionName(const std::string& name, const char* option) {
 }  // namespace
 
 const TIndexOption* FindIndexOption(const std::string& name) {
+  // The window keeps the output folder under the key "outputpath".
+  if (name == "outputpath") return FindIndexOption("output");
   for (const TIndexOption& option : kIndexOptions) {
     if (SameOptionName(name, option.name)) return &option;
   }

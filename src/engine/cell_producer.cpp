@@ -39,8 +39,9 @@ struct TThumbPaths {
   char relative[kPathBufferSize];
 };
 
-bool BuildThumbPaths(TThumbPaths* paths, const char* folder, const char* name, int32_t position) {
-  if (!PathJoin(paths->image, sizeof paths->image, kMaxPath, folder, name)) return false;
+bool BuildThumbPaths(TThumbPaths* paths, const char* source, const char* folder, const char* name,
+                     int32_t position) {
+  if (!PathJoin(paths->image, sizeof paths->image, kMaxPath, source, name)) return false;
   const int written = std::snprintf(paths->relative, sizeof paths->relative, "%s%cquarto_tn%d.jpg",
                                     kThumbFolder, kPathSeparator, position);
   if (written <= 0 || static_cast<size_t>(written) >= sizeof paths->relative) return false;
@@ -155,6 +156,10 @@ TCellOptions CellOptionsOf(TThreadVellumcast& worker) {
 
 TCellProducer::TCellProducer(TThreadVellumcast& worker, const char* folder, TStringManager& images,
                              const TThumbReuse* reuse)
+    : TCellProducer(worker, folder, folder, images, reuse) {}
+
+TCellProducer::TCellProducer(TThreadVellumcast& worker, const char* source, const char* folder,
+                             TStringManager& images, const TThumbReuse* reuse)
     : budget_(kMaxPixelBytes) {
   if (worker.createthumbs == 0 || worker.straightforward != 0) return;
   const int32_t total = images.TotalEntries();
@@ -187,6 +192,7 @@ TCellProducer::TCellProducer(TThreadVellumcast& worker, const char* folder, TStr
   thumbs_real_ = folder_real_ + (folder_real_.back() == '/' ? "" : "/") + kThumbFolder;
 
   folder_ = folder;
+  source_ = source;
   options_ = CellOptionsOf(worker);
   const int wanted = CellProducerThreads();
   lookahead_ = kLookaheadPerThread * wanted;
@@ -260,7 +266,7 @@ void TCellProducer::RunJob(int32_t position) {
   job.unreadable = false;
   TThumbPaths paths;
   if (options_.cellwidth < 1 || options_.cellheight < 1 ||
-      !BuildThumbPaths(&paths, folder_, names_[position], position)) {
+      !BuildThumbPaths(&paths, source_, folder_, names_[position], position)) {
     return;
   }
   if (ReadsOwnOutput(paths.image)) {
@@ -303,9 +309,9 @@ int TCellProducer::WriteThumbnailReserved(std::string& out, const char* name, in
                                           TThumbnailFallback* fallback, int64_t* written_size) {
   char image_path[kPathBufferSize];
   uint64_t held = 0;
-  if (PathJoin(image_path, sizeof image_path, kMaxPath, folder_, name))
+  if (PathJoin(image_path, sizeof image_path, kMaxPath, source_, name))
     held = budget_.Reserve(PeakBytes(ReadLoadPeak(image_path), true, options_));
-  const int written = ::WriteThumbnail(out, folder_, name, position, options_, fallback, written_size);
+  const int written = ::WriteThumbnail(out, source_, folder_, name, position, options_, fallback, written_size);
   budget_.Release(held);
   return written;
 }
@@ -338,7 +344,7 @@ int TCellProducer::WriteThumbnail(std::string& out, const char* name, int32_t po
   TEncodedJpeg jpeg = std::move(job.jpeg);
   if (result == TJobResult::kRedo) return WriteThumbnailReserved(out, name, position, fallback, written_size);
   TThumbPaths paths;
-  if (!BuildThumbPaths(&paths, folder_, name, position)) return 0;
+  if (!BuildThumbPaths(&paths, source_, folder_, name, position)) return 0;
   if (result != TJobResult::kEncoded) {
     if (job.unreadable) NoteImageUnreadable(fallback, paths.image);
     return 0;

@@ -42,6 +42,9 @@ class TCellProducer {
   // `reuse` (may be null) has in place already are not produced.
   TCellProducer(TThreadVellumcast& worker, const char* folder, TStringManager& images,
                 const TThumbReuse* reuse = nullptr);
+  // The same reading the images from `source` and writing the thumbnails below `folder`.
+  TCellProducer(TThreadVellumcast& worker, const char* source, const char* folder, TStringManager& images,
+                const TThumbReuse* reuse);
   ~TCellProducer();  // discards what was not taken and waits for the threads
   TCellProducer(const TCellProducer&) = delete;
   TCellProducer& operator=(const TCellProducer&) = delete;
@@ -88,7 +91,8 @@ class TCellProducer {
   // the folder (a thumbnail or a page): it must then be read in its turn.
   bool ReadsOwnOutput(const char* image_path) const;
 
-  const char* folder_ = nullptr;
+  const char* folder_ = nullptr;   // where the thumbnails are written
+  const char* source_ = nullptr;   // where the images are read
   std::string folder_real_;        // the folder's resolved path
   std::string thumbs_real_;        // its thumbnail folder's resolved path
   TCellOptions options_;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/generated_names.h"
+#include "engine/original_copies.h"
 #include "platform/dir_listing.h"
 #include "support/path_util.h"
 
@@ -155,6 +156,9 @@ void CleanCatalogFolder(TCleanWalk& walk, const char* folder, bool thumbnails_to
   // is skipped as one that cannot be listed.
   TCleanPath search_text;
   if (!JoinCleanPath(search_text, folder, kAllNamesPattern)) return;
+
+  // Originals that runs placed here (an output folder) go before the record that lists them.
+  for (const std::string& path : RecordedOriginalsInPlace(folder)) Remove(walk, path.c_str(), false);
 
   TNameList subfolders;
   {

@@ -46,7 +46,8 @@ const char* AfterHex16(const char* text) {
 }
 
 bool IsBaseFolderFile(const char* name) {
-  return IsCatalogPageName(name) || IsBackLinkPageName(name) || IsViewerPageName(name);
+  return IsCatalogPageName(name) || IsBackLinkPageName(name) || IsViewerPageName(name) ||
+         IsOriginalsRecordName(name);
 }
 
 bool IsBaseThumbnailFile(const char* name) {
@@ -111,6 +112,8 @@ bool IsNamedImageName(const char* name) {
 }
 
 bool IsManifestName(const char* name) { return ::strcasecmp(name, kManifestFile) == 0; }
+
+bool IsOriginalsRecordName(const char* name) { return ::strcasecmp(name, kOriginalsRecordFile) == 0; }
 
 bool IsModernManifestName(const char* name) { return ::strcasecmp(name, kModernManifestFile) == 0; }
 

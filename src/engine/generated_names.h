@@ -9,6 +9,7 @@
 //   vellumcast.html, vellumcast<N>.html     catalog pages (N: 1, 2, ...)
 //   imageback.html                          back-link page
 //   vellumcast-view-<16 hex>.html           viewer page of one image
+//   vellumcast-originals.list               originals a run placed beside the pages (output folders only)
 // In its thumbnail folder quarto_tn/:
 //   quarto_tn<N>.jpg                        cell thumbnails (N: 0, 1, ...)
 //   vc-<16 hex>-1x.jpg, -2x.jpg, -web.jpg   thumbnails and web copies named per source image
@@ -29,6 +30,7 @@ inline constexpr const char* kThumbnailFolder = "quarto_tn";
 inline constexpr const char* kBackLinkPageFile = "imageback.html";
 inline constexpr const char* kManifestFile = "vellumcast.manifest";
 inline constexpr const char* kModernManifestFile = "vellumcast-modern.manifest";
+inline constexpr const char* kOriginalsRecordFile = "vellumcast-originals.list";
 inline constexpr const char* kViewerPagePrefix = "vellumcast-view-";
 inline constexpr const char* kGeneratorMarker = "<meta name=\"generator\" content=\"Vellumcast\">";
 // How far into a page the marker is looked for.
@@ -39,6 +41,7 @@ inline constexpr size_t kGeneratorMarkerWindow = 4096;
 bool IsCatalogPageName(const char* name, int32_t* page = nullptr);
 bool IsBackLinkPageName(const char* name);
 bool IsViewerPageName(const char* name);
+bool IsOriginalsRecordName(const char* name);
 bool IsThumbnailFolderName(const char* name);
 // quarto_tn<N>.jpg, N >= 0 without leading zeros; `position` (may be null) receives N.
 bool IsCellThumbnailName(const char* name, int32_t* position = nullptr);
@@ -47,7 +50,7 @@ bool IsManifestName(const char* name);
 bool IsModernManifestName(const char* name);
 
 // A file a run writes directly in a catalog folder (pages, back-link page,
-// viewer pages), or one of their temporary names.
+// viewer pages, the originals record), or one of their temporary names.
 bool IsGeneratedFolderFileName(const char* name);
 // A file a run writes inside a thumbnail folder, or one of their temporary names.
 bool IsGeneratedThumbnailFileName(const char* name);

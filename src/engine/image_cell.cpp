@@ -21,8 +21,8 @@ thread_local TProbeLogSession* g_probe_log_session = nullptr;
 
 // A link named fn.log is never written through (the open fails and the run
 // goes on without the log).
-int OpenProbeLog() {
-  return ::open(kProbeLogName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0666);
+int OpenProbeLog(const char* path = kProbeLogName) {
+  return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0666);
 }
 
 // The line and its CR LF in one write call, so that lines of concurrent runs
@@ -58,7 +58,14 @@ void AppendAttribute(std::string& out, const char* name, int32_t value) {
 
 }  // namespace
 
-TProbeLogSession::TProbeLogSession() : outer_(g_probe_log_session) { g_probe_log_session = this; }
+TProbeLogSession::TProbeLogSession(const char* folder) : outer_(g_probe_log_session), path_(kProbeLogName) {
+  if (folder != nullptr && *folder != '\0') {
+    path_ = folder;
+    if (path_.back() != '/') path_ += '/';
+    path_ += kProbeLogName;
+  }
+  g_probe_log_session = this;
+}
 
 TProbeLogSession::~TProbeLogSession() {
   g_probe_log_session = outer_;
@@ -68,7 +75,7 @@ TProbeLogSession::~TProbeLogSession() {
 TProbeLogSession* TProbeLogSession::Current() { return g_probe_log_session; }
 
 void TProbeLogSession::Append(const char* image_path) {
-  if (fd_ < 0) fd_ = OpenProbeLog();
+  if (fd_ < 0) fd_ = OpenProbeLog(path_.c_str());
   if (fd_ >= 0) WriteProbeLine(fd_, image_path);
 }
 

@@ -30,7 +30,8 @@ void WriteImageSize(std::string& out, const char* image_path, const TCellOptions
 // nest; without one, every line opens and closes the file.
 class TProbeLogSession {
  public:
-  TProbeLogSession();
+  // `folder` (null or empty: the current folder) holds the log.
+  explicit TProbeLogSession(const char* folder = nullptr);
   ~TProbeLogSession();
   TProbeLogSession(const TProbeLogSession&) = delete;
   TProbeLogSession& operator=(const TProbeLogSession&) = delete;
@@ -45,6 +46,7 @@ class TProbeLogSession {
  private:
   int fd_ = -1;
   TProbeLogSession* outer_ = nullptr;
+  std::string path_;
 };
 
 // Why a thumbnail cell fell back to the full image.
@@ -68,6 +70,9 @@ struct TThumbnailFallback {
 int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
                    const TCellOptions& options, TThumbnailFallback* fallback = nullptr,
                    int64_t* written_size = nullptr);
+// The same decoding source/name and writing below `folder`.
+int WriteThumbnail(std::string& out, const char* source, const char* folder, const char* name, int32_t position,
+                   const TCellOptions& options, TThumbnailFallback* fallback, int64_t* written_size);
 
 // Records in `fallback` (may be null) that the thumbnail at `thumb_path` could
 // not be written, with `error` (errno) or the fixed `reason`.

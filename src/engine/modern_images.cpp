@@ -62,7 +62,8 @@ struct TModernFolderImages::TState {
     TModernManifestEntry made;
   };
 
-  std::string folder;
+  std::string folder;   // where the images and the manifest go
+  std::string source;   // where the originals are read
   TModernImageOptions options;
   std::vector<std::string> names;
   std::vector<TModernManifestEntry> manifest;  // as read at the start, sorted
@@ -83,7 +84,7 @@ struct TModernFolderImages::TState {
 
   void RunJob(int32_t position) {
     TJob& job = jobs[position];
-    job.ok = ProduceOrReuseModernImages(folder.c_str(), names[static_cast<size_t>(position)].c_str(), options,
+    job.ok = ProduceOrReuseModernImages(source.c_str(), folder.c_str(), names[static_cast<size_t>(position)].c_str(), options,
                                         manifest, &job.made);
   }
 
@@ -135,8 +136,12 @@ struct TModernFolderImages::TState {
 };
 
 TModernFolderImages::TModernFolderImages(const char* folder, const char* const* names, int32_t count,
-                                         const TModernImageOptions& options) {
-  if (folder == nullptr || names == nullptr || count <= 0) return;
+                                         const TModernImageOptions& options)
+    : TModernFolderImages(folder, folder, names, count, options) {}
+
+TModernFolderImages::TModernFolderImages(const char* source, const char* folder, const char* const* names,
+                                         int32_t count, const TModernImageOptions& options) {
+  if (source == nullptr || folder == nullptr || names == nullptr || count <= 0) return;
   state_ = new (std::nothrow) TState;
   if (state_ == nullptr) return;
   state_->jobs = new (std::nothrow) TState::TJob[static_cast<size_t>(count)];
@@ -146,6 +151,7 @@ TModernFolderImages::TModernFolderImages(const char* folder, const char* const* 
     return;
   }
   state_->folder = folder;
+  state_->source = source;
   state_->options = options;
   state_->names.reserve(static_cast<size_t>(count));
   for (int32_t i = 0; i < count; ++i) state_->names.emplace_back(names[i] != nullptr ? names[i] : "");

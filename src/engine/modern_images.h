@@ -52,6 +52,9 @@ class TModernFolderImages {
  public:
   TModernFolderImages(const char* folder, const char* const* names, int32_t count,
                       const TModernImageOptions& options);
+  // The same reading the originals from `source`, writing below `folder`.
+  TModernFolderImages(const char* source, const char* folder, const char* const* names, int32_t count,
+                      const TModernImageOptions& options);
   ~TModernFolderImages();  // stops the work not taken and waits for the threads
   TModernFolderImages(const TModernFolderImages&) = delete;
   TModernFolderImages& operator=(const TModernFolderImages&) = delete;

@@ -24,6 +24,14 @@ std::string LastComponent(std::string path) {
 
 void AppendNumber(std::string& out, int64_t value) { out += std::to_string(value); }
 
+void AppendModernOriginal(std::string& out, const TModernFolder& folder, const char* name) {
+  if (folder.place == nullptr) {
+    AppendModernUrl(out, name);
+  } else {
+    AppendModernOriginalUrl(out, *folder.place, name);
+  }
+}
+
 std::string FolderDisplayName(const char* folder, int32_t depth) {
   if (depth > 0) return LastComponent(folder);
   // "." or "pics/" at the top: the name of the folder itself.

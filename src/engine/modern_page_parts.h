@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/folder_place.h"
 #include "engine/modern_images.h"
 #include "engine/thread_vellumcast.h"
 
@@ -11,13 +12,17 @@
 struct TModernFolder {
   TThreadVellumcast* worker = nullptr;
   int32_t depth = 0;
-  const char* folder = nullptr;
+  const char* folder = nullptr;  // where the pages are written
+  const TFolderPlace* place = nullptr;  // how the originals are reached; null: beside the pages
   const char* first = nullptr;   // name of the folder's first page
   std::string name;              // the folder's name as shown
   std::string head_extra;        // style sheets of the header template
   std::string body_top;          // header template markup
   std::string body_end;          // footer template markup
 };
+
+// The URL of the original `name` from the folder's pages.
+void AppendModernOriginal(std::string& out, const TModernFolder& folder, const char* name);
 
 // The folder's name as shown: its last path component; for the top folder
 // the name of the folder it resolves to.

@@ -134,8 +134,9 @@ void AppendCards(std::string& out, const std::vector<TCard>& cards) {
 
 // One grid cell. The thumbnail when it was made, else the original when a
 // browser shows it, else the name in a blank cell.
-void AppendCell(std::string& out, const TThreadVellumcast& worker, const char* name,
+void AppendCell(std::string& out, const TModernFolder& folder, const char* name,
                 const TModernImageResult& result, bool produced) {
+  const TThreadVellumcast& worker = *folder.worker;
   out += "<li><a href=\"";
   AppendModernUrl(out, ViewerPageName(name).c_str());
   out += "\">";
@@ -153,7 +154,7 @@ void AppendCell(std::string& out, const TThreadVellumcast& worker, const char* n
     AppendImageAttributes(out, result.thumb_width, result.thumb_height);
   } else if (IsBrowserImageName(name)) {
     out += "<img src=\"";
-    AppendModernUrl(out, name);
+    AppendModernOriginal(out, folder, name);
     out += '"';
     if (result.facts.width > 0 && result.facts.height > 0) {
       AppendImageAttributes(out, result.facts.width, result.facts.height);
@@ -219,6 +220,13 @@ bool WriteBackLinkPage(TThreadVellumcast& worker, const TModernFolder& folder, b
 void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, int32_t depth,
                             const char* folder, const char* first, TStringManager& subfolders,
                             TStringManager& images) {
+  WriteModernFolderPages(worker, covers, depth, PlaceInTree(folder), first, subfolders, images);
+}
+
+void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, int32_t depth,
+                            const TFolderPlace& place, const char* first, TStringManager& subfolders,
+                            TStringManager& images) {
+  const char* folder = place.output;  // where everything of this folder is written
   const int64_t image_total = images.TotalEntries();
   const bool redirect = subfolders.TotalEntries() == 1 && image_total == 0;
   if (image_total == 0 && (subfolders.TotalEntries() == 0 || worker.hlinks == 0)) {
@@ -234,8 +242,9 @@ void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, in
   context.worker = &worker;
   context.depth = depth;
   context.folder = folder;
+  context.place = &place;
   context.first = first;
-  context.name = FolderDisplayName(folder, depth);
+  context.name = FolderDisplayName(place.source, depth);
   ReadModernHeaderTemplate(worker.headertemplate.c_str(), &context.head_extra, &context.body_top);
   ReadModernFooterTemplate(worker.footertemplate.c_str(), &context.body_end);
 
@@ -266,7 +275,7 @@ void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, in
   options.cellwidth = worker.cellwidth;
   options.cellheight = worker.cellheight;
   options.crop = worker.crop;
-  TModernFolderImages produced_images(folder, names.data(), count, options);
+  TModernFolderImages produced_images(place.source, folder, names.data(), count, options);
 
   TModernCover own_cover;
   bool has_cover = false;
@@ -321,13 +330,13 @@ void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, in
       TModernImageResult result;
       const bool made = produced_images.Take(position, &result);
       const char* name = names[static_cast<size_t>(position)];
-      AppendCell(text, worker, name, result, made);
+      AppendCell(text, context, name, result, made);
       if (!has_cover) {
         if (made && !result.thumb_1x.empty()) {
           own_cover = TModernCover{result.thumb_1x, result.thumb_width, result.thumb_height};
           has_cover = true;
         } else if (IsBrowserImageName(name) && result.facts.width > 0) {
-          own_cover = TModernCover{name, result.facts.width, result.facts.height};
+          own_cover = TModernCover{OriginalLink(place, name), result.facts.width, result.facts.height};
           has_cover = true;
         }
       }

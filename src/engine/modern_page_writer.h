@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "engine/folder_place.h"
 #include "engine/modern_covers.h"
 #include "engine/thread_vellumcast.h"
 #include "support/strman.h"
@@ -17,4 +18,9 @@
 // (taking out those of its subfolders).
 void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, int32_t depth,
                             const char* folder, const char* first, TStringManager& subfolders,
+                            TStringManager& images);
+// The same reading the images from place.source and writing everything
+// into place.output, the pages reaching the originals through `place`.
+void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, int32_t depth,
+                            const TFolderPlace& place, const char* first, TStringManager& subfolders,
                             TStringManager& images);

@@ -335,10 +335,16 @@ bool MakeFresh(const char* folder, const char* name, const char* image_path, con
 
 bool ProduceOrReuseModernImages(const char* folder, const char* name, const TModernImageOptions& options,
                                 const std::vector<TModernManifestEntry>& entries, TModernManifestEntry* made) {
+  return ProduceOrReuseModernImages(folder, folder, name, options, entries, made);
+}
+
+bool ProduceOrReuseModernImages(const char* source, const char* folder, const char* name,
+                                const TModernImageOptions& options,
+                                const std::vector<TModernManifestEntry>& entries, TModernManifestEntry* made) {
   *made = TModernManifestEntry{};
   made->name = name;
   char image_path[kPathBufferSize];
-  if (!PathJoin(image_path, sizeof image_path, kMaxPath, folder, name)) return false;
+  if (!PathJoin(image_path, sizeof image_path, kMaxPath, source, name)) return false;
   // The key is taken before the decode: a file that changes meanwhile is made again next time.
   if (!ReadModernSourceKey(image_path, &made->source)) return false;
   made->cellwidth = options.cellwidth;

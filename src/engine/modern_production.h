@@ -15,3 +15,7 @@
 // known of the image).
 bool ProduceOrReuseModernImages(const char* folder, const char* name, const TModernImageOptions& options,
                                 const std::vector<TModernManifestEntry>& entries, TModernManifestEntry* made);
+// The same reading source/name and keeping its images and manifest below `folder`.
+bool ProduceOrReuseModernImages(const char* source, const char* folder, const char* name,
+                                const TModernImageOptions& options,
+                                const std::vector<TModernManifestEntry>& entries, TModernManifestEntry* made);

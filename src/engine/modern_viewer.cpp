@@ -16,7 +16,7 @@ void AppendFact(std::string& out, const char* term, const std::string& value) {
   out += "</dd>\n";
 }
 
-void AppendPhoto(std::string& out, const TModernViewerImage& image) {
+void AppendPhoto(std::string& out, const TModernFolder& folder, const TModernViewerImage& image) {
   const TModernImageResult& result = *image.result;
   const TImageFacts& facts = result.facts;
   std::string src;
@@ -27,7 +27,7 @@ void AppendPhoto(std::string& out, const TModernViewerImage& image) {
     width = result.web_width;
     height = result.web_height;
   } else if (IsBrowserImageName(image.name)) {
-    AppendModernUrl(src, image.name);
+    AppendModernOriginal(src, folder, image.name);
     width = facts.width;
     height = facts.height;
   }
@@ -81,7 +81,7 @@ std::string ModernViewerText(const TModernFolder& folder, const TModernViewerIma
     out += "\">Next</a>\n";
   }
   out += "</nav>\n</header>\n<main class=\"vc-main\">\n";
-  AppendPhoto(out, image);
+  AppendPhoto(out, folder, image);
   out += "<h1>";
   AppendModernText(out, image.name);
   out += "</h1>\n<dl class=\"vc-facts\">\n";
@@ -97,7 +97,7 @@ std::string ModernViewerText(const TModernFolder& folder, const TModernViewerIma
   AppendFact(out, "Camera", facts.camera);
   AppendFact(out, "Exposure", facts.exposure);
   out += "</dl>\n<p><a href=\"";
-  AppendModernUrl(out, image.name);
+  AppendModernOriginal(out, folder, image.name);
   out += "\">Original file</a></p>\n</main>\n";
   AppendViewerScript(out);
   AppendModernFoot(out, folder);

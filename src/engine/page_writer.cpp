@@ -7,6 +7,7 @@
 
 #include "engine/cell_producer.h"
 #include "engine/first_page.h"
+#include "engine/folder_place.h"
 #include "engine/generated_names.h"
 #include "engine/html_escape.h"
 #include "engine/image_cell.h"
@@ -42,7 +43,7 @@ void ReportThumbnailFallback(TThreadVellumcast& worker, const TThumbnailFallback
 // False, with nothing appended, for an image no browser shows (HEIC, TIFF,
 // Targa, FITS) whose thumbnail could not be made: its cell links to it by
 // name alone.
-bool AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* folder, const char* name,
+bool AppendImageTag(std::string& out, TThreadVellumcast& worker, const TFolderPlace& place, const char* name,
                     int32_t position, TCellProducer& cells, TThumbReuse& reuse) {
   const TCellOptions options = CellOptionsOf(worker);
   if (worker.createthumbs != 0 && reuse.Reused(position)) {
@@ -55,7 +56,8 @@ bool AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* fol
     TThumbnailFallback fallback;
     int64_t written_size = -1;
     if ((cells.Active() ? cells.WriteThumbnail(out, name, position, &fallback, &written_size)
-                        : WriteThumbnail(out, folder, name, position, options, &fallback, &written_size)) != 0) {
+                        : WriteThumbnail(out, place.source, place.output, name, position, options, &fallback,
+                                         &written_size)) != 0) {
       reuse.RecordWritten(position, written_size);
       return true;
     }
@@ -63,10 +65,10 @@ bool AppendImageTag(std::string& out, TThreadVellumcast& worker, const char* fol
   }
   if (!BrowserDisplaysFormat(ImageFormatOfPath(name))) return false;
   out += "<img src=\"";
-  AppendUrlEscaped(out, name);
+  AppendOriginalUrl(out, place, name);
   out += '"';
   char image_path[kPathBufferSize];
-  if (PathJoin(image_path, sizeof image_path, kMaxPath, folder, name)) {
+  if (PathJoin(image_path, sizeof image_path, kMaxPath, place.source, name)) {
     WriteImageSize(out, image_path, options);
   } else {
     out += " width=";
@@ -356,6 +358,12 @@ void PruneAfterFolder(TThreadVellumcast& worker, const char* folder, int32_t pag
 
 void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* folder, const char* first,
                       TStringManager& subfolders, TStringManager& images) {
+  WriteFolderPages(worker, depth, PlaceInTree(folder), first, subfolders, images);
+}
+
+void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const TFolderPlace& place, const char* first,
+                      TStringManager& subfolders, TStringManager& images) {
+  const char* folder = place.output;  // where everything of this folder is written
   const bool redirect = subfolders.TotalEntries() == 1 && images.TotalEntries() == 0;
   if (images.TotalEntries() == 0 && (subfolders.TotalEntries() == 0 || worker.hlinks == 0)) {
     PruneAfterFolder(worker, folder, 0, false, 0, nullptr);
@@ -372,8 +380,8 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
   // Thumbnails from earlier runs are reused or moved into place first; the
   // others are produced ahead on every core. The manifest is written when
   // the folder is left, however it is left.
-  TThumbReuse reuse(worker, folder, images);
-  TCellProducer cells(worker, folder, images, &reuse);
+  TThumbReuse reuse(worker, place.source, folder, images);
+  TCellProducer cells(worker, place.source, folder, images, &reuse);
   for (const TStrEntry* image = SortedImageWalk(images, worker.order); image != nullptr; image = image->walk) {
     if (!file.IsOpen() &&
         !OpenCatalogPage(worker, file, depth, folder, page, redirect, subfolders, images, before, first)) {
@@ -382,9 +390,9 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* fold
     text.clear();
     if (col == 0) text += "<tr>";
     text += "<td><a href=\"";
-    AppendUrlEscaped(text, image->name);
+    AppendOriginalUrl(text, place, image->name);
     text += "\">";
-    if (AppendImageTag(text, worker, folder, image->name, before, cells, reuse)) {
+    if (AppendImageTag(text, worker, place, image->name, before, cells, reuse)) {
       text += '>';
       if (worker.includefilenames != 0) {
         text += "<br>";

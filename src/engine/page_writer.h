@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/folder_place.h"
 #include "engine/page_file.h"
 #include "engine/thread_vellumcast.h"
 #include "support/strman.h"
@@ -15,6 +16,10 @@
 // the subfolders with images below them (payload: their image totals),
 // `images` the folder's image file names.
 void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* folder, const char* first,
+                      TStringManager& subfolders, TStringManager& images);
+// The same reading the images from place.source and writing everything
+// into place.output, the cells reaching the originals through `place`.
+void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const TFolderPlace& place, const char* first,
                       TStringManager& subfolders, TStringManager& images);
 
 // Creates page `page` of the folder and writes it up to and including the

@@ -85,6 +85,14 @@ class TThreadVellumcast : public TThread {
   // 1: hidden folders (".name") and NAS metadata folders ("@eaDir",
   // "#recycle") are not walked; set from the style unless given.
   int32_t skiphidden = 0;
+  // Folder the catalog is written into, mirroring the tree (pages,
+  // thumbnails, manifests, the probe log); empty: into the tree itself.
+  // With it the photo tree is only read.
+  std::string outputpath;
+  // How pages in the output folder reach the originals: 0 relative links
+  // into the tree, 1 copies beside the pages, 2 hard links (copies where
+  // no link can be made).
+  int32_t images = 0;
   // Files left out because no browser shows them and no thumbnail is made.
   std::atomic<int32_t> skipped_undisplayable{0};
 

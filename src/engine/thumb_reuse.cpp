@@ -48,7 +48,11 @@ T* AllocateArray(int32_t count) {
 }  // namespace
 
 TThumbReuse::TThumbReuse(TThreadVellumcast& worker, const char* folder, TStringManager& images)
-    : worker_(worker), folder_(folder) {
+    : TThumbReuse(worker, folder, folder, images) {}
+
+TThumbReuse::TThumbReuse(TThreadVellumcast& worker, const char* source, const char* folder,
+                         TStringManager& images)
+    : worker_(worker), folder_(folder), source_(source) {
   if (worker.createthumbs == 0 || worker.cellwidth < 1 || worker.cellheight < 1) return;
   const int32_t total = images.TotalEntries();
   if (total <= 0) return;
@@ -142,7 +146,7 @@ void TThumbReuse::Plan() {
     // The stamp is taken before any decode: a source changed while it is
     // read then differs from its record next time, and is decoded again.
     struct stat info;
-    if (PathJoin(image, sizeof image, kMaxPath, folder_, names_[p]) && ::stat(image, &info) == 0 &&
+    if (PathJoin(image, sizeof image, kMaxPath, source_, names_[p]) && ::stat(image, &info) == 0 &&
         S_ISREG(info.st_mode)) {
       stamps_[p] = StampOf(info);
       stamped_[p] = 1;

@@ -29,6 +29,8 @@ class TThumbReuse {
   // Plans and carries out the reuse for `folder` with its `images` (walked
   // in the page writer's order). Does nothing without thumbnails.
   TThumbReuse(TThreadVellumcast& worker, const char* folder, TStringManager& images);
+  // The same for images read from `source` whose thumbnails live below `folder`.
+  TThumbReuse(TThreadVellumcast& worker, const char* source, const char* folder, TStringManager& images);
   ~TThumbReuse();  // Finish()
   TThumbReuse(const TThumbReuse&) = delete;
   TThumbReuse& operator=(const TThumbReuse&) = delete;
@@ -54,7 +56,8 @@ class TThumbReuse {
   void MoveIntoPlace();
 
   TThreadVellumcast& worker_;
-  const char* folder_;
+  const char* folder_;   // where the thumbnails and the manifest are
+  const char* source_;   // where the images are
   bool active_ = false;
   bool finished_ = false;
   bool manifest_removed_ = false;  // the old manifest is gone (or never was)

@@ -94,6 +94,11 @@ bool PutThumbnailFile(const char* path, const uint8_t* data, size_t size, const 
 
 int WriteThumbnail(std::string& out, const char* folder, const char* name, int32_t position,
                    const TCellOptions& options, TThumbnailFallback* fallback, int64_t* written_size) {
+  return WriteThumbnail(out, folder, folder, name, position, options, fallback, written_size);
+}
+
+int WriteThumbnail(std::string& out, const char* source, const char* folder, const char* name, int32_t position,
+                   const TCellOptions& options, TThumbnailFallback* fallback, int64_t* written_size) {
   const int32_t cell_width = options.cellwidth;
   const int32_t cell_height = options.cellheight;
   if (cell_width < 1 || cell_height < 1) return 0;
@@ -101,7 +106,7 @@ int WriteThumbnail(std::string& out, const char* folder, const char* name, int32
   char image_path[kPathBufferSize];
   char relative[kPathBufferSize];
   char thumb_path[kPathBufferSize];
-  if (!PathJoin(image_path, sizeof(image_path), kMaxPath, folder, name)) return 0;
+  if (!PathJoin(image_path, sizeof(image_path), kMaxPath, source, name)) return 0;
   if (!ThumbnailRelativePath(relative, sizeof(relative), position)) return 0;
   if (!PathJoin(thumb_path, sizeof(thumb_path), kMaxPath, folder, relative)) return 0;
   PathToUrlSlashes(relative);

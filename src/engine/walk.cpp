@@ -1,6 +1,9 @@
 #include "engine/walk.h"
 
 #include <strings.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include <climits>
 #include <cstdio>
@@ -11,6 +14,8 @@
 
 #include "engine/catalog_filter.h"
 #include "engine/first_page.h"
+#include "engine/folder_place.h"
+#include "engine/original_copies.h"
 #include "engine/image_cell.h"
 #include "engine/image_order.h"
 #include "engine/modern_page_writer.h"
@@ -90,7 +95,68 @@ void CollectImages(TThreadVellumcast& worker, const char* folder, TDirListing& l
   }
 }
 
+// Makes the output folder of a folder with pages, links it to its photo
+// folder and places the originals when they go beside the pages. False
+// (reported) when the folder cannot be made, or when a link in the output
+// folder leads it out of `root_real` (the resolved output folder of the run),
+// where it could land in the photo tree.
+bool PrepareOutputFolder(TThreadVellumcast& worker, TFolderPlace& place, TStringManager& images,
+                         const char* root_real) {
+  if (CheckDirPath(place.output, 1) == 0) {
+    worker.report.AddFailure(TRunFailure::kPage, place.output, errno, "the output folder cannot be made");
+    return false;
+  }
+  char output_real[PATH_MAX];
+  char source_real[PATH_MAX];
+  if (!ResolvePath(place.output, output_real, sizeof output_real) || !IsPathWithin(output_real, root_real)) {
+    worker.report.AddFailure(TRunFailure::kPage, place.output, 0, "a link leads out of the output folder");
+    return false;
+  }
+  if (ResolvePath(place.source, source_real, sizeof source_real)) {
+    place.link_prefix = RelativeFolderLink(output_real, source_real);
+  }
+  if (worker.images != kImagesLink) PlaceOriginals(worker, place, images);
+  return true;
+}
+
 }  // namespace
+
+bool TFolderWalk::PrepareOutput(const char* start) {
+  has_output_ = false;
+  if (worker_.outputpath.empty()) return true;
+  const char* output = worker_.outputpath.c_str();
+  if (std::strlen(output) > kMaxFolderPath || CheckDirPath(output, 1) == 0) {
+    worker_.report.AddFailure(TRunFailure::kPage, output, std::strlen(output) > kMaxFolderPath ? ENAMETOOLONG : errno,
+                              "the output folder cannot be made");
+    return false;
+  }
+  struct stat info;
+  char output_real[PATH_MAX];
+  if (::stat(output, &info) != 0 || !ResolvePath(output, output_real, sizeof output_real)) {
+    worker_.report.AddFailure(TRunFailure::kPage, output, errno, "the output folder cannot be made");
+    return false;
+  }
+  // The starting folder itself as the output folder: the catalog goes into the tree.
+  if (root_real_[0] != '\0' && std::strcmp(output_real, root_real_) == 0) return true;
+  has_output_ = true;
+  std::memcpy(output_real_, output_real, sizeof output_real_);
+  output_root_ = output;
+  output_device_ = info.st_dev;
+  output_inode_ = info.st_ino;
+  start_length_ = std::strlen(start);
+  return true;
+}
+
+std::string TFolderWalk::OutputFolderOf(const char* folder) const {
+  const size_t length = std::strlen(folder);
+  const char* rest = folder + (length < start_length_ ? length : start_length_);
+  std::string output = output_root_;
+  if (*rest != '\0' && *rest != kPathSeparator && !output.empty() && output.back() != kPathSeparator) {
+    output += kPathSeparator;
+  }
+  output += rest;
+  return output;
+}
 
 TFolderWalk::~TFolderWalk() { std::free(done_); }
 
@@ -153,6 +219,7 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
     worker_.report.AddWarning(TRunWarning::kUnlisted, folder, listing.OpenError());
     return 0;
   }
+  if (has_output_ && device == output_device_ && inode == output_inode_) return 0;  // the catalog's own folder
   if (OnCurrentPath(device, inode)) return 0;
   if (const TDone* done = FindDone(device, inode)) return done->total;
   // Only a mount can change the file system: examined where the device changes.
@@ -162,11 +229,12 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
   }
   if (current_ == nullptr) {
     if (!ResolvePath(folder, root_real_, sizeof root_real_)) root_real_[0] = '\0';
+    if (!PrepareOutput(folder)) return 0;
   }
 
   // The probe log stays open for the whole run: one descriptor, not one per line.
   std::optional<TProbeLogSession> probe_log;
-  if (current_ == nullptr) probe_log.emplace();
+  if (current_ == nullptr) probe_log.emplace(has_output_ ? output_root_.c_str() : nullptr);
 
   const TFrame frame{device, inode, current_};
   current_ = &frame;
@@ -190,11 +258,28 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
   // A folder gets pages when it holds images, or subfolders with images and
   // hierarchy links are on; only then does a kept first page count.
   const bool paged = images.TotalEntries() > 0 || (subfolders.TotalEntries() > 0 && worker_.hlinks != 0);
-  const char* first = ChooseFirstPage(worker_, folder, paged);
-  if (worker_.style == 1) {
-    WriteModernFolderPages(worker_, covers_, depth, folder, first, subfolders, images);
-  } else {
-    WriteFolderPages(worker_, depth, folder, first, subfolders, images);
+  TFolderPlace place = PlaceInTree(folder);
+  std::string output;
+  bool writable = true;
+  if (has_output_) {
+    output = OutputFolderOf(folder);
+    place.output = output.c_str();
+    if (paged) {
+      writable = PrepareOutputFolder(worker_, place, images, output_real_);
+    } else {
+      // Only pruning happens there: never through a link out of the output folder.
+      char output_real[PATH_MAX];
+      writable = !ResolvePath(place.output, output_real, sizeof output_real) ||
+                 IsPathWithin(output_real, output_real_);
+    }
+  }
+  if (writable) {
+    const char* first = ChooseFirstPage(worker_, place.output, paged);
+    if (worker_.style == 1) {
+      WriteModernFolderPages(worker_, covers_, depth, place, first, subfolders, images);
+    } else {
+      WriteFolderPages(worker_, depth, place, first, subfolders, images);
+    }
   }
 
   int64_t total = images.TotalEntries();

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include <climits>
+#include <string>
 
 #include "engine/owner_post.h"
 #include "engine/subfolder_order.h"
@@ -56,6 +57,11 @@ class TFolderWalk {
     bool used;
   };
 
+  // With an output folder: makes it and notes where it is. False (reported)
+  // when it cannot be made.
+  bool PrepareOutput(const char* start);
+  // The output folder mirroring the tree folder `folder`.
+  std::string OutputFolderOf(const char* folder) const;
   bool OnCurrentPath(dev_t device, ino_t inode) const;
   const TDone* FindDone(dev_t device, ino_t inode) const;
   void RememberDone(dev_t device, ino_t inode, int32_t total);
@@ -66,5 +72,14 @@ class TFolderWalk {
   TDone* done_ = nullptr;   // open-addressing table, capacity a power of two
   size_t done_capacity_ = 0;
   size_t done_count_ = 0;
-  TModernCovers covers_;  // modern style: each written folder's cover image
+  TModernCovers covers_;
+  // With an output folder: its given path, its identity (never walked as a
+  // folder of the tree) and the length of the starting folder's path that
+  // each folder's path begins with.
+  bool has_output_ = false;
+  std::string output_root_;
+  char output_real_[PATH_MAX] = {};
+  dev_t output_device_ = 0;
+  ino_t output_inode_ = 0;
+  size_t start_length_ = 0;  // modern style: each written folder's cover image
 };

@@ -1,5 +1,7 @@
 #include "ui/form_main.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -58,6 +60,7 @@ void TForm1::ConnectHandlers() {
   connect(ButtonBrowse, &QPushButton::clicked, this, &TForm1::ButtonBrowseClick);
   connect(ButtonHeaderBrowse, &QPushButton::clicked, this, &TForm1::ButtonHeaderBrowseClick);
   connect(ButtonFooterBrowse, &QPushButton::clicked, this, &TForm1::ButtonFooterBrowseClick);
+  connect(ButtonOutputBrowse, &QPushButton::clicked, this, &TForm1::ButtonOutputBrowseClick);
   connect(Panel1, &TClickPanel::Clicked, this, &TForm1::Panel1Click);
 }
 
@@ -174,6 +177,8 @@ void TForm1::ButtonStartClick() {
   w.style = Tick(CheckBoxModernStyle);
   w.firstpage = first_page;
   w.prune = Tick(CheckBoxPrune);
+  w.outputpath = FileNameBytes(EditOutputPath->text().trimmed());
+  w.images = std::max(0, RadioGroupImages->ItemIndex());
   ApplyRunSettings(w);  // after the style, whose defaults it follows
   // A thread that cannot be started never sends its done message: the window
   // must not wait for it and stays idle.
@@ -185,8 +190,10 @@ void TForm1::ButtonCancelClick() {
 }
 
 void TForm1::ButtonViewClick() {
-  // The first page under the chosen name when a run wrote it there.
-  const QString start = EditStartPath->text();
+  // The first page under the chosen name when a run wrote it there; in the
+  // output folder when one is set.
+  const QString output = EditOutputPath->text().trimmed();
+  const QString start = output.isEmpty() ? EditStartPath->text() : output;
   const std::string first_page = TextBytes(EditFirstPage->text().trimmed());
   if (IsValidFirstPageName(first_page.c_str())) {
     const QString named = QDir::cleanPath(QDir::current().absoluteFilePath(
@@ -209,6 +216,12 @@ void TForm1::ButtonBrowseClick() {
   QString chosen = EditStartPath->text();
   TFormBrowse dialog(this, &chosen);
   if (dialog.exec() == QDialog::Accepted) EditStartPath->setText(chosen);
+}
+
+void TForm1::ButtonOutputBrowseClick() {
+  QString chosen = EditOutputPath->text().isEmpty() ? EditStartPath->text() : EditOutputPath->text();
+  TFormBrowse dialog(this, &chosen);
+  if (dialog.exec() == QDialog::Accepted) EditOutputPath->setText(chosen);
 }
 
 void TForm1::ButtonHeaderBrowseClick() { ChooseTemplate(OpenDialogHeader, EditHeaderFileName); }

@@ -139,6 +139,10 @@ class TForm1 : public QWidget, public TOwnerWindow {
   QLabel* LabelFirstPage;
   QLineEdit* EditFirstPage;
   QCheckBox* CheckBoxPrune;
+  QLabel* LabelOutputPath;
+  QLineEdit* EditOutputPath;
+  QPushButton* ButtonOutputBrowse;
+  TRadioGroup* RadioGroupImages;
   // About
   QWidget* TabSheet4;
   QLabel* Label22;
@@ -172,6 +176,7 @@ class TForm1 : public QWidget, public TOwnerWindow {
   void ButtonBrowseClick();
   void ButtonHeaderBrowseClick();
   void ButtonFooterBrowseClick();
+  void ButtonOutputBrowseClick();
   void Panel1Click();
   void WMIndexProgress();
   void WMIndexDone();

@@ -240,6 +240,15 @@ void TForm1::BuildPublishingTab() {
   LabelFirstPage = Place(PlainLabel("First page name:", tab), "LabelFirstPage", 8, 104);
   EditFirstPage = Place(new QLineEdit(tab), "EditFirstPage", 8, 120, 185, 21);
   CheckBoxPrune = Place(CheckBox("Remove generated files that a run no longer writes", tab), "CheckBoxPrune", 8, 152);
+  LabelOutputPath = Place(PlainLabel("Output folder (empty: write into the photo folders):", tab), "LabelOutputPath",
+                          8, 184);
+  EditOutputPath = Place(new QLineEdit(tab), "EditOutputPath", 8, 200, 321, 21);
+  ButtonOutputBrowse = Place(Button("Browse", tab), "ButtonOutputBrowse", 336, 198, 75, 25);
+  RadioGroupImages = Place(new TRadioGroup(QStringLiteral("Photos in the output folder: "),
+                                           {QStringLiteral("Link to the photo folders"), QStringLiteral("Copy"),
+                                            QStringLiteral("Hard link")},
+                                           tab),
+                           "RadioGroupImages", 8, 228, 401, 57);
   // The modern style wants stale thumbnails and viewer pages removed; the
   // box can still be cleared afterwards.
   connect(CheckBoxModernStyle, &QCheckBox::toggled, this, [this](bool modern) {

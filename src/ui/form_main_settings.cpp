@@ -52,6 +52,13 @@ void TForm1::LoadSettings() {
         WithControl<TRadioGroup>(this, def.control, [&](TRadioGroup* group) { group->SetItemIndex(index); });
         break;
       }
+      case TSettingKind::kChoice: {
+        const int32_t stored = store.StoreGetInt(name, def.int_default);
+        WithControl<TRadioGroup>(this, def.control, [&](TRadioGroup* group) {
+          group->SetItemIndex(stored >= 0 && stored < group->Count() ? stored : def.int_default);
+        });
+        break;
+      }
     }
   }
   for (int i = 0; i < TVellumcastSettings::kRunCount; ++i) {
@@ -90,6 +97,7 @@ void TForm1::SaveSettings() {
                                [&](QCheckBox* box) { store.StoreSetInt(name, box->isChecked() ? 1 : 0); });
         break;
       case TSettingKind::kSort:
+      case TSettingKind::kChoice:
         WithControl<TRadioGroup>(this, def.control,
                                  [&](TRadioGroup* group) { store.StoreSetInt(name, group->ItemIndex()); });
         break;

@@ -37,6 +37,8 @@ TVellumcastSettings::TVellumcastSettings()
           {"style", TSettingKind::kFlag, "CheckBoxModernStyle", 0, {}},
           {"firstpage", TSettingKind::kText, "EditFirstPage", 0, QString::fromLatin1(kFirstPageName)},
           {"prune", TSettingKind::kFlag, "CheckBoxPrune", 0, {}},
+          {"outputpath", TSettingKind::kText, "EditOutputPath", 0, QString()},
+          {"images", TSettingKind::kChoice, "RadioGroupImages", 0, {}},
       }} {}
 
 const TSettingDef* TVellumcastSettings::Find(const char* name) const {

@@ -1,5 +1,5 @@
 #pragma once
-// The 26 stored settings of the main window, in the order in which they are
+// The 28 stored settings of the main window, in the order in which they are
 // loaded and saved, each with its kind, its default and the control that
 // shows it.
 
@@ -15,6 +15,7 @@ enum class TSettingKind {
   kNumber,  // one-line edit holding a whole number, stored as a number
   kFlag,    // check box, stored as 0 or 1
   kSort,    // radio group, stored as the selected index (-1 to 1)
+  kChoice,  // radio group with one item always selected, stored as its index (0 to items - 1)
 };
 
 struct TSettingDef {
@@ -57,7 +58,7 @@ class TVellumcastSettings {
       {"exclude", ""},
   }};
 
-  static constexpr int kCount = 26;
+  static constexpr int kCount = 28;
   static constexpr const char* kStoreName = "vellumcast";
   static constexpr int32_t kSortMin = -1;
   static constexpr int32_t kSortMax = 1;

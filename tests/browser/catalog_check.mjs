@@ -63,6 +63,9 @@ const kCatalogs = [
     cellWidth: 140,
     cellHeight: 100,
   },
+  // Indexed into a separate folder: the pages live there and reach the
+  // photos in the tree by relative links, which must be the only way out.
+  { name: 'output-folder', options: ['--createthumbs=1'], thumbnails: true, paged: false, output: true },
 ];
 
 // ---------------------------------------------------------------------------
@@ -481,7 +484,8 @@ class TCatalogCheck {
     const targetFile = UrlPath(target);
     const targetShown = Shown(this.root, targetFile);
     const label = `page ${shown}: link "${link.text}" (${link.raw})`;
-    if (!IsInside(this.root, targetFile)) {
+    const intoPhotos = link.inCell && this.catalog.photos && IsInside(this.catalog.photos, targetFile);
+    if (!IsInside(this.root, targetFile) && !intoPhotos) {
       this.Fail(`${label} leads outside the catalog, to ${targetFile}`);
       return;
     }
@@ -638,9 +642,10 @@ class TCatalogCheck {
     }
   }
 
-  // Every image file of the tree has exactly one cell in its folder's pages.
+  // Every image file of the tree has exactly one cell in its folder's pages
+  // (in the mirrored folder of the output folder when there is one).
   CheckEveryImageIsCatalogued() {
-    const walk = (folder) => {
+    const walk = (folder, mirror) => {
       let entries;
       try {
         entries = fs.readdirSync(folder, { withFileTypes: true });
@@ -650,18 +655,18 @@ class TCatalogCheck {
       let images = 0;
       for (const entry of entries) {
         if (entry.isDirectory()) {
-          if (!IsThumbnailFolder(entry.name)) walk(path.join(folder, entry.name));
+          if (!IsThumbnailFolder(entry.name)) walk(path.join(folder, entry.name), path.join(mirror, entry.name));
         } else if (entry.isFile() && IsImageName(entry.name)) {
           images += 1;
         }
       }
       let cells = 0;
-      for (const page of this.pages.values()) if (page.folder === folder) cells += page.cells;
+      for (const page of this.pages.values()) if (page.folder === mirror) cells += page.cells;
       if (cells !== images) {
-        this.Fail(`folder ${Shown(this.root, folder)} holds ${images} images, but the pages reached hold ${cells} cells for it`);
+        this.Fail(`folder ${Shown(this.root, mirror)} holds ${images} images, but the pages reached hold ${cells} cells for it`);
       }
     };
-    walk(this.root);
+    walk(this.catalog.photos ?? this.root, this.root);
   }
 
   // A catalog that never showed a thumbnail or a Next link would pass the
@@ -747,8 +752,20 @@ async function Main() {
           root = FindPassThroughFolder(tree);
           if (!root) throw new Error('the tree has no pass-through folder (no images, one subfolder with images) to start from');
         }
+        const options = [...catalog.options];
+        if (catalog.output) {
+          const site = path.join(work, `${catalog.name}-site`);
+          fs.rmSync(site, { recursive: true, force: true });
+          options.push(`--output=${site}`);
+          catalog.photos = fs.realpathSync(root);
+          root = site;
+        }
         // The probe log fn.log is written to the current folder: keep it in the scratch folder.
-        RunTool(args.cli, ['index', ...catalog.options, root], { cwd: work }, ['vellumcast-cli index', ...catalog.options].join(' '));
+        RunTool(args.cli, ['index', ...options, catalog.photos ?? root], { cwd: work },
+                ['vellumcast-cli index', ...catalog.options].join(' '));
+        if (catalog.output && IsFile(path.join(catalog.photos, 'vellumcast.html'))) {
+          throw new Error('the run with --output wrote pages into the photo tree');
+        }
       } catch (error) {
         const findings = new TFindings(catalog);
         findings.Fail(error.message);

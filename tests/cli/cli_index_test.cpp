@@ -523,3 +523,35 @@ TEST_F(CliIndexTest, FormatsOrderAndExclusionsReachTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliIndexTest, OutputFolderAndImagesReachTheRun) {
+  ASSERT_TRUE(WriteTestGif(dir_.Join("c/a/x.gif"), 20, 20));
+  TCliResult r = RunCli({"index", "--output=site", "--images=copy", "--createthumbs=1", "c"}, dir_.path());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(FileExists(dir_.Join("site/a/vellumcast.html")));
+  EXPECT_TRUE(FileExists(dir_.Join("site/a/quarto_tn/quarto_tn0.jpg")));
+  EXPECT_EQ(ReadFileBytes(dir_.Join("site/a/x.gif")), ReadFileBytes(dir_.Join("c/a/x.gif")));
+  EXPECT_FALSE(FileExists(dir_.Join("c/vellumcast.html")));
+  EXPECT_FALSE(FileExists(dir_.Join("c/a/quarto_tn")));
+
+  // The window's key and the configuration file's name for the folder.
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("web.conf"), "outputpath = linked\nimages = link\n"));
+  r = RunCli({"index", "--config=web.conf", "c"}, dir_.path());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(ReadFileBytes(dir_.Join("linked/a/vellumcast.html")).find("href=\"../../c/a/x.gif\""), std::string::npos);
+
+  r = RunCli({"index", "--images=symlink", "c"}, dir_.path());
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("link|copy|hardlink"), std::string::npos) << r.err;
+
+  // The clean-up of the output folder takes the copies it recorded, and nothing of the tree.
+  r = RunCli({"clean", "site"}, dir_.path());
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_FALSE(FileExists(dir_.Join("site/a/x.gif")));
+  EXPECT_FALSE(FileExists(dir_.Join("site/a/vellumcast.html")));
+  EXPECT_TRUE(FileExists(dir_.Join("c/a/x.gif")));
+}
+
+}  // namespace

@@ -438,3 +438,61 @@ TEST_F(FormRunTest, TemplateChoosersPutTheFullPathInTheirEdit) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FormRunTest, OutputFolderAndImagesReachTheRunAndView) {
+  ASSERT_TRUE(WriteTestBmp24(scratch_.Join("photos/a/x.bmp"), 40, 30));
+  form_.EditStartPath->setText(Q(scratch_.Join("photos")));
+  form_.EditOutputPath->setText(Q(scratch_.Join("site")));
+  EXPECT_EQ(form_.RadioGroupImages->ItemIndex(), 0);  // linked by default
+  form_.RadioGroupImages->SetItemIndex(1);
+
+  TDoneBoxWatcher boxes;
+  form_.ButtonStart->click();
+  const TThreadVellumcast* w = form_.Worker();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->outputpath, scratch_.Join("site"));
+  EXPECT_EQ(w->images, 1);
+  FinishRun(boxes);
+  EXPECT_TRUE(FileExists(scratch_.Join("site/a/vellumcast.html")));
+  EXPECT_EQ(ReadFileBytes(scratch_.Join("site/a/x.bmp")), ReadFileBytes(scratch_.Join("photos/a/x.bmp")));
+  EXPECT_FALSE(FileExists(scratch_.Join("photos/vellumcast.html")));
+
+  // View opens the first page in the output folder.
+  QList<QUrl> opened;
+  form_.SetUrlOpener([&](const QUrl& url) {
+    opened << url;
+    return false;
+  });
+  form_.ButtonView->click();
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_EQ(opened[0], QUrl::fromLocalFile(Q(scratch_.Join("site/vellumcast.html"))));
+
+  // Saved with the other settings and shown again by a new window.
+  form_.SaveSettings();
+  TForm1 again;
+  EXPECT_EQ(again.EditOutputPath->text(), Q(scratch_.Join("site")));
+  EXPECT_EQ(again.RadioGroupImages->ItemIndex(), 1);
+}
+
+TEST_F(FormRunTest, OutputBrowseTakesTheDialogsPathOnlyOnOk) {
+  form_.EditStartPath->setText(Q(scratch_.path()));
+  auto answer = [&](const char* typed, bool ok) {
+    TModalWatcher watcher([](QWidget* w) { return qobject_cast<TFormBrowse*>(w) != nullptr; },
+                          [&](QWidget* w) {
+                            auto* dialog = qobject_cast<TFormBrowse*>(w);
+                            dialog->EditBrowseName->setText(typed);
+                            (ok ? dialog->Button2 : dialog->Button3)->click();
+                          });
+    form_.ButtonOutputBrowse->click();
+    EXPECT_EQ(watcher.Handled(), 1);
+  };
+  answer("/srv/site", true);
+  EXPECT_EQ(form_.EditOutputPath->text(), "/srv/site");
+  answer("/not/taken", false);
+  EXPECT_EQ(form_.EditOutputPath->text(), "/srv/site");
+  EXPECT_EQ(form_.EditStartPath->text(), Q(scratch_.path()));
+}
+
+}  // namespace

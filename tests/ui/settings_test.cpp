@@ -37,6 +37,7 @@ QString Shown(const TForm1& form, const TSettingDef& def) {
     case TSettingKind::kFlag:
       return form.findChild<QCheckBox*>(control)->isChecked() ? "1" : "0";
     case TSettingKind::kSort:
+    case TSettingKind::kChoice:
       return QString::number(form.findChild<TRadioGroup*>(control)->ItemIndex());
   }
   return {};
@@ -60,7 +61,7 @@ TEST_F(SettingsTest, TableHoldsEveryValueInOrder) {
                                   "footertemplate", "footertext", "hlinks", "blinks", "sort", "centertable",
                                   "centertitle", "centerfooter", "centernavbar", "dirfirstpageonly",
                                   "includefilenames", "thumbwhite", "followlinks",
-                                  "style", "firstpage", "prune"};
+                                  "style", "firstpage", "prune", "outputpath", "images"};
   ASSERT_EQ(std::size(expected), table_.Defs().size());
   for (size_t i = 0; i < std::size(expected); ++i) EXPECT_STREQ(table_.Defs()[i].name, expected[i]);
   EXPECT_EQ(table_.Find("title")->text_default, "Vellumcast!");
