@@ -209,7 +209,14 @@ void TForm1::ButtonViewClick() {
 void TForm1::ButtonCleanClick() {
   // Never delete files that a running worker is writing.
   if (worker_) return;
-  DeleteGenerated(FileNameBytes(EditStartPath->text()).c_str());
+  // Pages under the first page name of the Publishing tab go too (only those
+  // a run wrote), and so does a catalog written into the output folder.
+  const std::string first_page = TextBytes(EditFirstPage->text().trimmed());
+  TCleanOptions options;
+  if (IsValidFirstPageName(first_page.c_str())) options.firstpage = first_page.c_str();
+  DeleteGenerated(FileNameBytes(EditStartPath->text()).c_str(), options);
+  const QString output = EditOutputPath->text().trimmed();
+  if (!output.isEmpty()) DeleteGenerated(FileNameBytes(output).c_str(), options);
 }
 
 void TForm1::ButtonBrowseClick() {

@@ -469,6 +469,13 @@ TEST_F(FormRunTest, OutputFolderAndImagesReachTheRunAndView) {
   ASSERT_EQ(opened.size(), 1);
   EXPECT_EQ(opened[0], QUrl::fromLocalFile(Q(scratch_.Join("site/vellumcast.html"))));
 
+  // Clean removes the catalog from the output folder, the copied original
+  // with it, and leaves the photos.
+  form_.ButtonClean->click();
+  EXPECT_FALSE(FileExists(scratch_.Join("site/a/vellumcast.html")));
+  EXPECT_FALSE(FileExists(scratch_.Join("site/a/x.bmp")));
+  EXPECT_TRUE(FileExists(scratch_.Join("photos/a/x.bmp")));
+
   // Saved with the other settings and shown again by a new window.
   form_.SaveSettings();
   TForm1 again;
