@@ -38,7 +38,15 @@ if ((${#missing[@]})); then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The browser test drives Debian's chromium through playwright-core.
-if [[ -f tests/browser/package.json && ! -d tests/browser/node_modules/playwright-core ]]; then
+# The browser tests drive Debian's chromium through playwright-core and check
+# pages with axe-core and html-validate: install when any package is missing.
+browser_packages_missing() {
+  local name
+  for name in $(node -e 'for (const n of Object.keys(require("./tests/browser/package.json").dependencies || {})) console.log(n)'); do
+    [[ -d "tests/browser/node_modules/$name" ]] || return 0
+  done
+  return 1
+}
+if [[ -f tests/browser/package.json ]] && browser_packages_missing; then
   (cd tests/browser && npm ci --no-audit --no-fund --silent >/dev/null 2>&1 || npm install --no-audit --no-fund --silent >/dev/null)
 fi
