@@ -80,6 +80,8 @@ export TMPDIR=$fuzz_tmp
 # A sanitizer report ends the run at once, with a stack, as a crash.
 export UBSAN_OPTIONS="halt_on_error=1:abort_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 export ASAN_OPTIONS="detect_leaks=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+# Leaks of system libraries (not ours) are listed in fuzz/lsan.supp.
+export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 # Runs one target; records its outcome in $logs/<target>.result.
 run_target() {
