@@ -43,6 +43,7 @@ int32_t CodeOfError(const heif_error& error) {
 struct THeifFile {
   heif_context* context = nullptr;
   heif_image_handle* handle = nullptr;
+  bool av1 = false;  // an AVIF file (its images are AV1 coded)
 };
 
 void ReleaseHeif(THeifFile& file) {
@@ -60,6 +61,10 @@ int32_t OpenHeif(const uint8_t* data, size_t size, THeifFile& file) {
   file.context = heif_context_alloc();
   if (file.context == nullptr) return kLoadNoPixelMemory;
   heif_context_set_maximum_image_size_limit(file.context, kMaxHeifSide);
+  if (size >= 12) {
+    const heif_brand brand = heif_main_brand(static_cast<const uint8_t*>(data), 12);
+    file.av1 = brand == heif_avif || brand == heif_avis;
+  }
   heif_error error = heif_context_read_from_memory_without_copy(file.context, data, size, nullptr);
   if (error.code != heif_error_Ok) return CodeOfError(error);
   error = heif_context_get_primary_image_handle(file.context, &file.handle);
@@ -79,6 +84,9 @@ int32_t DecodeHeif(TReaderContext* context, TWholeImageSource* source, THeifFile
   const bool alpha = heif_image_handle_has_alpha_channel(file.handle) != 0;
   heif_decoding_options* options = heif_decoding_options_alloc();
   if (options == nullptr) return kLoadNoPixelMemory;
+  // AV1 through libaom: Debian's libdav1d, libheif's first choice, crashes
+  // the process on some damaged AVIF files.
+  if (file.av1) options->decoder_id = "aom";
   heif_image* image = nullptr;
   const heif_error error =
       heif_decode_image(file.handle, &image, heif_colorspace_RGB,
