@@ -10,7 +10,8 @@
 #
 # Environment: VELLUMCAST_CORPUS_DIR (default ../shared/corpus from the repo),
 # VELLUMCAST_FUZZ_BUILD (default build-fuzz), VELLUMCAST_FUZZ_JOBS (targets at
-# a time, default 1; 2 suits a 2-core machine), VELLUMCAST_FUZZ_TARGETS (a
+# a time, default 1; 2 suits a 2-core machine), VELLUMCAST_FUZZ_SKIP (targets
+# left out), VELLUMCAST_FUZZ_TARGETS (a
 # space-separated subset of target names).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,6 +58,7 @@ targets=()
 for source in fuzz/fuzz_*.cpp; do
   name=$(basename "$source" .cpp)
   if [[ -n "${VELLUMCAST_FUZZ_TARGETS:-}" && " $VELLUMCAST_FUZZ_TARGETS " != *" $name "* ]]; then continue; fi
+  if [[ " ${VELLUMCAST_FUZZ_SKIP:-} " == *" $name "* ]]; then continue; fi
   targets+=("$name")
 done
 if ((${#targets[@]} == 0)); then

@@ -78,8 +78,10 @@ int32_t DecodeHeif(TReaderContext* context, TWholeImageSource* source, THeifFile
   const int handle_width = heif_image_handle_get_width(file.handle);
   const int handle_height = heif_image_handle_get_height(file.handle);
   if (handle_width <= 0 || handle_height <= 0) return kLoadEmptyImage;
-  // Decoding takes the library's planes besides our rows: refuse early.
-  if (!PixelsWithinCap(static_cast<uint32_t>(handle_width), static_cast<uint32_t>(handle_height), 4))
+  // Decoding holds the codec's reference pictures and planes (up to 16-bit
+  // 4:4:4), the library's interleaved copy and our bitmap together: at most
+  // about 16 bytes a pixel, all of it under the cap. Refuse early.
+  if (!PixelsWithinCap(static_cast<uint32_t>(handle_width), static_cast<uint32_t>(handle_height), 16))
     return kLoadNoPixelMemory;
   const bool alpha = heif_image_handle_has_alpha_channel(file.handle) != 0;
   heif_decoding_options* options = heif_decoding_options_alloc();
