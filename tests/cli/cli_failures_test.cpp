@@ -11,50 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_runner.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/mount_fixtures.h"
 #include "fixtures/tree_writer.h"
 
 namespace {
-
-struct TCliResult {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the program in `cwd`, as another user when `as_nobody` (through
-// setpriv, so that folder permissions bind).
-TCliResult RunCli(const std::vector<std::string>& args, const std::string& cwd, bool as_nobody = false) {
-  TScratchDir capture("vc-cli-out");
-  const std::string out_path = capture.Join("out");
-  const std::string err_path = capture.Join("err");
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    if (::chdir(cwd.c_str()) != 0) ::_exit(99);
-    std::vector<std::string> all;
-    if (as_nobody) all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    all.push_back(VELLUMCAST_CLI_PATH);
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(98);
-  }
-  TCliResult result;
-  if (pid < 0) return result;
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-  result.out = ReadFileBytes(out_path);
-  result.err = ReadFileBytes(err_path);
-  return result;
-}
 
 int CountLines(const std::string& text, const std::string& start) {
   int n = 0;
@@ -122,7 +84,7 @@ TEST_F(CliFailuresTest, AFolderThatCannotBeListedIsAWarning) {
   // Everything writable by the unprivileged user, but one folder closed to it.
   for (const char* path : {"", "u", "u/open", "u/closed"}) ASSERT_EQ(::chmod(dir_.Join(path).c_str(), 0777), 0);
   ASSERT_EQ(::chmod(dir_.Join("u/closed").c_str(), 0), 0);
-  const TCliResult r = RunCli({"index", "u"}, dir_.path(), true);
+  const TCliResult r = RunCli({"index", "u"}, dir_.path(), AsNobody());
   ::chmod(dir_.Join("u/closed").c_str(), 0700);
   if (r.exit_code == 98) GTEST_SKIP() << "could not run as another user";
   EXPECT_EQ(r.exit_code, 0) << r.err;

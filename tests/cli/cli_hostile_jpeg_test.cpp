@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_runner.h"
 #include "fixtures/hostile_jpeg.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/jpeg_fixtures.h"
@@ -36,12 +37,7 @@ TIndexRun RunIndexCli(const std::string& cwd, const std::vector<std::string>& ar
     ::dup2(null, 1);
     ::dup2(null, 2);
     if (::chdir(cwd.c_str()) != 0) ::_exit(99);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(VELLUMCAST_CLI_PATH));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(VELLUMCAST_CLI_PATH, argv.data());
-    ::_exit(98);
+    ExecCli(args);
   }
   TIndexRun run;
   if (pid < 0) return run;

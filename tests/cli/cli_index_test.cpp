@@ -17,50 +17,13 @@
 #include <thread>
 #include <vector>
 
+#include "cli/cli_runner.h"
 #include "fixtures/image_writers.h"
 #include "imagein/jpeg_adapter.h"
 #include "fixtures/tree_writer.h"
 #include "support/product.h"
 
 namespace {
-
-struct TCliResult {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the program in `cwd`; `while_running`, when given, is called with the
-// child's process id once it has started.
-TCliResult RunCli(const std::vector<std::string>& args, const std::string& cwd,
-                  const std::function<void(pid_t)>& while_running = {}) {
-  TScratchDir capture("vc-cli-out");
-  const std::string out_path = capture.Join("out");
-  const std::string err_path = capture.Join("err");
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    if (::chdir(cwd.c_str()) != 0) ::_exit(99);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(VELLUMCAST_CLI_PATH));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(VELLUMCAST_CLI_PATH, argv.data());
-    ::_exit(98);
-  }
-  TCliResult result;
-  if (pid < 0) return result;
-  if (while_running) while_running(pid);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-  result.out = ReadFileBytes(out_path);
-  result.err = ReadFileBytes(err_path);
-  return result;
-}
 
 std::string Counters(int dirs, int files, int indices) {
   return "Directories Processed: " + std::to_string(dirs) + "\nFiles Processed: " + std::to_string(files) +
@@ -327,13 +290,14 @@ TEST_P(CliStopSignalTest, StopsTheRunPrintsTheCountersAndExitsWith128PlusTheSign
   const TStopSignalCase c = GetParam();
   std::remove(tree_->Join("big/vellumcast.html").c_str());  // written again by this run
   // The probe log's first line (in the current folder) shows that the run is under way.
-  const TCliResult r = RunCli({"index", tree_->Join("big")}, dir_.path(), [this, c](pid_t pid) {
+  const auto stop_once_started = [this, c](pid_t pid) {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!FileExists(dir_.Join("fn.log")) && std::chrono::steady_clock::now() < give_up) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ::kill(pid, c.signal_number);
-  });
+  };
+  const TCliResult r = RunCli({"index", tree_->Join("big")}, dir_.path(), WhileRunning(stop_once_started));
   EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
   EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
   ASSERT_EQ(r.out.rfind("Directories Processed: ", 0), 0u) << r.out;
@@ -466,7 +430,7 @@ TEST_F(CliIndexTest, AKilledRunIsMadeWholeByTheNextRun) {
     SCOPED_TRACE("killed once " + std::to_string(files_seen) + " thumbnails were there");
     RunCli({"clean", "pics"}, dir_.path());
     const TCliResult killed = RunCli({"index", "--createthumbs=1", "--straightforward=1", "pics"}, dir_.path(),
-                                     [&](pid_t pid) {
+                                     WhileRunning([&](pid_t pid) {
                                        for (int waited = 0; waited < 20000; ++waited) {
                                          int count = 0;
                                          for (int s = 0; s < 4; ++s) {
@@ -480,7 +444,7 @@ TEST_F(CliIndexTest, AKilledRunIsMadeWholeByTheNextRun) {
                                          std::this_thread::sleep_for(std::chrono::microseconds(200));
                                        }
                                        ::kill(pid, SIGKILL);
-                                     });
+                                     }));
     EXPECT_EQ(killed.exit_code, 1000 + SIGKILL) << "the run ended before it was killed";
     const TCliResult next = RunCli({"index", "--createthumbs=1", "pics"}, dir_.path());
     EXPECT_EQ(next.exit_code, 0) << next.err;

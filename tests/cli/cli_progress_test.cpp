@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_runner.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/tree_writer.h"
 
@@ -21,12 +22,7 @@ std::string RunOnTerminal(const std::vector<std::string>& args, int* exit_code) 
   int master = -1;
   const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
   if (pid == 0) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(VELLUMCAST_CLI_PATH));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(VELLUMCAST_CLI_PATH, argv.data());
-    ::_exit(98);
+    ExecCli(args);
   }
   *exit_code = -1;
   if (pid < 0) return {};
