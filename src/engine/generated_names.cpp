@@ -107,8 +107,10 @@ bool IsNamedImageName(const char* name) {
   if (rest == nullptr) return false;
   rest = AfterHex16(rest);
   if (rest == nullptr) return false;
-  return ::strcasecmp(rest, "-1x.jpg") == 0 || ::strcasecmp(rest, "-2x.jpg") == 0 ||
-         ::strcasecmp(rest, "-web.jpg") == 0;
+  for (const char* suffix : kNamedImageSuffixes) {
+    if (::strcasecmp(rest, suffix) == 0) return true;
+  }
+  return false;
 }
 
 bool IsManifestName(const char* name) { return ::strcasecmp(name, kManifestFile) == 0; }

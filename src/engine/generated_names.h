@@ -32,6 +32,9 @@ inline constexpr const char* kManifestFile = "vellumcast.manifest";
 inline constexpr const char* kModernManifestFile = "vellumcast-modern.manifest";
 inline constexpr const char* kOriginalsRecordFile = "vellumcast-originals.list";
 inline constexpr const char* kViewerPagePrefix = "vellumcast-view-";
+// Suffixes of the images named per source image: 1x and 2x thumbnails, web copy.
+inline constexpr int kNamedImageKinds = 3;
+inline constexpr const char* kNamedImageSuffixes[kNamedImageKinds] = {"-1x.jpg", "-2x.jpg", "-web.jpg"};
 inline constexpr const char* kGeneratorMarker = "<meta name=\"generator\" content=\"Vellumcast\">";
 // How far into a page the marker is looked for.
 inline constexpr size_t kGeneratorMarkerWindow = 4096;

@@ -92,9 +92,9 @@ void FillPaths(TModernManifestEntry* entry, bool has_2x, bool has_web) {
   char stem[32];
   NamedImageStem(entry->name.c_str(), stem, sizeof stem);
   const std::string base = std::string(kThumbnailFolder) + "/" + stem;
-  entry->result.thumb_1x = base + "-1x.jpg";
-  entry->result.thumb_2x = has_2x ? base + "-2x.jpg" : std::string();
-  entry->result.web_copy = has_web ? base + "-web.jpg" : std::string();
+  entry->result.thumb_1x = base + kNamedImageSuffixes[0];
+  entry->result.thumb_2x = has_2x ? base + kNamedImageSuffixes[1] : std::string();
+  entry->result.web_copy = has_web ? base + kNamedImageSuffixes[2] : std::string();
 }
 
 bool ParseEntry(const std::string& line, TModernManifestEntry* entry) {

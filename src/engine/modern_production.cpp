@@ -35,8 +35,7 @@
 namespace {
 
 constexpr int kModernQuality = 85;
-constexpr int kSlotCount = 3;  // 1x, 2x, web
-const char* const kSlotSuffix[kSlotCount] = {"-1x.jpg", "-2x.jpg", "-web.jpg"};
+constexpr int kSlotCount = kNamedImageKinds;  // 1x, 2x, web
 
 bool IsJpegName(const char* path) {
   return HasExtension(path, ".jpg") || HasExtension(path, ".jpe") || HasExtension(path, ".jpeg");
@@ -291,7 +290,7 @@ bool MakeFresh(const char* folder, const char* name, const char* image_path, con
   char stem[32];
   NamedImageStem(name, stem, sizeof stem);
   for (int i = 0; i < kSlotCount && written; ++i) {
-    const std::string relative = std::string(kThumbnailFolder) + "/" + stem + kSlotSuffix[i];
+    const std::string relative = std::string(kThumbnailFolder) + "/" + stem + kNamedImageSuffixes[i];
     char path[kPathBufferSize];
     if (!PathJoin(path, sizeof path, kMaxPath, folder, relative.c_str())) {
       written = false;

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "engine/generated_names.h"
+#include "engine/modern_page_parts.h"
 #include "platform/dir_listing.h"
 #include "support/path_util.h"
 
@@ -85,48 +86,40 @@ void PruneAllThumbnails(const char* folder) {
 
 namespace {
 
-// The 16 hex digits of a stem "vc-<16 hex>" in lower case, as NamedImageStem writes them.
-bool IsLowerHex16(const char* text) {
-  for (int i = 0; i < 16; ++i) {
-    const char c = text[i];
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+bool IsLowerCase(const char* name) {
+  for (const char* p = name; *p != '\0'; ++p) {
+    if (*p >= 'A' && *p <= 'Z') return false;
   }
   return true;
+}
+
+// Removes from `folder` the regular files of one kind of generated name
+// (`is_kind`) that are not in `current`. A run writes these names in lower
+// case; another spelling is not one a run wrote.
+void RemoveNamesNoLongerWritten(const char* folder, bool (*is_kind)(const char*),
+                                const std::unordered_set<std::string>& current) {
+  TDirListing listing(folder, "*.*");
+  char path[kPathBufferSize];
+  while (listing.IsOpen() && listing.Next()) {
+    const char* name = listing.Name();
+    if (!is_kind(name) || !IsLowerCase(name) || current.count(name) != 0) continue;
+    if (PathJoin(path, sizeof path, kMaxPath, folder, name)) RemoveRegularFile(path);
+  }
 }
 
 }  // namespace
 
 void PruneModernFiles(const char* folder, const char* const* names, int32_t count) {
+  // The exact names the folder's current images have.
   std::unordered_set<std::string> current;
   char stem[32];
   for (int32_t i = 0; i < count; ++i) {
+    current.insert(ViewerPageName(names[i]));
     NamedImageStem(names[i], stem, sizeof stem);
-    current.insert(std::string(stem + 3, 16));
+    for (const char* suffix : kNamedImageSuffixes) current.insert(std::string(stem) + suffix);
   }
-  char path[kPathBufferSize];
-  const size_t prefix = std::strlen(kViewerPagePrefix);
-  {
-    TDirListing listing(folder, "*.*");
-    while (listing.IsOpen() && listing.Next()) {
-      const char* name = listing.Name();
-      if (!IsViewerPageName(name) || std::strncmp(name, kViewerPagePrefix, prefix) != 0) continue;
-      if (!IsLowerHex16(name + prefix) || std::strcmp(name + prefix + 16, ".html") != 0) continue;
-      if (current.count(std::string(name + prefix, 16)) != 0) continue;
-      if (PathJoin(path, sizeof path, kMaxPath, folder, name)) RemoveRegularFile(path);
-    }
-  }
+  RemoveNamesNoLongerWritten(folder, IsViewerPageName, current);
   char thumbs[kPathBufferSize];
   if (!ThumbnailFolderPath(thumbs, sizeof thumbs, folder) || !IsRealFolder(thumbs)) return;
-  TDirListing listing(thumbs, "*.*");
-  while (listing.IsOpen() && listing.Next()) {
-    const char* name = listing.Name();
-    if (!IsNamedImageName(name) || std::strncmp(name, "vc-", 3) != 0 || !IsLowerHex16(name + 3)) continue;
-    const char* suffix = name + 19;
-    if (std::strcmp(suffix, "-1x.jpg") != 0 && std::strcmp(suffix, "-2x.jpg") != 0 &&
-        std::strcmp(suffix, "-web.jpg") != 0) {
-      continue;
-    }
-    if (current.count(std::string(name + 3, 16)) != 0) continue;
-    if (PathJoin(path, sizeof path, kMaxPath, thumbs, name)) RemoveRegularFile(path);
-  }
+  RemoveNamesNoLongerWritten(thumbs, IsNamedImageName, current);
 }

@@ -5,6 +5,10 @@
 #include "engine/modern_page_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
 
 #include <string>
 #include <vector>
@@ -327,3 +331,42 @@ TEST_F(ModernPagesTest, NoHierarchyLinksNoCardsAndPlainBreadcrumb) {
 }
 
 }  // namespace
+
+// With prune, the viewer page and per-image files of an image that is gone
+// go too; those of the other images, and look-alikes a run never writes (in
+// another case, or a link), stay.
+TEST_F(ModernPagesTest, PruneRemovesTheFilesOfImagesThatAreGone) {
+  ASSERT_TRUE(WriteTestJpeg(Path("f/a.jpg"), 300, 200));
+  ASSERT_TRUE(WriteTestJpeg(Path("f/b.jpg"), 300, 200));
+  const auto modern_pruned = [](TThreadVellumcast& w) {
+    Style(w);
+    w.prune = 1;
+  };
+  RunIndex(Path("f"), modern_pruned);
+  char stem_a[32];
+  char stem_b[32];
+  NamedImageStem("a.jpg", stem_a, sizeof stem_a);
+  NamedImageStem("b.jpg", stem_b, sizeof stem_b);
+  const std::string viewer_b = ViewerPageName("b.jpg");
+  const std::string thumb_b = std::string("f/quarto_tn/") + stem_b + "-1x.jpg";
+  ASSERT_TRUE(Exists("f/" + viewer_b));
+  ASSERT_TRUE(Exists(thumb_b));
+
+  std::string upper = viewer_b;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  ASSERT_TRUE(WriteFileBytes(Path("f/" + upper), "mine"));
+  const std::string linked = std::string("f/quarto_tn/vc-0123456789abcdef-2x.jpg");
+  ASSERT_TRUE(WriteFileBytes(Path("f/keep.jpg.txt"), "mine"));
+  ASSERT_EQ(::symlink("../keep.jpg.txt", Path(linked).c_str()), 0);
+  ASSERT_EQ(::unlink(Path("f/b.jpg").c_str()), 0);
+
+  RunIndex(Path("f"), modern_pruned);
+  EXPECT_FALSE(Exists("f/" + viewer_b));
+  EXPECT_FALSE(Exists(thumb_b));
+  EXPECT_TRUE(Exists("f/" + ViewerPageName("a.jpg")));
+  EXPECT_TRUE(Exists(std::string("f/quarto_tn/") + stem_a + "-1x.jpg"));
+  EXPECT_EQ(Page("f/" + upper), "mine");
+  struct stat info {};
+  EXPECT_EQ(::lstat(Path(linked).c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+}
