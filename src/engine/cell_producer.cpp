@@ -12,8 +12,9 @@
 #include <new>
 #include <utility>
 
-#include "engine/thumb_reuse.h"
+#include "engine/generated_names.h"
 #include "engine/image_order.h"
+#include "engine/thumb_reuse.h"
 #include "imagein/jpeg_thumb_decode.h"
 #include "imagein/load_codes.h"
 #include "imagein/load_peak.h"
@@ -25,7 +26,6 @@
 
 namespace {
 
-constexpr const char* kThumbFolder = "quarto_tn";
 constexpr int kThumbQuality = 90;
 constexpr int kMaxThreads = 64;
 // Jobs a thread may start beyond the one the writer needs, per thread.
@@ -43,7 +43,7 @@ bool BuildThumbPaths(TThumbPaths* paths, const char* source, const char* folder,
                      int32_t position) {
   if (!PathJoin(paths->image, sizeof paths->image, kMaxPath, source, name)) return false;
   const int written = std::snprintf(paths->relative, sizeof paths->relative, "%s%cquarto_tn%d.jpg",
-                                    kThumbFolder, kPathSeparator, position);
+                                    kThumbnailFolder, kPathSeparator, position);
   if (written <= 0 || static_cast<size_t>(written) >= sizeof paths->relative) return false;
   if (!PathJoin(paths->thumb, sizeof paths->thumb, kMaxPath, folder, paths->relative)) return false;
   PathToUrlSlashes(paths->relative);
@@ -186,10 +186,10 @@ TCellProducer::TCellProducer(TThreadVellumcast& worker, const char* source, cons
   // Thumbnails written through a linked thumbnail folder may land anywhere,
   // even on the folder's own images: such a folder is made cell by cell.
   char thumbs[kPathBufferSize];
-  if (!PathJoin(thumbs, sizeof thumbs, kMaxPath, folder, kThumbFolder) || IsSymbolicLink(thumbs)) return;
+  if (!PathJoin(thumbs, sizeof thumbs, kMaxPath, folder, kThumbnailFolder) || IsSymbolicLink(thumbs)) return;
   folder_real_ = RealPath(folder[0] != '\0' ? folder : ".");
   if (folder_real_.empty()) return;
-  thumbs_real_ = folder_real_ + (folder_real_.back() == '/' ? "" : "/") + kThumbFolder;
+  thumbs_real_ = folder_real_ + (folder_real_.back() == '/' ? "" : "/") + kThumbnailFolder;
 
   folder_ = folder;
   source_ = source;

@@ -17,7 +17,7 @@ struct TCleanOptions {
   // The first page's file name of the runs to undo. A name other than the
   // vellumcast page pattern is removed only when the file carries the
   // generator marker (IsGeneratedPageContent).
-  const char* firstpage = kFirstPageFile;
+  const char* firstpage = kFirstPageName;
   // List what would go, remove nothing; the result counts what would go.
   bool dry_run = false;
   // Called with each path removed (in a dry run: that would be removed),

@@ -24,8 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr const char* kFirstPageFile = "vellumcast.html";
-inline constexpr const char* kFirstPageName = kFirstPageFile;  // the first page's default name
+inline constexpr const char* kFirstPageName = "vellumcast.html";  // the first page's default name
 inline constexpr const char* kThumbnailFolder = "quarto_tn";
 inline constexpr const char* kBackLinkPageFile = "imageback.html";
 inline constexpr const char* kManifestFile = "vellumcast.manifest";

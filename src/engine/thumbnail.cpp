@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "engine/generated_names.h"
 #include "engine/image_cell.h"
 #include "imagein/load_codes.h"
 #include "imagein/loader.h"
@@ -20,12 +21,11 @@
 
 namespace {
 
-constexpr const char* kThumbFolder = "quarto_tn";
 constexpr int kThumbQuality = 90;
 
 // The thumbnail's path relative to the image folder, with this build's separator.
 bool ThumbnailRelativePath(char* out, size_t capacity, int32_t position) {
-  const int written = std::snprintf(out, capacity, "%s%cquarto_tn%d.jpg", kThumbFolder,
+  const int written = std::snprintf(out, capacity, "%s%cquarto_tn%d.jpg", kThumbnailFolder,
                                     kPathSeparator, position);
   return written > 0 && static_cast<size_t>(written) < capacity;
 }
@@ -83,7 +83,7 @@ void FitImageIntoCell(TMemBitmap& cell, const TMemBitmap& image, const TCellOpti
 
 void AppendThumbnailTag(std::string& out, int32_t position, const TCellOptions& options) {
   char tag[128];
-  std::snprintf(tag, sizeof(tag), "<img src=%s/quarto_tn%d.jpg width=%d height=%d", kThumbFolder, position,
+  std::snprintf(tag, sizeof(tag), "<img src=%s/quarto_tn%d.jpg width=%d height=%d", kThumbnailFolder, position,
                 options.cellwidth, options.cellheight);
   out += tag;
 }

@@ -54,7 +54,7 @@ void WalkSubfolders(TFolderWalk& walk, TThreadVellumcast& worker, int32_t depth,
   while (!worker.Terminated() && listing.Next()) {
     const char* name = listing.Name();
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    if (::strcasecmp(name, kThumbnailFolderName) == 0) continue;
+    if (IsThumbnailFolderName(name)) continue;
     if (!listing.IsDirectory()) continue;
     if (IsSkippedFolder(worker, name)) continue;
     // A path over the limit is skipped, never cut: a cut path names another folder.

@@ -17,7 +17,6 @@
 #include "engine/thread_vellumcast.h"
 #include "support/strman.h"
 
-inline constexpr const char* kThumbnailFolderName = "quarto_tn";
 inline constexpr int kSubfolderTableBits = 6;
 inline constexpr int kImageTableBits = 10;
 
