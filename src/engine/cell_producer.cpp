@@ -42,9 +42,7 @@ struct TThumbPaths {
 bool BuildThumbPaths(TThumbPaths* paths, const char* source, const char* folder, const char* name,
                      int32_t position) {
   if (!PathJoin(paths->image, sizeof paths->image, kMaxPath, source, name)) return false;
-  const int written = std::snprintf(paths->relative, sizeof paths->relative, "%s%cquarto_tn%d.jpg",
-                                    kThumbnailFolder, kPathSeparator, position);
-  if (written <= 0 || static_cast<size_t>(written) >= sizeof paths->relative) return false;
+  if (!CellThumbnailPath(paths->relative, sizeof paths->relative, position)) return false;
   if (!PathJoin(paths->thumb, sizeof paths->thumb, kMaxPath, folder, paths->relative)) return false;
   PathToUrlSlashes(paths->relative);
   return true;

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/path_util.h"
+
 
 namespace {
 
@@ -100,6 +102,12 @@ bool IsCellThumbnailName(const char* name, int32_t* position) {
   if (rest == nullptr || ::strcasecmp(rest, ".jpg") != 0) return false;
   if (position != nullptr) *position = n;
   return true;
+}
+
+bool CellThumbnailPath(char* out, size_t capacity, int32_t position) {
+  const int written =
+      std::snprintf(out, capacity, "%s%cquarto_tn%d.jpg", kThumbnailFolder, kPathSeparator, position);
+  return written > 0 && static_cast<size_t>(written) < capacity;
 }
 
 bool IsNamedImageName(const char* name) {

@@ -47,6 +47,10 @@ bool IsOriginalsRecordName(const char* name);
 bool IsThumbnailFolderName(const char* name);
 // quarto_tn<N>.jpg, N >= 0 without leading zeros; `position` (may be null) receives N.
 bool IsCellThumbnailName(const char* name, int32_t* position = nullptr);
+// The cell thumbnail of `position` relative to its catalog folder:
+// "quarto_tn/quarto_tn<N>.jpg" with this build's separator. False when it
+// does not fit in `capacity`.
+bool CellThumbnailPath(char* out, size_t capacity, int32_t position);
 bool IsNamedImageName(const char* name);
 bool IsManifestName(const char* name);
 bool IsModernManifestName(const char* name);

@@ -3,13 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <unordered_set>
 
 #include "engine/generated_names.h"
 #include "engine/modern_page_parts.h"
+#include "engine/page_writer.h"
 #include "platform/dir_listing.h"
 #include "support/path_util.h"
 
@@ -43,13 +43,9 @@ void PruneFolderPages(const char* folder, int32_t pages_kept, bool back_link_kep
     // vellumcast<N>.html in lower case, as the page writer spells them.
     bool stale = false;
     if (IsCatalogPageName(name, &page)) {
-      char expected[32];
-      if (page == 0) {
-        std::snprintf(expected, sizeof expected, "vellumcast.html");
-      } else {
-        std::snprintf(expected, sizeof expected, "vellumcast%d.html", page);
-      }
-      stale = page >= pages_kept && std::strcmp(name, expected) == 0;
+      char expected[kPathBufferSize];
+      stale = page >= pages_kept && PageFileName(expected, sizeof expected, nullptr, page) &&
+              std::strcmp(name, expected) == 0;
     } else if (!back_link_kept && std::strcmp(name, kBackLinkPageFile) == 0) {
       stale = true;
     }
@@ -64,9 +60,11 @@ void PruneThumbnails(const char* folder, int32_t kept, const TThumbManifest& man
   for (int32_t i = 0; i < manifest.Count(); ++i) {
     const int32_t position = manifest.Record(i).position;
     if (position < kept) continue;
-    char name[32];
-    std::snprintf(name, sizeof name, "quarto_tn%d.jpg", position);
-    if (PathJoin(path, sizeof path, kMaxPath, thumbs, name)) RemoveRegularFile(path);
+    char relative[64];
+    if (CellThumbnailPath(relative, sizeof relative, position) &&
+        PathJoin(path, sizeof path, kMaxPath, folder, relative)) {
+      RemoveRegularFile(path);
+    }
   }
   if (kept > 0) return;
   if (PathJoin(path, sizeof path, kMaxPath, thumbs, kManifestFile)) RemoveRegularFile(path);

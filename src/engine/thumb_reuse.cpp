@@ -118,18 +118,14 @@ TThumbReuse::~TThumbReuse() {
 
 bool TThumbReuse::ThumbPath(char* out, size_t capacity, int32_t position) const {
   char relative[64];
-  const int written = std::snprintf(relative, sizeof relative, "%s%cquarto_tn%d.jpg", kThumbnailFolder,
-                                    kPathSeparator, position);
-  if (written <= 0 || static_cast<size_t>(written) >= sizeof relative) return false;
-  return PathJoin(out, capacity, kMaxPath, folder_, relative);
+  return CellThumbnailPath(relative, sizeof relative, position) &&
+         PathJoin(out, capacity, kMaxPath, folder_, relative);
 }
 
 bool TThumbReuse::ManifestPath(char* out, size_t capacity) const {
-  char relative[64];
-  const int written = std::snprintf(relative, sizeof relative, "%s%c%s", kThumbnailFolder, kPathSeparator,
-                                    kManifestFile);
-  if (written <= 0 || static_cast<size_t>(written) >= sizeof relative) return false;
-  return PathJoin(out, capacity, kMaxPath, folder_, relative);
+  char thumbs[kPathBufferSize];
+  return ThumbnailFolderPath(thumbs, sizeof thumbs, folder_) &&
+         PathJoin(out, capacity, kMaxPath, thumbs, kManifestFile);
 }
 
 bool TThumbReuse::ThumbHasSize(int32_t position, int64_t size) const {

@@ -23,13 +23,6 @@ namespace {
 
 constexpr int kThumbQuality = 90;
 
-// The thumbnail's path relative to the image folder, with this build's separator.
-bool ThumbnailRelativePath(char* out, size_t capacity, int32_t position) {
-  const int written = std::snprintf(out, capacity, "%s%cquarto_tn%d.jpg", kThumbnailFolder,
-                                    kPathSeparator, position);
-  return written > 0 && static_cast<size_t>(written) < capacity;
-}
-
 }  // namespace
 
 void NoteThumbnailNotWritten(TThumbnailFallback* fallback, const char* thumb_path, int error, const char* reason) {
@@ -107,7 +100,7 @@ int WriteThumbnail(std::string& out, const char* source, const char* folder, con
   char relative[kPathBufferSize];
   char thumb_path[kPathBufferSize];
   if (!PathJoin(image_path, sizeof(image_path), kMaxPath, source, name)) return 0;
-  if (!ThumbnailRelativePath(relative, sizeof(relative), position)) return 0;
+  if (!CellThumbnailPath(relative, sizeof(relative), position)) return 0;
   if (!PathJoin(thumb_path, sizeof(thumb_path), kMaxPath, folder, relative)) return 0;
   PathToUrlSlashes(relative);
   if (ThumbnailFolderIsLink(thumb_path, fallback)) return 0;
