@@ -17,6 +17,10 @@ struct TFolderPlace {
   // Sorted names of originals placed beside the pages (copies or hard
   // links): these are reached by name alone.
   std::vector<std::string> local;
+  // False when the walk's own listing of the folder showed neither a
+  // temporary name nor a thumbnail folder: no dead run can have left
+  // temporary files there, and the writers need not look for them.
+  bool may_hold_leftovers = true;
 
   bool IsLocal(const char* name) const;
 };

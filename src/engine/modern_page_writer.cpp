@@ -236,7 +236,7 @@ void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, in
     }
     return;
   }
-  RemoveLeftoverTemporaries(folder);
+  if (place.may_hold_leftovers) RemoveLeftoverTemporaries(folder);
 
   TModernFolder context;
   context.worker = &worker;

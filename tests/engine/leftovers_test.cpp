@@ -44,6 +44,7 @@ TEST_F(LeftoversTest, NextRunRemovesTheTemporaryFilesOfAKilledRun) {
       "t/vellumcast.html.tmp" + gone + "-1",       "t/vellumcast3.html.tmp" + gone + "-2",
       "t/imageback.html.tmp" + gone + "-3",        "t/quarto_tn/quarto_tn0.jpg.tmp" + gone + "_4",
       "t/quarto_tn/quarto_tn5.jpg.tmp" + gone + "_w5", "t/quarto_tn/vellumcast.manifest.tmp" + gone + "-6",
+      "v/vellumcast.html.tmp" + gone + "-7",  // a folder without a thumbnail folder
   };
   const std::vector<std::string> kept = {
       "t/notes.txt.tmp" + gone + "-1",               // base not generated
@@ -60,12 +61,14 @@ TEST_F(LeftoversTest, NextRunRemovesTheTemporaryFilesOfAKilledRun) {
   ASSERT_TRUE(MakeDirs(Path("t/sub/empty")));
   ASSERT_TRUE(MakeDirs(Path("u")));
   Touch("u/b.bmp", "");
+  Touch("v/c.bmp", "");
   ASSERT_EQ(::symlink(Path("outside").c_str(), Path("u/quarto_tn").c_str()), 0);
   ASSERT_EQ(::symlink(Path("t/notes.txt.tmp" + gone + "-1").c_str(),
                       Path("u/vellumcast.html.tmp" + gone + "-9").c_str()), 0);
 
   RunIndex(Path("t"), [](TThreadVellumcast& w) { w.hlinks = 0; });
   RunIndex(Path("u"));
+  RunIndex(Path("v"));
 
   for (const std::string& name : leftovers) EXPECT_FALSE(Exists(name)) << name;
   for (const std::string& name : kept) EXPECT_EQ(Page(name), "keep") << name;
