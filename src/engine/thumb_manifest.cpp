@@ -69,12 +69,7 @@ struct TLine {
     }
     if (n == 0 || n > 19 || (n > 1 && *w == '0') || (negative && *w == '0')) return false;
     uint64_t v = 0;
-    for (size_t i = 0; i < n; ++i) {
-      if (w[i] < '0' || w[i] > '9') return false;
-      const uint64_t digit = static_cast<uint64_t>(w[i] - '0');
-      if (v > (UINT64_MAX - digit) / 10) return false;
-      v = v * 10 + digit;
-    }
+    if (!Digits(w, n, &v)) return false;
     if (negative) {
       if (v > static_cast<uint64_t>(INT64_MAX) + 1) return false;
       const int64_t signed_value = v == static_cast<uint64_t>(INT64_MAX) + 1 ? INT64_MIN : -static_cast<int64_t>(v);
@@ -90,7 +85,12 @@ struct TLine {
   bool Unsigned(uint64_t* value) {
     const char* w;
     size_t n;
-    if (!Word(&w, &n) || n > 20 || (n > 1 && *w == '0')) return false;
+    return Word(&w, &n) && n <= 20 && !(n > 1 && *w == '0') && Digits(w, n, value);
+  }
+
+  // The `n` decimal digits at `w` as a number; false for another character
+  // or a value past 64 bits.
+  static bool Digits(const char* w, size_t n, uint64_t* value) {
     uint64_t v = 0;
     for (size_t i = 0; i < n; ++i) {
       if (w[i] < '0' || w[i] > '9') return false;
