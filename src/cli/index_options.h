@@ -21,9 +21,6 @@ enum class TOptionKind {
 // Parses a named value (kNamed options) into its number.
 using TNameParser = bool (*)(const char* text, int32_t* value);
 
-// A kNamed option's value that follows the style (formats, order): set by an
-// empty value, resolved by ResolveStyleDefaults once everything is applied.
-inline constexpr int32_t kFollowStyle = -1;
 
 // One row per option; a new option is one more row. `help` is its line in
 // --help; the default shown there is read from a worker with the first-start

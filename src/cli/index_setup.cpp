@@ -57,17 +57,6 @@ bool ApplyWindowChoice(TThreadVellumcast& worker, const TIndexOption& option, co
   return true;
 }
 
-// The settings that follow the style unless something set them: every
-// format, natural order, pruning and hidden folders left out with the modern
-// style; the described behaviour with the classic one.
-void ResolveStyleDefaults(TThreadVellumcast& worker) {
-  const bool modern = worker.style == 1;
-  if (worker.formats == kFollowStyle) worker.formats = modern ? kFormatsAll : kFormatsClassic;
-  if (worker.order == kFollowStyle) worker.order = modern ? kOrderNatural : kOrderName;
-  if (worker.prune < 0) worker.prune = modern ? 1 : 0;
-  if (worker.skiphidden < 0) worker.skiphidden = modern ? 1 : 0;
-}
-
 std::string Where(const std::string& file, int line) { return file + ":" + std::to_string(line) + ": "; }
 
 // The window's saved settings. Keys of the window that are no option here
@@ -183,8 +172,8 @@ TIndexRequest PrepareIndexRun(int argc, const char* const* argv, TThreadVellumca
   ApplyFirstStartDefaults(worker);
   worker.formats = kFollowStyle;
   worker.order = kFollowStyle;
-  worker.prune = -1;
-  worker.skiphidden = -1;
+  worker.prune = kFollowStyle;
+  worker.skiphidden = kFollowStyle;
   std::string saved_folder;
   std::string error;
   if (use_settings) {

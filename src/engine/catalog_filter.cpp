@@ -1,5 +1,7 @@
 #include "engine/catalog_filter.h"
 
+#include "engine/image_order.h"
+
 #include <strings.h>
 
 #include <cstring>
@@ -83,4 +85,12 @@ std::string JoinPatternList(const std::vector<std::string>& patterns) {
     text += pattern;
   }
   return text;
+}
+
+void ResolveStyleDefaults(TThreadVellumcast& worker) {
+  const bool modern = worker.style == 1;
+  if (worker.formats == kFollowStyle) worker.formats = modern ? kFormatsAll : kFormatsClassic;
+  if (worker.order == kFollowStyle) worker.order = modern ? kOrderNatural : kOrderName;
+  if (worker.prune == kFollowStyle) worker.prune = modern ? 1 : 0;
+  if (worker.skiphidden == kFollowStyle) worker.skiphidden = modern ? 1 : 0;
 }

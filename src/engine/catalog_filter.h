@@ -29,6 +29,15 @@ bool IsSkippedFolder(const TThreadVellumcast& worker, const char* name);
 // when the run makes no thumbnails: such a file is left out of the catalog.
 bool IsUndisplayableWithoutThumbnail(const TThreadVellumcast& worker, const char* name);
 
+// A formats, order, prune or skiphidden value that follows the style: set
+// where nothing chose one, resolved by ResolveStyleDefaults.
+inline constexpr int32_t kFollowStyle = -1;
+
+// Resolves the values left to follow the style: every format, natural
+// order, pruning and hidden folders left out with the modern style; the
+// described behaviour with the classic one.
+void ResolveStyleDefaults(TThreadVellumcast& worker);
+
 // Splits a ';'-separated list (the stored form of `exclude`); empty items dropped.
 std::vector<std::string> SplitPatternList(const std::string& text);
 std::string JoinPatternList(const std::vector<std::string>& patterns);

@@ -71,11 +71,11 @@ void TForm1::LoadSettings() {
 void TForm1::ApplyRunSettings(TThreadVellumcast& worker) const {
   const std::string formats = run_settings_[0].toStdString();
   const std::string order = run_settings_[1].toStdString();
-  const bool modern = worker.style == 1;
-  if (!ParseCatalogFormats(formats.c_str(), &worker.formats)) worker.formats = modern ? kFormatsAll : kFormatsClassic;
-  if (!ParseImageOrder(order.c_str(), &worker.order)) worker.order = modern ? kOrderNatural : kOrderName;
+  if (!ParseCatalogFormats(formats.c_str(), &worker.formats)) worker.formats = kFollowStyle;
+  if (!ParseImageOrder(order.c_str(), &worker.order)) worker.order = kFollowStyle;
   worker.exclude = SplitPatternList(run_settings_[2].toStdString());
-  worker.skiphidden = worker.style == 1 ? 1 : 0;
+  worker.skiphidden = kFollowStyle;
+  ResolveStyleDefaults(worker);
 }
 
 void TForm1::SaveSettings() {
