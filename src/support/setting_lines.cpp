@@ -226,44 +226,49 @@ bool ForEachLine(std::string_view text, Each each) {
 
 }  // namespace
 
-TSettingLines ParseQtIniText(std::string_view text) {
+namespace {
+
+// Reads a QSettings INI text. Strict (the first unreadable line fails the
+// whole text) unless `lenient`, which skips such lines. `unsafe`, when given,
+// is set when some line of any section could not be read or holds a typed
+// value that no text setting can take.
+TSettingLines ReadQtIni(std::string_view text, bool lenient, bool* unsafe) {
   TSettingLines result;
   bool in_general = true;  // keys before any section are top-level keys too
+  auto unreadable = [&](int number, const char* message) {
+    if (unsafe != nullptr) *unsafe = true;
+    if (lenient) return true;
+    result = Fail(std::move(result), number, message);
+    return false;
+  };
   ForEachLine(text, [&](std::string_view raw_line, int number) {
     const std::string_view line = Trim(raw_line);
     if (line.empty() || line[0] == ';' || line[0] == '#') return true;
-    if (line.find('\0') != std::string_view::npos) {
-      result = Fail(std::move(result), number, "a NUL byte in the line");
-      return false;
-    }
+    if (line.find('\0') != std::string_view::npos) return unreadable(number, "a NUL byte in the line");
     if (line[0] == '[') {
-      if (line.back() != ']') {
-        result = Fail(std::move(result), number, "a section header without ']'");
-        return false;
-      }
+      if (line.back() != ']') return unreadable(number, "a section header without ']'");
       in_general = line == "[General]";
       return true;
     }
     const size_t equals = line.find('=');
-    if (equals == std::string_view::npos) {
-      result = Fail(std::move(result), number, "a line without '='");
-      return false;
-    }
+    if (equals == std::string_view::npos) return unreadable(number, "a line without '='");
     TSettingLine entry;
     entry.line = number;
     if (!UnescapeIniKey(Trim(line.substr(0, equals)), &entry.name)) {
-      result = Fail(std::move(result), number, "a key that is empty or badly escaped");
-      return false;
+      return unreadable(number, "a key that is empty or badly escaped");
     }
     std::vector<std::string> items;
     bool is_list = false;
     std::string error;
     if (!UnescapeIniValue(line.substr(equals + 1), &items, &is_list, &error)) {
+      if (unsafe != nullptr) *unsafe = true;
+      if (lenient) return true;
       result = Fail(std::move(result), number, error);
       return false;
     }
     bool typed_other = false;
     for (std::string& item : items) typed_other = !UntypeIniText(&item) || typed_other;
+    if (typed_other && unsafe != nullptr) *unsafe = true;
     if (!in_general || typed_other) return true;
     for (size_t i = 0; i < items.size(); ++i) {
       if (i > 0) entry.value += ", ";
@@ -272,6 +277,17 @@ TSettingLines ParseQtIniText(std::string_view text) {
     result.lines.push_back(std::move(entry));
     return true;
   });
+  return result;
+}
+
+}  // namespace
+
+TSettingLines ParseQtIniText(std::string_view text) { return ReadQtIni(text, false, nullptr); }
+
+TSettingLines SalvageQtIniText(std::string_view text, bool* holds_only_texts) {
+  bool unsafe = false;
+  TSettingLines result = ReadQtIni(text, true, &unsafe);
+  *holds_only_texts = !unsafe;
   return result;
 }
 

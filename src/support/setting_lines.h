@@ -32,6 +32,14 @@ struct TSettingLines {
 // "@Rect(...)" ...) are left out: the default stands for them.
 TSettingLines ParseQtIniText(std::string_view text);
 
+// The same reading, but a line it cannot read is skipped instead of failing
+// the text. `holds_only_texts` tells whether every line of every section was
+// readable and held only texts and numbers, the values a settings store
+// writes. QSettings decodes a "@Variant(...)" value with a data stream whose
+// lengths come from the file, so a few edited bytes can ask it for gigabytes:
+// a text that is not only texts must not reach QSettings as it stands.
+TSettingLines SalvageQtIniText(std::string_view text, bool* holds_only_texts);
+
 // Lines "name = value": whitespace around both is trimmed, blank lines and
 // lines starting with '#' are skipped. The value is taken as written.
 TSettingLines ParseConfigText(std::string_view text);

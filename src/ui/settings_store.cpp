@@ -1,14 +1,66 @@
 #include "ui/settings_store.h"
 
+#include <cstdio>
 #include <limits>
+#include <string>
+#include <vector>
 
+#include <QFile>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QVariant>
+
+#include "support/setting_lines.h"
 
 namespace {
 
 constexpr const char* kOrganization = "Korvane";
+
+// Where QSettings("Korvane", <name>) keeps the store of that name for the
+// current user; the store is opened by this path so that it is looked at
+// before QSettings reads it.
+QString StorePath(const QString& store_name) {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/' +
+         QString::fromLatin1(kOrganization) + '/' + store_name + QStringLiteral(".conf");
+}
+
+// A store file that holds more than texts and numbers (an edited "@Variant"
+// value, which QSettings would decode with lengths taken from the file), a
+// line nobody can read, or that is far too large is not handed to QSettings:
+// it is kept beside as "<name>.conf.unreadable" and a fresh store gets the
+// values that could be read from it. Returns those values; an empty list with
+// `set_aside` false when the file may be opened as it is.
+std::vector<TSettingLine> SetAsideUnsafeStore(const QString& path, bool* set_aside) {
+  *set_aside = false;
+  const QByteArray native = QFile::encodeName(path);
+  std::string text;
+  std::string error;
+  bool too_large = false;
+  if (!ReadSettingsFile(native.constData(), kMaxSettingsFileBytes, &text, &error)) {
+    // A missing or unreadable file is QSettings' own case (it starts empty);
+    // only a file too large to look at is set aside.
+    if (!QFile::exists(path) || QFile(path).size() <= static_cast<qint64>(kMaxSettingsFileBytes)) return {};
+    too_large = true;
+    text.clear();
+  }
+  bool holds_only_texts = true;
+  TSettingLines lines;
+  if (!too_large) lines = SalvageQtIniText(text, &holds_only_texts);
+  if (!too_large && holds_only_texts) return {};
+  const QByteArray kept = QFile::encodeName(path + QStringLiteral(".unreadable"));
+  if (std::rename(native.constData(), kept.constData()) != 0) {
+    // It cannot be moved: nothing of it is read, and it stays as it is.
+    qWarning("settings file %s holds values that cannot be read safely and cannot be set aside; "
+             "the defaults stand for this start", native.constData());
+    *set_aside = true;
+    return {};
+  }
+  qWarning("settings file %s held values that cannot be read safely; it was kept as %s, "
+           "and the values that could be read were carried over", native.constData(), kept.constData());
+  *set_aside = true;
+  return std::move(lines.lines);
+}
 
 }  // namespace
 
@@ -17,7 +69,19 @@ TSettingsStore::~TSettingsStore() { StoreClose(); }
 
 void TSettingsStore::StoreOpen(const QString& store_name) {
   StoreClose();
-  settings_ = std::make_unique<QSettings>(QString::fromLatin1(kOrganization), store_name);
+  const QString path = StorePath(store_name);
+  bool set_aside = false;
+  const std::vector<TSettingLine> carried = SetAsideUnsafeStore(path, &set_aside);
+  if (set_aside && QFile::exists(path)) {
+    // Kept in place because it could not be moved: no store at all, so that
+    // QSettings neither reads nor overwrites it; every read gives its default.
+    is_new_ = false;
+    return;
+  }
+  settings_ = std::make_unique<QSettings>(path, QSettings::IniFormat);
+  for (const TSettingLine& line : carried) {
+    settings_->setValue(QString::fromStdString(line.name), QString::fromStdString(line.value));
+  }
   is_new_ = settings_->allKeys().isEmpty();
 }
 

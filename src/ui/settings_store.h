@@ -1,6 +1,7 @@
 #pragma once
 // The settings store: one named group of values for the current user, kept by
-// QSettings("Korvane", <store name>). A store lives for one load or one save.
+// QSettings in the file QSettings("Korvane", <store name>) uses,
+// $XDG_CONFIG_HOME/Korvane/<store name>.conf. A store lives for one load or one save.
 // Reads take a default; on a store that held no value when it was opened they
 // also write that default, so that a first start leaves a complete set behind.
 

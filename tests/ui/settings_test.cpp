@@ -279,6 +279,59 @@ TEST_F(SettingsTest, HandWrittenStoreIsReadAsWritten) {
   EXPECT_FALSE(Store().contains("blinks"));
 }
 
+// Store files QSettings must not be given as they stand: a data-stream value
+// whose length fields ask for tens of gigabytes (also spelled through an
+// escape, or in another section), a line that cannot be read, a huge file.
+struct TUnsafeStoreCase {
+  const char* name;
+  std::string text;
+  bool carries_cell_width;  // the readable "cellwidth=64" survives
+};
+
+std::string HugeStoreText() {
+  std::string text = "[General]\ncellwidth=64\n";
+  while (text.size() <= (1u << 20)) text += "; a comment line that makes the file larger than any store\n";
+  return text;
+}
+
+TEST_F(SettingsTest, UnsafeStoreFilesAreSetAsideAndReadableValuesKept) {
+  const TUnsafeStoreCase cases[] = {
+      {"variant list of 2^31 entries", "[General]\ncellwidth=64\nx=@Variant(\\0\\0\\0\\t\\x7f\\xff\\xff\\xf0)\n", true},
+      {"variant string of 4 GiB", "[General]\ncellwidth=64\nx=@Variant(\\0\\0\\0\\n\\xff\\xff\\xff\\xf0)\n", true},
+      {"variant behind an escape", "[General]\ncellwidth=64\nx=\\x40Variant(\\0\\0\\0\\t\\x7f\\xff\\xff\\xf0)\n", true},
+      {"variant in a list item", "[General]\ncellwidth=64\nx=a, @Variant(\\0\\0\\0\\t\\x7f\\xff\\xff\\xf0)\n", true},
+      {"date-time in another section", "[General]\ncellwidth=64\n[Other]\nwhen=@DateTime(\\0\\0\\0\\t\\x7f\\xff\\xff\\xf0)\n", true},
+      {"a line without a value", "[General]\ncellwidth=64\nthis is no setting\n", true},
+      {"larger than any store", HugeStoreText(), false},
+  };
+  for (const TUnsafeStoreCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    QFile::remove(sandbox_.StoreFile());
+    QFile::remove(sandbox_.StoreFile() + ".unreadable");
+    ASSERT_TRUE(QDir().mkpath(sandbox_.Dir() + "/Korvane"));
+    {
+      QFile file(sandbox_.StoreFile());
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write(c.text.data(), static_cast<qint64>(c.text.size()));
+    }
+    {
+      TForm1 form;
+      EXPECT_EQ(form.EditCellWidth->text(), c.carries_cell_width ? "64" : "140");
+      EXPECT_EQ(form.EditTitle->text(), table_.Find("title")->text_default);
+    }
+    // The user's file is kept whole beside the fresh store.
+    QFile kept(sandbox_.StoreFile() + ".unreadable");
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll().toStdString(), c.text);
+    QFile fresh(sandbox_.StoreFile());
+    ASSERT_TRUE(fresh.open(QIODevice::ReadOnly));
+    const QByteArray written = fresh.readAll();
+    EXPECT_FALSE(written.contains("Variant")) << written.toStdString();
+    EXPECT_FALSE(written.contains("DateTime")) << written.toStdString();
+    EXPECT_EQ(Store().value("cellwidth").toString(), c.carries_cell_width ? "64" : "140");
+  }
+}
+
 TEST_F(SettingsTest, StoreWritesDefaultsOnlyWhenNew) {
   {
     TSettingsStore store;

@@ -5,15 +5,24 @@
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QSettings>
 #include <QThread>
 
-TSettingsSandbox::TSettingsSandbox() {
+TSettingsSandbox::TSettingsSandbox() : old_config_home_(qgetenv("XDG_CONFIG_HOME")) {
+  // The store follows XDG_CONFIG_HOME; QSettings("Korvane", ...) in the tests
+  // follows the path set here.
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path());
 }
 
 TSettingsSandbox::~TSettingsSandbox() {
+  if (old_config_home_.isNull()) {
+    qunsetenv("XDG_CONFIG_HOME");
+  } else {
+    qputenv("XDG_CONFIG_HOME", old_config_home_);
+  }
   // Later code in the process gets a folder nobody looks at, never the user's.
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QDir::tempPath() + "/vellumcast-ui-tests-unused");
 }

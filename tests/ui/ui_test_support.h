@@ -24,6 +24,7 @@ class TSettingsSandbox {
 
  private:
   QTemporaryDir dir_;
+  QByteArray old_config_home_;
 };
 
 // Runs the event loop until `done` holds or `timeout_ms` passes; returns `done()`.
