@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   chromium nodejs npm
   xvfb xauth fonts-liberation
-  libpng-dev libwebp-dev libheif-dev libtiff-dev
+  libpng-dev libwebp-dev libheif-dev libaom-dev libde265-dev libtiff-dev
   webp libheif-examples libtiff-tools
   dpkg-dev file
 )

@@ -11,6 +11,8 @@
 #include <cstring>
 
 #include "imagein/format_codes.h"
+#include "imagein/heif_canvas.h"
+#include "imagein/heif_decoders.h"
 #include "imagein/load_codes.h"
 #include "imagein/whole_image_source.h"
 #include "support/path_util.h"
@@ -20,9 +22,16 @@ namespace {
 // libheif's own limit on either side; the pixel cap is checked besides.
 constexpr int kMaxHeifSide = 1 << 16;
 
+// Decoding holds the codec's reference pictures and planes (up to 16-bit
+// 4:4:4), the library's interleaved copy and our bitmap together: at most
+// about 16 bytes a pixel, all of it under the cap.
+constexpr uint64_t kHeifBytesPerPixel = 16;
+
 void InitHeifOnce() {
-  // Loads libheif's decoder plugins where it has any; thread-safe once.
-  static const bool initialised = (heif_init(nullptr), true);
+  // Loads libheif's decoder plugins where it has any and adds the HEVC and
+  // AV1 decoders that keep to the pixel memory cap; thread-safe once.
+  static const bool initialised = (heif_init(nullptr), heif_register_decoder_plugin(CheckedAv1DecoderPlugin()),
+                                   heif_register_decoder_plugin(CheckedHevcDecoderPlugin()), true);
   (void)initialised;
 }
 
@@ -78,17 +87,18 @@ int32_t DecodeHeif(TReaderContext* context, TWholeImageSource* source, THeifFile
   const int handle_width = heif_image_handle_get_width(file.handle);
   const int handle_height = heif_image_handle_get_height(file.handle);
   if (handle_width <= 0 || handle_height <= 0) return kLoadEmptyImage;
-  // Decoding holds the codec's reference pictures and planes (up to 16-bit
-  // 4:4:4), the library's interleaved copy and our bitmap together: at most
-  // about 16 bytes a pixel, all of it under the cap. Refuse early.
-  if (!PixelsWithinCap(static_cast<uint32_t>(handle_width), static_cast<uint32_t>(handle_height), 16))
+  // Refuse early what the boxes state.
+  if (!PixelsWithinCap(static_cast<uint32_t>(handle_width), static_cast<uint32_t>(handle_height),
+                       kHeifBytesPerPixel))
     return kLoadNoPixelMemory;
   const bool alpha = heif_image_handle_has_alpha_channel(file.handle) != 0;
   heif_decoding_options* options = heif_decoding_options_alloc();
   if (options == nullptr) return kLoadNoPixelMemory;
-  // AV1 through libaom: Debian's libdav1d, libheif's first choice, crashes
-  // the process on some damaged AVIF files.
-  if (file.av1) options->decoder_id = "aom";
+  // The decoders with a memory budget: the coded stream states its own
+  // picture size, which the check above never saw. (For AV1 also: Debian's
+  // libdav1d, libheif's first choice, crashes the process on some damaged
+  // files.)
+  options->decoder_id = file.av1 ? kCheckedAv1DecoderId : kCheckedHevcDecoderId;
   heif_image* image = nullptr;
   const heif_error error =
       heif_decode_image(file.handle, &image, heif_colorspace_RGB,
@@ -133,6 +143,15 @@ void HeifStartInput(TReaderContext* context, TImageSource* base) {
   // still leave as an exception, which ends here as a failed load.
   try {
     code = OpenHeif(source->encoded, source->encoded_size, file);
+    // Grids and overlays state their canvas in their own data; libheif holds
+    // each side alone to a limit, this the area to the pixel cap.
+    if (code == kLoadOk) {
+      switch (CheckHeifCanvases(source->encoded, source->encoded_size, kHeifBytesPerPixel)) {
+        case THeifCanvasCheck::kWithinCap: break;
+        case THeifCanvasCheck::kOverCap: code = kLoadNoPixelMemory; break;
+        case THeifCanvasCheck::kUnreadable: code = kHeifDamaged; break;
+      }
+    }
     if (code == kLoadOk) code = DecodeHeif(context, source, file);
   } catch (...) {
     code = kLoadNoPixelMemory;

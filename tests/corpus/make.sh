@@ -79,6 +79,9 @@ head -c $(( $(size heif/rgb.avif) - 60 )) heif/rgb.avif > damaged/avif_cut_in_da
 row damaged/avif_cut_in_data.avif refuse "" 282 "AVIF whose image data is cut short"
 printf 'GIF89a not a heif file at all' > damaged/heic_not_heif.heic
 row damaged/heic_not_heif.heic refuse "" 280 "a GIF named .heic"
+# Found by fuzzing: libheif reads the grid's canvas past the end of its data.
+cp ../../fuzz/regressions/fuzz_heif_reader/grid_canvas_read_past_idat.heic damaged/heic_grid_past_its_data.heic
+row damaged/heic_grid_past_its_data.heic refuse "" 282 "a grid whose description runs past its data"
 : > damaged/empty.avif
 row damaged/empty.avif refuse "" 40 "zero-byte AVIF"
 head -c 200 tiff/rgb8_strips_none.tif > damaged/tiff_cut.tif
