@@ -5,9 +5,11 @@
 #include <libde265/de265.h>
 #include <libheif/heif.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "imagein/whole_image_source.h"
@@ -31,6 +33,21 @@ heif_error OverCap(const char* message) {
 }
 
 void SetStrictDecoding(void*, int) {}
+
+// The colour description the coded stream gives, for libheif to use where
+// the file has none of its own; codes libheif does not know stay unspecified.
+heif_error SetStreamColours(heif_image* image, int primaries, int transfer, int matrix, bool full_range) {
+  heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+  if (nclx == nullptr) return OverCap("no memory for the colour description");
+  auto code = [](int value) { return static_cast<uint16_t>(value >= 0 && value <= 0xFFFF ? value : 2); };
+  heif_nclx_color_profile_set_color_primaries(nclx, code(primaries));
+  heif_nclx_color_profile_set_transfer_characteristics(nclx, code(transfer));
+  heif_nclx_color_profile_set_matrix_coefficients(nclx, code(matrix));
+  nclx->full_range_flag = full_range ? 1 : 0;
+  const heif_error error = heif_image_set_nclx_color_profile(image, nclx);
+  heif_nclx_color_profile_free(nclx);
+  return error;
+}
 
 // --- AV1 through libaom ---
 
@@ -121,6 +138,15 @@ heif_error CopyPlane(const aom_image_t* frame, int plane, heif_image* image, hei
   return Ok();
 }
 
+// A colour code as the stream states it: libaom keeps the stream's byte in
+// an enumeration whatever its value, so it is read as the number it is.
+template <typename TEnum>
+int StoredCode(const TEnum& stored) {
+  std::underlying_type_t<TEnum> raw;
+  std::memcpy(&raw, &stored, sizeof raw);
+  return static_cast<int>(raw);
+}
+
 heif_error ImageOfFrame(const aom_image_t* frame, heif_image** out) {
   heif_chroma chroma;
   switch (frame->fmt & ~AOM_IMG_FMT_HIGHBITDEPTH) {
@@ -139,17 +165,8 @@ heif_error ImageOfFrame(const aom_image_t* frame, heif_image** out) {
   heif_error error = heif_image_create(width, height, grey ? heif_colorspace_monochrome : heif_colorspace_YCbCr,
                                        grey ? heif_chroma_monochrome : chroma, &image);
   if (error.code != heif_error_Ok) return error;
-  heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
-  if (nclx == nullptr) {
-    heif_image_release(image);
-    return OverCap("no memory for the colour description");
-  }
-  nclx->color_primaries = static_cast<heif_color_primaries>(frame->cp);
-  nclx->transfer_characteristics = static_cast<heif_transfer_characteristics>(frame->tc);
-  nclx->matrix_coefficients = static_cast<heif_matrix_coefficients>(frame->mc);
-  nclx->full_range_flag = frame->range == AOM_CR_FULL_RANGE ? 1 : 0;
-  error = heif_image_set_nclx_color_profile(image, nclx);
-  heif_nclx_color_profile_free(nclx);
+  error = SetStreamColours(image, StoredCode(frame->cp), StoredCode(frame->tc), StoredCode(frame->mc),
+                           StoredCode(frame->range) == AOM_CR_FULL_RANGE);
   if (error.code == heif_error_Ok) error = CopyPlane(frame, AOM_PLANE_Y, image, heif_channel_Y, width, height);
   if (!grey) {
     const int chroma_width = static_cast<int>((frame->d_w + frame->x_chroma_shift) >> frame->x_chroma_shift);
@@ -315,6 +332,10 @@ heif_error ImageOfPicture(const de265_image* picture, heif_image** out) {
   heif_error error =
       heif_image_create(width, height, grey ? heif_colorspace_monochrome : heif_colorspace_YCbCr, chroma, &image);
   if (error.code != heif_error_Ok) return error;
+  error = SetStreamColours(image, de265_get_image_colour_primaries(picture),
+                           de265_get_image_transfer_characteristics(picture),
+                           de265_get_image_matrix_coefficients(picture),
+                           de265_get_image_full_range_flag(picture) != 0);
   const heif_channel channels[3] = {heif_channel_Y, heif_channel_Cb, heif_channel_Cr};
   for (int c = 0; c < (grey ? 1 : 3) && error.code == heif_error_Ok; ++c) {
     const int plane_width = de265_get_image_width(picture, c);
