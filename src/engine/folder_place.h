@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/leftovers.h"
+
 struct TFolderPlace {
   const char* source = "";   // the photo folder: images are read here
   const char* output = "";   // pages, thumbnails and manifests go here
@@ -17,10 +19,9 @@ struct TFolderPlace {
   // Sorted names of originals placed beside the pages (copies or hard
   // links): these are reached by name alone.
   std::vector<std::string> local;
-  // False when the walk's own listing of the folder showed neither a
-  // temporary name nor a thumbnail folder: no dead run can have left
-  // temporary files there, and the writers need not look for them.
-  bool may_hold_leftovers = true;
+  // What the walk's own listing of the folder showed of places where a dead
+  // run may have left temporary files; the writers look only there.
+  TLeftoverHint leftovers;
 
   bool IsLocal(const char* name) const;
 };

@@ -40,6 +40,23 @@ void RemoveLeftoversIn(int dir_fd, bool (*is_generated)(const char*)) {
   ::closedir(dir);
 }
 
+// Whether entries of the open thumbnail folder were made, renamed or removed
+// after its manifest was renamed into place (which sets the manifest's
+// change time and the folder's modification time together). True when
+// there is no manifest or either time cannot be read.
+bool ChangedSinceManifest(int thumbnail_fd) {
+  struct stat folder_info;
+  struct stat manifest_info;
+  if (::fstat(thumbnail_fd, &folder_info) != 0 ||
+      ::fstatat(thumbnail_fd, kManifestFile, &manifest_info, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(manifest_info.st_mode)) {
+    return true;
+  }
+  const timespec& changed = folder_info.st_mtim;
+  const timespec& placed = manifest_info.st_ctim;
+  return changed.tv_sec != placed.tv_sec ? changed.tv_sec > placed.tv_sec : changed.tv_nsec > placed.tv_nsec;
+}
+
 }  // namespace
 
 long TemporaryWriterId(const char* name) {
@@ -53,13 +70,16 @@ long TemporaryWriterId(const char* name) {
   return writer;
 }
 
-void RemoveLeftoverTemporaries(const char* folder) {
+void RemoveLeftoverTemporaries(const char* folder, TLeftoverHint hint) {
+  if (!hint.in_folder && !hint.thumbnail_folder) return;
   const int folder_fd = ::open(*folder == '\0' ? "." : folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder_fd < 0) return;
-  RemoveLeftoversIn(folder_fd, IsGeneratedFolderFileName);
-  const int thumbnail_fd = ::openat(folder_fd, kThumbnailFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (hint.in_folder) RemoveLeftoversIn(folder_fd, IsGeneratedFolderFileName);
+  const int thumbnail_fd = hint.thumbnail_folder ? ::openat(folder_fd, kThumbnailFolder,
+                                                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                                                 : -1;
   if (thumbnail_fd >= 0) {
-    RemoveLeftoversIn(thumbnail_fd, IsGeneratedThumbnailFileName);
+    if (ChangedSinceManifest(thumbnail_fd)) RemoveLeftoversIn(thumbnail_fd, IsGeneratedThumbnailFileName);
     ::close(thumbnail_fd);
   }
   ::close(folder_fd);

@@ -236,7 +236,7 @@ void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, in
     }
     return;
   }
-  if (place.may_hold_leftovers) RemoveLeftoverTemporaries(folder);
+  RemoveLeftoverTemporaries(folder, place.leftovers);
 
   TModernFolder context;
   context.worker = &worker;

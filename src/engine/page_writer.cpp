@@ -369,7 +369,7 @@ void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const TFolderPla
     PruneAfterFolder(worker, folder, 0, false, 0, nullptr);
     return;
   }
-  if (place.may_hold_leftovers) RemoveLeftoverTemporaries(folder);
+  RemoveLeftoverTemporaries(folder, place.leftovers);
 
   int32_t page = 0;
   int32_t before = 0;

@@ -48,17 +48,16 @@ void ReportTooLong(TThreadVellumcast& worker, const char* folder, const char* na
 // Walks every subfolder the listing yields (the thumbnail folder and "." and
 // ".." apart) and enters those with images in the table with their totals.
 void WalkSubfolders(TFolderWalk& walk, TThreadVellumcast& worker, int32_t depth, const char* folder,
-                    TDirListing& listing, TStringManager& table, bool* leftovers_possible = nullptr) {
+                    TDirListing& listing, TStringManager& table, TLeftoverHint* leftovers = nullptr) {
   if (!listing.IsOpen()) return;
   char path[kFolderPathBufferSize];
   while (!worker.Terminated() && listing.Next()) {
     const char* name = listing.Name();
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     // The same listing tells whether a dead run may have left temporary
-    // files here or in the thumbnail folder.
-    if (leftovers_possible != nullptr && (HasTemporarySuffix(name) || IsThumbnailFolderName(name))) {
-      *leftovers_possible = true;
-    }
+    // files here, and whether there is a thumbnail folder to look in.
+    if (leftovers != nullptr && HasTemporarySuffix(name)) leftovers->in_folder = true;
+    if (leftovers != nullptr && IsThumbnailFolderName(name)) leftovers->thumbnail_folder = true;
     if (IsThumbnailFolderName(name)) continue;
     if (!listing.IsDirectory()) continue;
     if (IsSkippedFolder(worker, name)) continue;
@@ -245,8 +244,8 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
   current_ = &frame;
 
   TStringManager subfolders(sizeof(TStrEntry), kSubfolderTableBits, 0, nullptr);
-  bool leftovers_possible = false;
-  WalkSubfolders(*this, worker_, depth, folder, listing, subfolders, &leftovers_possible);
+  TLeftoverHint leftovers{false, false};
+  WalkSubfolders(*this, worker_, depth, folder, listing, subfolders, &leftovers);
   TStringManager images(sizeof(TImageEntry), kImageTableBits, 0, nullptr);
   size_t pattern_count = 0;
   const char* const* patterns = CatalogPatterns(worker_.formats, &pattern_count);
@@ -265,13 +264,13 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
   // hierarchy links are on; only then does a kept first page count.
   const bool paged = images.TotalEntries() > 0 || (subfolders.TotalEntries() > 0 && worker_.hlinks != 0);
   TFolderPlace place = PlaceInTree(folder);
-  place.may_hold_leftovers = leftovers_possible;
+  place.leftovers = leftovers;
   std::string output;
   bool writable = true;
   if (has_output_) {
     output = OutputFolderOf(folder);
     place.output = output.c_str();
-    place.may_hold_leftovers = true;  // the listing was of the source folder
+    place.leftovers = TLeftoverHint{};  // the listing was of the source folder
     if (paged) {
       writable = PrepareOutputFolder(worker_, place, images, output_real_);
     } else {

@@ -1,6 +1,7 @@
 #include "engine/leftovers.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "engine/run_helpers.h"
+#include "fixtures/image_writers.h"
 
 namespace {
 
@@ -75,6 +77,34 @@ TEST_F(LeftoversTest, NextRunRemovesTheTemporaryFilesOfAKilledRun) {
   struct stat info;
   EXPECT_EQ(::lstat(Path("u/vellumcast.html.tmp" + gone + "-9").c_str(), &info), 0);  // links stay
   EXPECT_TRUE(Exists("t/vellumcast.html"));
+}
+
+}  // namespace
+
+namespace {
+
+// A completed run puts its thumbnail manifest in place last: a thumbnail
+// folder unchanged since is not listed again, and one changed since (here
+// by a later run that died while writing) is.
+TEST_F(LeftoversTest, ThumbnailFolderChangedSinceItsManifestIsLookedThrough) {
+  const std::string gone = GoneWriter();
+  ASSERT_TRUE(WriteTestJpeg(Path("t/a.jpg"), 40, 30));
+  ASSERT_TRUE(WriteTestBmp24(Path("t/b.bmp"), 30, 40));
+  const auto thumbnails = [](TThreadVellumcast& w) { w.createthumbs = 1; };
+  RunIndex(Path("t"), thumbnails);
+  ASSERT_TRUE(Exists("t/quarto_tn/vellumcast.manifest"));
+  const std::string leftover = "t/quarto_tn/quarto_tn1.jpg.tmp" + gone + "_2";
+  Touch(leftover);
+  // The folder's time as a run that died a second after the manifest left it
+  // (a test runs within one tick of the file system's clock).
+  struct stat manifest;
+  ASSERT_EQ(::stat(Path("t/quarto_tn/vellumcast.manifest").c_str(), &manifest), 0);
+  timespec times[2] = {{0, UTIME_OMIT}, manifest.st_ctim};
+  times[1].tv_sec += 1;
+  ASSERT_EQ(::utimensat(AT_FDCWD, Path("t/quarto_tn").c_str(), times, 0), 0);
+  RunIndex(Path("t"), thumbnails);
+  EXPECT_FALSE(Exists(leftover));
+  EXPECT_TRUE(Exists("t/quarto_tn/quarto_tn1.jpg"));
 }
 
 }  // namespace
