@@ -9,7 +9,6 @@
 
 #include "engine/image_cell.h"
 #include "imagein/loader.h"
-#include "imagein/orientation_probe.h"
 #include "raster/membitmap.h"
 #include "raster/orient.h"
 
@@ -83,14 +82,15 @@ void WriteImageSize(std::string& out, const char* image_path, const TCellOptions
   AppendProbeLog(image_path);
   int32_t width = 0;
   int32_t height = 0;
-  if (!ProbeImageSize(image_path, &width, &height) || width <= 0 || height <= 0) {
+  int32_t orientation = 1;
+  if (!ProbeImageSizeAndOrientation(image_path, &width, &height, &orientation) || width <= 0 || height <= 0) {
     // The browser scales to the cell's width and keeps the proportions.
     AppendAttribute(out, "width", options.cellwidth);
     return;
   }
   // Browsers show a JPEG upright by its EXIF orientation: a sideways one
   // gets the fit of its turned size.
-  if (OrientationSwapsSides(ProbeImageOrientation(image_path))) {
+  if (OrientationSwapsSides(orientation)) {
     const int32_t stored_width = width;
     width = height;
     height = stored_width;

@@ -176,8 +176,10 @@ int ReadMarker(std::FILE* stream) {
 }
 
 // The payload of the first APP1 segment that starts with the EXIF header,
-// read before the first scan; malloc'ed, or null.
-uint8_t* ReadExifSegment(std::FILE* stream, size_t* size) {
+// read before the first scan; malloc'ed, or null. `ran_out` (when given) is
+// set when the stream ended, or a segment could not be skipped, before the
+// search was over.
+uint8_t* ReadExifSegment(std::FILE* stream, size_t* size, bool* ran_out = nullptr) {
   if (ReadWord(stream) != 0xFFD8) return nullptr;
   for (int segment = 0; segment < kMaxSegments; ++segment) {
     const int marker = ReadMarker(stream);
@@ -196,7 +198,10 @@ uint8_t* ReadExifSegment(std::FILE* stream, size_t* size) {
       std::free(data);
       continue;  // an XMP or other APP1: the EXIF block may follow
     }
-    if (std::fseek(stream, static_cast<long>(payload), SEEK_CUR) != 0) return nullptr;
+    if (std::fseek(stream, static_cast<long>(payload), SEEK_CUR) != 0) {
+      if (ran_out != nullptr) *ran_out = true;
+      return nullptr;
+    }
   }
   return nullptr;
 }
@@ -230,6 +235,20 @@ bool ParseExifFacts(const uint8_t* data, size_t size, TExifFacts* facts) {
   exif_data_unref(exif);
   std::free(block);
   if (!found) *facts = TExifFacts{};
+  return found;
+}
+
+bool ReadExifFactsFromStream(std::FILE* stream, TExifFacts* facts, bool* ran_out) {
+  *facts = TExifFacts{};
+  *ran_out = false;
+  size_t size = 0;
+  uint8_t* segment = ReadExifSegment(stream, &size, ran_out);
+  if (segment == nullptr) {
+    if (std::feof(stream) || std::ferror(stream)) *ran_out = true;
+    return false;
+  }
+  const bool found = ParseExifFacts(segment, size, facts);
+  std::free(segment);
   return found;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 struct TExifFacts {
@@ -18,6 +19,11 @@ struct TExifFacts {
 // library reads them). False when the file has no readable EXIF block: then
 // `facts` holds the defaults.
 bool ReadExifFacts(const char* path, TExifFacts* facts);
+
+// The same from a JPEG stream at its start. `ran_out` tells, when the facts
+// were not found, whether the stream ended before the search was over (a
+// head read into memory that was too short to tell).
+bool ReadExifFactsFromStream(std::FILE* stream, TExifFacts* facts, bool* ran_out);
 
 // The same from the bytes of an EXIF block (the APP1 payload after "Exif\0\0",
 // or with it). For decoders that hold the block already.

@@ -7,14 +7,17 @@
 #include "imagein/jpeg_adapter.h"
 
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 
 #include <jerror.h>
 
+#include "imagein/exif.h"
 #include "imagein/jpeg_file_source.h"
 #include "imagein/jpeg_limits.h"
 #include "imagein/load_codes.h"
 #include "imagein/load_path.h"
+#include "imagein/orientation_probe.h"
 #include "imagein/palette.h"
 #include "imagein/screen_palette.h"
 #include "raster/jpeg_error.h"
@@ -236,6 +239,51 @@ void RunJpegDecode(TJpegDecodeJob* job) {
 int JpegReadSize(const char* path, int32_t* width, int32_t* height) {
   uint64_t coefficient_bytes = 0;
   return JpegReadDecodeNeeds(path, width, height, &coefficient_bytes);
+}
+
+int JpegReadSizeAndOrientation(const char* path, int32_t* width, int32_t* height, int32_t* orientation) {
+  *orientation = 1;
+  *width = 0;
+  *height = 0;
+  if (path == nullptr || LoadPathTooLong(path)) return 0;
+  // A camera's EXIF block (with its preview) and the frame header fit in
+  // 64 KiB; both probes then read this copy instead of the file.
+  thread_local unsigned char head[64 * 1024];
+  bool whole = false;
+  const long got = ReadRegularFileHead(path, head, sizeof head, &whole);
+  if (got < 0) return 0;
+  FILE* stream = got > 0 ? fmemopen(head, static_cast<size_t>(got), "rb") : nullptr;
+  if (stream == nullptr) {
+    if (whole) return 0;  // an empty file
+    if (JpegReadSize(path, width, height) == 0) return 0;
+    *orientation = ProbeImageOrientation(path);
+    return 1;
+  }
+  TJpegProbeJob job;
+  PrepareCommon(&job.cinfo, &job.err, nullptr);
+  job.stream = stream;
+  RunJpegProbe(&job, width, height);
+  if (!job.size_read) {
+    std::fclose(stream);
+    *width = 0;
+    *height = 0;
+    if (whole) return 0;
+    // The frame header lies beyond the copy: the file itself decides.
+    if (JpegReadSize(path, width, height) == 0) return 0;
+    *orientation = ProbeImageOrientation(path);
+    return 1;
+  }
+  std::rewind(stream);
+  TExifFacts facts;
+  bool ran_out = false;
+  const bool found = ReadExifFactsFromStream(stream, &facts, &ran_out);
+  std::fclose(stream);
+  // The header was read up to the first scan, where the EXIF search stops
+  // too, so the copy holds all of it; should the search still run out of
+  // data, the file decides.
+  if (!found && ran_out && !whole) ReadExifFacts(path, &facts);
+  *orientation = facts.orientation;
+  return 1;
 }
 
 int JpegReadDecodeNeeds(const char* path, int32_t* width, int32_t* height,

@@ -7,6 +7,10 @@
 
 // 1 when the size was read, else 0; both outputs are set to 0 first.
 int JpegReadSize(const char* path, int32_t* width, int32_t* height);
+// The size as above and the EXIF orientation (1 when there is none), from
+// one read of the file's head where that holds them (the file is read again
+// only when it does not).
+int JpegReadSizeAndOrientation(const char* path, int32_t* width, int32_t* height, int32_t* orientation);
 // As JpegReadSize, and also the bytes of the whole-image coefficient buffers a
 // decode of the file needs (0 for a single-scan file).
 int JpegReadDecodeNeeds(const char* path, int32_t* width, int32_t* height,

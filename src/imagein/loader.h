@@ -10,6 +10,9 @@
 // HEIC/HEIF/AVIF and TIFF files; width and height are set to 0 first. BMP,
 // Targa and FITS files cannot be probed.
 bool ProbeImageSize(const char* path, int32_t* width, int32_t* height);
+// The same size, and the EXIF orientation (1 for anything but a JPEG) that
+// ProbeImageOrientation gives, read together: a JPEG is opened once.
+bool ProbeImageSizeAndOrientation(const char* path, int32_t* width, int32_t* height, int32_t* orientation);
 bool GifReadScreenSize(const char* path, int32_t* width, int32_t* height);
 // The frame size in a plain (not sealed) BMP or Targa file's header; false
 // when the header is not there. Outputs set to 0 first.

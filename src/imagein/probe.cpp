@@ -15,34 +15,6 @@
 #include "imagein/loader.h"
 #include "support/path_util.h"
 
-namespace {
-
-// Reads up to `size` bytes from the start of the regular file `path`; the
-// count read, or -1. Like OpenRegularFileForReading, anything that is not a
-// regular file is refused before it is opened (opening a device can have
-// effects, a FIFO can block), and the open does not block if one is swapped
-// in since the check; without a stream, the probe costs no more system calls
-// than the check, the open, one read and the close.
-ssize_t ReadRegularFileHead(const char* path, unsigned char* out, size_t size) {
-  struct stat info;
-  if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return -1;
-  ssize_t total = -1;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    total = 0;
-    while (static_cast<size_t>(total) < size) {
-      const ssize_t got = ::read(fd, out + total, size - static_cast<size_t>(total));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      total += got;
-    }
-  }
-  ::close(fd);
-  return total;
-}
-
-}  // namespace
 
 bool GifReadScreenSize(const char* path, int32_t* width, int32_t* height) {
   *width = 0;
@@ -51,7 +23,7 @@ bool GifReadScreenSize(const char* path, int32_t* width, int32_t* height) {
   // width and height are the descriptor's first four bytes; a file cut
   // before them has no size to report.
   unsigned char head[13];
-  const ssize_t got = ReadRegularFileHead(path, head, sizeof head);
+  const long got = ReadRegularFileHead(path, head, sizeof head);
   if (got < 10 || head[0] != 'G' || head[1] != 'I' || head[2] != 'F') return false;
   *width = head[6] | (head[7] << 8);
   *height = head[8] | (head[9] << 8);
@@ -65,7 +37,7 @@ bool BmpReadSize(const char* path, int32_t* width, int32_t* height) {
   // 16-bit fields in the OS/2 header of 12 bytes, 32-bit ones (the height
   // negative for top-down rows) in the others.
   unsigned char head[26];
-  if (ReadRegularFileHead(path, head, sizeof head) != static_cast<ssize_t>(sizeof head)) return false;
+  if (ReadRegularFileHead(path, head, sizeof head) != static_cast<long>(sizeof head)) return false;
   if (head[0] != 'B' || head[1] != 'M') return false;
   const uint32_t info_size = head[14] | (head[15] << 8) | (head[16] << 16) | (uint32_t{head[17]} << 24);
   if (info_size == 12) {
@@ -86,7 +58,7 @@ bool TargaReadSize(const char* path, int32_t* width, int32_t* height) {
   *height = 0;
   // The 18-byte header: width and height are 16-bit fields at 12 and 14.
   unsigned char head[18];
-  if (ReadRegularFileHead(path, head, sizeof head) != static_cast<ssize_t>(sizeof head)) return false;
+  if (ReadRegularFileHead(path, head, sizeof head) != static_cast<long>(sizeof head)) return false;
   *width = head[12] | (head[13] << 8);
   *height = head[14] | (head[15] << 8);
   return true;
@@ -100,7 +72,7 @@ bool ReadHeadSize(const char* path, bool (*read_size)(const uint8_t*, size_t, in
   *width = 0;
   *height = 0;
   unsigned char head[64];
-  const ssize_t got = ReadRegularFileHead(path, head, sizeof head);
+  const long got = ReadRegularFileHead(path, head, sizeof head);
   if (got <= 0) return false;
   return read_size(head, static_cast<size_t>(got), width, height);
 }
@@ -118,4 +90,12 @@ bool ProbeImageSize(const char* path, int32_t* width, int32_t* height) {
     case TImageFormat::kTiff: return TiffReadSize(path, width, height);
     default: return false;
   }
+}
+
+bool ProbeImageSizeAndOrientation(const char* path, int32_t* width, int32_t* height, int32_t* orientation) {
+  *orientation = 1;
+  if (ImageFormatOfPath(path) == TImageFormat::kJpeg) {
+    return JpegReadSizeAndOrientation(path, width, height, orientation) != 0;
+  }
+  return ProbeImageSize(path, width, height);
 }

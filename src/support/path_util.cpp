@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -121,6 +122,27 @@ bool IsRegularFileOrMissing(const char* path) {
 }
 
 bool IsReservedDeviceName(const char* path) { return !IsRegularFileOrMissing(path); }
+
+long ReadRegularFileHead(const char* path, unsigned char* out, size_t size, bool* whole) {
+  if (whole != nullptr) *whole = false;
+  struct stat info;
+  if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return -1;
+  long total = -1;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    total = 0;
+    while (static_cast<size_t>(total) < size) {
+      const ssize_t got = ::read(fd, out + total, size - static_cast<size_t>(total));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      total += got;
+    }
+    if (whole != nullptr) *whole = info.st_size >= 0 && static_cast<uint64_t>(info.st_size) <= static_cast<uint64_t>(total);
+  }
+  ::close(fd);
+  return total;
+}
 
 std::FILE* OpenRegularFileForReading(const char* path) {
   struct stat info;

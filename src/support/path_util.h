@@ -69,3 +69,10 @@ bool IsReservedDeviceName(const char* path);
 // is not a regular file. Never blocks on a FIFO and is not fooled by a file
 // swapped between a check and the open.
 std::FILE* OpenRegularFileForReading(const char* path);
+
+// Reads up to `size` bytes from the start of the regular file `path`, with
+// the same checks as above and no more system calls than the check, the
+// open, one read (or a few, should the system return less) and the close.
+// The count read, or -1; `whole` (when given) tells whether that is the
+// whole file.
+long ReadRegularFileHead(const char* path, unsigned char* out, size_t size, bool* whole = nullptr);
