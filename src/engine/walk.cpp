@@ -243,10 +243,10 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
   const TFrame frame{device, inode, current_};
   current_ = &frame;
 
-  TStringManager subfolders(sizeof(TStrEntry), kSubfolderTableBits, 0, nullptr);
+  TStringManager subfolders(sizeof(TStrEntry), kSubfolderTableBits, 0, &subfolder_entries_);
   TLeftoverHint leftovers{false, false};
   WalkSubfolders(*this, worker_, depth, folder, listing, subfolders, &leftovers);
-  TStringManager images(sizeof(TImageEntry), kImageTableBits, 0, nullptr);
+  TStringManager images(sizeof(TImageEntry), kImageTableBits, 0, &image_entries_);
   size_t pattern_count = 0;
   const char* const* patterns = CatalogPatterns(worker_.formats, &pattern_count);
   listing.Restart(patterns, pattern_count);

@@ -68,6 +68,10 @@ class TFolderWalk {
   TThreadVellumcast& worker_;
   char root_real_[PATH_MAX] = {};   // the starting folder's resolved path
   const TFrame* current_ = nullptr;
+  // Entries of the folders' subfolder and image tables, kept for the next
+  // folder instead of taken from the heap and given back for every one.
+  TStringFreeList subfolder_entries_;
+  TStringFreeList image_entries_;
   TDone* done_ = nullptr;   // open-addressing table, capacity a power of two
   size_t done_capacity_ = 0;
   size_t done_count_ = 0;
