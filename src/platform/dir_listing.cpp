@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -70,8 +69,13 @@ bool TDirListing::Next() {
 
 namespace {
 
+// Letters match without regard to case, in ASCII: bytes beyond it are parts
+// of UTF-8 characters and match only themselves (as toupper leaves them in
+// the C and UTF-8 locales), without a library call per byte.
 bool SameLetter(char a, char b) {
-  return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+  if (a == b) return true;
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  return upper(a) == upper(b);
 }
 
 }  // namespace
