@@ -243,6 +243,15 @@ struct THevcDecoder {
 
 const char* HevcPluginName() { return "libde265 with a memory budget"; }
 
+// libde265's tables are made by its first decoder and freed with its last
+// unless held: held for as long as the plugin is registered.
+bool g_de265_held = false;
+void HevcInitPlugin() { g_de265_held = de265_init() == DE265_OK; }
+void HevcDeinitPlugin() {
+  if (g_de265_held) de265_free();
+  g_de265_held = false;
+}
+
 int HevcSupportsFormat(heif_compression_format format) { return format == heif_compression_HEVC ? 200 : 0; }
 
 // libde265 asks here for every picture before it allocates it: a picture
@@ -393,8 +402,8 @@ heif_error HevcDecodeImage(void* decoder, heif_image** out) {
 const heif_decoder_plugin kHevcPlugin = {
     3,
     HevcPluginName,
-    nullptr,
-    nullptr,
+    HevcInitPlugin,
+    HevcDeinitPlugin,
     HevcSupportsFormat,
     HevcNewDecoder,
     HevcFreeDecoder,
