@@ -5,10 +5,14 @@
 //
 //   make-format-corpus OUTDIR            corpus files and MANIFEST rows (OUTDIR/MANIFEST.part)
 //   make-format-corpus --png-to-pam IN OUT
+//   make-format-corpus --flat-png WIDTH HEIGHT OUT   one colour, for pictures too large to matter
+//   make-format-corpus --set-ispe FILE WIDTH HEIGHT  rewrites a HEIF file's first stated size
 
 #include <png.h>
 
+#include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -81,12 +85,70 @@ bool PngToPam(const char* in, const char* out) {
   return WritePam(out, static_cast<int32_t>(image.width), static_cast<int32_t>(image.height), rgba);
 }
 
+// An RGB PNG of one colour, written row by row.
+bool WriteFlatPng(int width, int height, const char* out) {
+  if (width <= 0 || height <= 0) return false;
+  std::FILE* file = std::fopen(out, "wb");
+  if (file == nullptr) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  bool ok = info != nullptr;
+  if (ok && setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<png_byte> row(static_cast<size_t>(width) * 3);
+    for (size_t i = 0; i < row.size(); i += 3) {
+      row[i] = 0x40;
+      row[i + 1] = 0x80;
+      row[i + 2] = 0xC0;
+    }
+    for (int y = 0; y < height; ++y) png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+  } else {
+    ok = false;
+  }
+  png_destroy_write_struct(&png, &info);
+  return std::fclose(file) == 0 && ok;
+}
+
+// Rewrites the width and height of the first "ispe" property in place.
+bool SetIspe(const char* path, uint32_t width, uint32_t height) {
+  std::FILE* file = std::fopen(path, "r+b");
+  if (file == nullptr) return false;
+  std::vector<unsigned char> bytes;
+  unsigned char chunk[4096];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) bytes.insert(bytes.end(), chunk, chunk + n);
+  bool ok = false;
+  for (size_t i = 0; i + 16 <= bytes.size(); ++i) {
+    if (std::memcmp(&bytes[i], "ispe", 4) != 0) continue;
+    const unsigned char size[8] = {
+        static_cast<unsigned char>(width >> 24),  static_cast<unsigned char>(width >> 16),
+        static_cast<unsigned char>(width >> 8),   static_cast<unsigned char>(width),
+        static_cast<unsigned char>(height >> 24), static_cast<unsigned char>(height >> 16),
+        static_cast<unsigned char>(height >> 8),  static_cast<unsigned char>(height)};
+    ok = std::fseek(file, static_cast<long>(i + 8), SEEK_SET) == 0 && std::fwrite(size, 1, 8, file) == 8;
+    break;
+  }
+  return std::fclose(file) == 0 && ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--png-to-pam") == 0) return PngToPam(argv[2], argv[3]) ? 0 : 1;
+  if (argc == 5 && std::strcmp(argv[1], "--flat-png") == 0) {
+    return WriteFlatPng(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]) ? 0 : 1;
+  }
+  if (argc == 5 && std::strcmp(argv[1], "--set-ispe") == 0) {
+    return SetIspe(argv[2], static_cast<uint32_t>(std::atoi(argv[3])), static_cast<uint32_t>(std::atoi(argv[4]))) ? 0
+                                                                                                                  : 1;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: make-format-corpus OUTDIR | --png-to-pam IN.png OUT.pam\n");
+    std::fprintf(stderr,
+                 "usage: make-format-corpus OUTDIR | --png-to-pam IN.png OUT.pam | --flat-png W H OUT.png |"
+                 " --set-ispe FILE W H\n");
     return 2;
   }
   const std::string dir = argv[1];

@@ -79,6 +79,16 @@ head -c $(( $(size heif/rgb.avif) - 60 )) heif/rgb.avif > damaged/avif_cut_in_da
 row damaged/avif_cut_in_data.avif refuse "" 282 "AVIF whose image data is cut short"
 printf 'GIF89a not a heif file at all' > damaged/heic_not_heif.heic
 row damaged/heic_not_heif.heic refuse "" 280 "a GIF named .heic"
+# Coded pictures of 8200 x 8200 (over the pixel cap) behind boxes that state
+# 32 x 24: the decoders refuse them before their pixels are allocated.
+"$tool" --flat-png 8200 8200 flat.png
+heif-enc -q 10 -p preset=ultrafast flat.png -o damaged/heic_coded_over_cap.heic >/dev/null
+heif-enc -A -q 10 -p speed=9 flat.png -o damaged/avif_coded_over_cap.avif >/dev/null
+"$tool" --set-ispe damaged/heic_coded_over_cap.heic 32 24
+"$tool" --set-ispe damaged/avif_coded_over_cap.avif 32 24
+rm -f flat.png
+row damaged/heic_coded_over_cap.heic refuse "" 250 "HEVC picture of 8200 x 8200 stated as 32 x 24"
+row damaged/avif_coded_over_cap.avif refuse "" 250 "AV1 picture of 8200 x 8200 stated as 32 x 24"
 # Found by fuzzing: libheif reads the grid's canvas past the end of its data.
 cp ../../fuzz/regressions/fuzz_heif_reader/grid_canvas_read_past_idat.heic damaged/heic_grid_past_its_data.heic
 row damaged/heic_grid_past_its_data.heic refuse "" 282 "a grid whose description runs past its data"
