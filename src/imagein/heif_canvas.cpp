@@ -148,11 +148,13 @@ bool ReadCanvas(const uint8_t* data, size_t size, bool overlay, uint64_t* width,
 }  // namespace
 
 THeifCanvasCheck CheckHeifCanvases(const uint8_t* data, size_t size, uint64_t bytes_per_pixel) {
+  // Where a box comes more than once, libheif reads the first; every item
+  // place is looked at, whichever entry libheif may take.
   TFieldReader file{data, size};
   TBox box;
   TBox meta;
   while (NextBox(file, &box)) {
-    if (box.type == FourCc("meta")) meta = box;
+    if (box.type == FourCc("meta") && meta.body == nullptr) meta = box;
   }
   if (!file.ok) return THeifCanvasCheck::kUnreadable;
   if (meta.body == nullptr || meta.size < 4) return THeifCanvasCheck::kWithinCap;  // no items at all
@@ -164,26 +166,27 @@ THeifCanvasCheck CheckHeifCanvases(const uint8_t* data, size_t size, uint64_t by
   while (NextBox(children, &box)) {
     if (box.type == FourCc("iinf")) readable = ReadItemTypes(box, &derived) && readable;
     if (box.type == FourCc("iloc")) readable = ReadItemPlaces(box, &places) && readable;
-    if (box.type == FourCc("idat")) idat = box;
+    if (box.type == FourCc("idat") && idat.body == nullptr) idat = box;
   }
   if (!children.ok || !readable) return THeifCanvasCheck::kUnreadable;
   for (const TDerivedItem& item : derived) {
-    const TItemPlace* place = nullptr;
-    for (const TItemPlace& p : places) {
-      if (p.id == item.id) place = &p;
+    bool placed = false;
+    for (const TItemPlace& place : places) {
+      if (place.id != item.id) continue;
+      placed = true;
+      const uint8_t* base = place.method == 0 ? data : place.method == 1 ? idat.body : nullptr;
+      const size_t span = place.method == 0 ? size : idat.size;
+      if (base == nullptr || place.offset > span) return THeifCanvasCheck::kUnreadable;
+      size_t available = span - static_cast<size_t>(place.offset);
+      if (place.length != 0 && place.length < available) available = static_cast<size_t>(place.length);
+      uint64_t width = 0;
+      uint64_t height = 0;
+      if (!ReadCanvas(base + place.offset, available, item.overlay, &width, &height)) {
+        return THeifCanvasCheck::kUnreadable;
+      }
+      if (!PixelsWithinCap(width, height, bytes_per_pixel)) return THeifCanvasCheck::kOverCap;
     }
-    if (place == nullptr) return THeifCanvasCheck::kUnreadable;
-    const uint8_t* base = place->method == 0 ? data : place->method == 1 ? idat.body : nullptr;
-    const size_t span = place->method == 0 ? size : idat.size;
-    if (base == nullptr || place->offset > span) return THeifCanvasCheck::kUnreadable;
-    size_t available = span - static_cast<size_t>(place->offset);
-    if (place->length != 0 && place->length < available) available = static_cast<size_t>(place->length);
-    uint64_t width = 0;
-    uint64_t height = 0;
-    if (!ReadCanvas(base + place->offset, available, item.overlay, &width, &height)) {
-      return THeifCanvasCheck::kUnreadable;
-    }
-    if (!PixelsWithinCap(width, height, bytes_per_pixel)) return THeifCanvasCheck::kOverCap;
+    if (!placed) return THeifCanvasCheck::kUnreadable;
   }
   return THeifCanvasCheck::kWithinCap;
 }

@@ -85,6 +85,11 @@ TEST(HeifCanvasTest, CanvasesAreHeldToThePixelCap) {
       {"a box longer than the file", Cat({Box("ftyp", TBytes{'h', 'e', 'i', 'c'}), TBytes{0, 0, 1, 0, 'm', 'e'}}),
        THeifCanvasCheck::kUnreadable},
       {"no meta box", Box("ftyp", TBytes{'h', 'e', 'i', 'c'}), THeifCanvasCheck::kWithinCap},
+      // libheif reads the first meta box: a harmless one after it hides nothing.
+      {"a second meta box after the first",
+       Cat({File("grid", Canvas(false, 65535, 65535, false), 0, 8),
+            Box("meta", TBytes{0, 0, 0, 0})}),
+       THeifCanvasCheck::kOverCap},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
