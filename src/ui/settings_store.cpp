@@ -28,7 +28,8 @@ QString StorePath(const QString& store_name) {
 // A store file that holds more than texts and numbers (an edited "@Variant"
 // value, which QSettings would decode with lengths taken from the file), a
 // line nobody can read, or that is far too large is not handed to QSettings:
-// it is kept beside as "<name>.conf.unreadable" and a fresh store gets the
+// it is kept beside as "<name>.conf.unreadable" (".unreadable.2" and so on
+// when that name is taken) and a fresh store gets the
 // values that could be read from it. Returns those values; an empty list with
 // `set_aside` false when the file may be opened as it is.
 std::vector<TSettingLine> SetAsideUnsafeStore(const QString& path, bool* set_aside) {
@@ -48,8 +49,13 @@ std::vector<TSettingLine> SetAsideUnsafeStore(const QString& path, bool* set_asi
   TSettingLines lines;
   if (!too_large) lines = SalvageQtIniText(text, &holds_only_texts);
   if (!too_large && holds_only_texts) return {};
-  const QByteArray kept = QFile::encodeName(path + QStringLiteral(".unreadable"));
-  if (std::rename(native.constData(), kept.constData()) != 0) {
+  // A file kept from an earlier start stays: the next free name is taken.
+  QString kept_path = path + QStringLiteral(".unreadable");
+  for (int n = 2; QFile::exists(kept_path) && n <= 100; ++n) {
+    kept_path = path + QStringLiteral(".unreadable.") + QString::number(n);
+  }
+  const QByteArray kept = QFile::encodeName(kept_path);
+  if (QFile::exists(kept_path) || std::rename(native.constData(), kept.constData()) != 0) {
     // It cannot be moved: nothing of it is read, and it stays as it is.
     qWarning("settings file %s holds values that cannot be read safely and cannot be set aside; "
              "the defaults stand for this start", native.constData());

@@ -332,6 +332,25 @@ TEST_F(SettingsTest, UnsafeStoreFilesAreSetAsideAndReadableValuesKept) {
   }
 }
 
+TEST_F(SettingsTest, EachUnsafeStoreFileIsKeptUnderItsOwnName) {
+  ASSERT_TRUE(QDir().mkpath(sandbox_.Dir() + "/Korvane"));
+  const std::string texts[] = {"[General]\nx=@Variant(first)\n", "[General]\nx=@Variant(second)\n"};
+  for (const std::string& text : texts) {
+    QFile file(sandbox_.StoreFile());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text.data(), static_cast<qint64>(text.size()));
+    file.close();
+    TSettingsStore store;
+    store.StoreOpen("vellumcast");
+  }
+  QFile first(sandbox_.StoreFile() + ".unreadable");
+  QFile second(sandbox_.StoreFile() + ".unreadable.2");
+  ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+  ASSERT_TRUE(second.open(QIODevice::ReadOnly));
+  EXPECT_EQ(first.readAll().toStdString(), texts[0]);
+  EXPECT_EQ(second.readAll().toStdString(), texts[1]);
+}
+
 TEST_F(SettingsTest, StoreWritesDefaultsOnlyWhenNew) {
   {
     TSettingsStore store;
