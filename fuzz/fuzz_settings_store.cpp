@@ -30,7 +30,17 @@ std::string g_store_folder;
 // 2001-09-09: older than any file the store writes itself.
 constexpr time_t kFirstTime = 1000000000;
 
+// Files the store set aside (it keeps each under a name of its own).
+void RemoveKeptFiles() {
+  const std::string kept = g_store_folder + "/fuzz.conf.unreadable";
+  unlink(kept.c_str());
+  for (int n = 2; n <= 100; ++n) {
+    if (unlink((kept + "." + std::to_string(n)).c_str()) != 0) break;
+  }
+}
+
 void RemoveFolders() {
+  RemoveKeptFiles();
   unlink((g_store_folder + "/fuzz.conf").c_str());
   rmdir(g_store_folder.c_str());
   rmdir(g_config_home);
@@ -90,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const TVellumcastSettings settings;
   static int64_t serial = 0;
   static const std::string path = g_store_folder + "/fuzz.conf";
+  RemoveKeptFiles();
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return 0;
   const bool written = std::fwrite(data, 1, size, file) == size;
