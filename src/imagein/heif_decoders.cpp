@@ -110,32 +110,37 @@ int ReleaseFrameBuffer(void* priv, aom_codec_frame_buffer_t* buffer) {
 }
 
 // Copies one decoded plane into a new plane of `image` with samples of
-// `bit_depth` bits (one byte each up to 8, two beyond).
-heif_error CopyPlane(const aom_image_t* frame, int plane, heif_image* image, heif_channel channel, int width,
-                     int height) {
-  const int bit_depth = static_cast<int>(frame->bit_depth);
+// `bit_depth` bits (one byte each up to 8, two beyond). `in_wide`: the
+// decoder keeps samples of 8 bits or fewer in 16-bit words.
+heif_error AddPlaneFrom(heif_image* image, heif_channel channel, int width, int height, int bit_depth,
+                        const uint8_t* in, ptrdiff_t in_stride, bool in_wide) {
   heif_error error = heif_image_add_plane(image, channel, width, height, bit_depth);
   if (error.code != heif_error_Ok) return error;
   int stride = 0;
   uint8_t* out = heif_image_get_plane(image, channel, &stride);
   if (out == nullptr) return OverCap("no memory for a picture plane");
-  const bool stored_wide = (frame->fmt & AOM_IMG_FMT_HIGHBITDEPTH) != 0;
   const size_t out_sample = bit_depth > 8 ? 2 : 1;
   for (int y = 0; y < height; ++y) {
-    const uint8_t* in = frame->planes[plane] + static_cast<ptrdiff_t>(frame->stride[plane]) * y;
+    const uint8_t* from = in + in_stride * y;
     uint8_t* row = out + static_cast<ptrdiff_t>(stride) * y;
-    if (stored_wide && out_sample == 1) {
-      // Eight-bit samples that libaom keeps in 16-bit words.
+    if (in_wide && out_sample == 1) {
       for (int x = 0; x < width; ++x) {
         uint16_t sample;
-        std::memcpy(&sample, in + 2 * x, 2);
+        std::memcpy(&sample, from + 2 * x, 2);
         row[x] = static_cast<uint8_t>(sample);
       }
     } else {
-      std::memcpy(row, in, static_cast<size_t>(width) * out_sample);
+      std::memcpy(row, from, static_cast<size_t>(width) * out_sample);
     }
   }
   return Ok();
+}
+
+// One plane of a libaom picture.
+heif_error CopyPlane(const aom_image_t* frame, int plane, heif_image* image, heif_channel channel, int width,
+                     int height) {
+  return AddPlaneFrom(image, channel, width, height, static_cast<int>(frame->bit_depth), frame->planes[plane],
+                      frame->stride[plane], (frame->fmt & AOM_IMG_FMT_HIGHBITDEPTH) != 0);
 }
 
 // A colour code as the stream states it: libaom keeps the stream's byte in
@@ -356,19 +361,7 @@ heif_error ImageOfPicture(const de265_image* picture, heif_image** out) {
       error = Failed("an HEVC picture without its planes");
       break;
     }
-    error = heif_image_add_plane(image, channels[c], plane_width, plane_height, bit_depth);
-    if (error.code != heif_error_Ok) break;
-    int out_stride = 0;
-    uint8_t* plane = heif_image_get_plane(image, channels[c], &out_stride);
-    if (plane == nullptr) {
-      error = OverCap("no memory for a picture plane");
-      break;
-    }
-    const size_t row_bytes = static_cast<size_t>(plane_width) * (bit_depth > 8 ? 2 : 1);
-    for (int y = 0; y < plane_height; ++y) {
-      std::memcpy(plane + static_cast<ptrdiff_t>(out_stride) * y, in + static_cast<ptrdiff_t>(in_stride) * y,
-                  row_bytes);
-    }
+    error = AddPlaneFrom(image, channels[c], plane_width, plane_height, bit_depth, in, in_stride, false);
   }
   if (error.code != heif_error_Ok) {
     heif_image_release(image);

@@ -7,7 +7,7 @@
 
 #include <libheif/heif_plugin.h>
 
-// The plugins' ids for heif_decoding_options::decoder_id.
+// The plugins' ids (libheif names a decoder by its id).
 inline constexpr const char* kCheckedAv1DecoderId = "vellumcast-aom";
 inline constexpr const char* kCheckedHevcDecoderId = "vellumcast-de265";
 

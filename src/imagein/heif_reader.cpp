@@ -29,7 +29,10 @@ constexpr uint64_t kHeifBytesPerPixel = 16;
 
 void InitHeifOnce() {
   // Loads libheif's decoder plugins where it has any and adds the HEVC and
-  // AV1 decoders that keep to the pixel memory cap; thread-safe once.
+  // AV1 decoders that keep to the pixel memory cap, which rank above them
+  // (the coded stream states its own picture size, which the boxes' check
+  // never sees; and Debian's libdav1d, libheif's first choice for AV1,
+  // crashes the process on some damaged files); thread-safe once.
   static const bool initialised = (heif_init(nullptr), heif_register_decoder_plugin(CheckedAv1DecoderPlugin()),
                                    heif_register_decoder_plugin(CheckedHevcDecoderPlugin()), true);
   (void)initialised;
@@ -52,7 +55,6 @@ int32_t CodeOfError(const heif_error& error) {
 struct THeifFile {
   heif_context* context = nullptr;
   heif_image_handle* handle = nullptr;
-  bool av1 = false;  // an AVIF file (its images are AV1 coded)
 };
 
 void ReleaseHeif(THeifFile& file) {
@@ -70,10 +72,6 @@ int32_t OpenHeif(const uint8_t* data, size_t size, THeifFile& file) {
   file.context = heif_context_alloc();
   if (file.context == nullptr) return kLoadNoPixelMemory;
   heif_context_set_maximum_image_size_limit(file.context, kMaxHeifSide);
-  if (size >= 12) {
-    const heif_brand brand = heif_main_brand(static_cast<const uint8_t*>(data), 12);
-    file.av1 = brand == heif_avif || brand == heif_avis;
-  }
   heif_error error = heif_context_read_from_memory_without_copy(file.context, data, size, nullptr);
   if (error.code != heif_error_Ok) return CodeOfError(error);
   error = heif_context_get_primary_image_handle(file.context, &file.handle);
@@ -94,11 +92,6 @@ int32_t DecodeHeif(TReaderContext* context, TWholeImageSource* source, THeifFile
   const bool alpha = heif_image_handle_has_alpha_channel(file.handle) != 0;
   heif_decoding_options* options = heif_decoding_options_alloc();
   if (options == nullptr) return kLoadNoPixelMemory;
-  // The decoders with a memory budget: the coded stream states its own
-  // picture size, which the check above never saw. (For AV1 also: Debian's
-  // libdav1d, libheif's first choice, crashes the process on some damaged
-  // files.)
-  options->decoder_id = file.av1 ? kCheckedAv1DecoderId : kCheckedHevcDecoderId;
   heif_image* image = nullptr;
   const heif_error error =
       heif_decode_image(file.handle, &image, heif_colorspace_RGB,

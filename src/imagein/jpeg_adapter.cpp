@@ -252,13 +252,15 @@ int JpegReadSizeAndOrientation(const char* path, int32_t* width, int32_t* height
   bool whole = false;
   const long got = ReadRegularFileHead(path, head, sizeof head, &whole);
   if (got < 0) return 0;
-  FILE* stream = got > 0 ? fmemopen(head, static_cast<size_t>(got), "rb") : nullptr;
-  if (stream == nullptr) {
-    if (whole) return 0;  // an empty file
+  // Where the copy cannot tell (the frame header lies beyond it), the file
+  // itself decides.
+  const auto from_file = [&] {
     if (JpegReadSize(path, width, height) == 0) return 0;
     *orientation = ProbeImageOrientation(path);
     return 1;
-  }
+  };
+  FILE* stream = got > 0 ? fmemopen(head, static_cast<size_t>(got), "rb") : nullptr;
+  if (stream == nullptr) return whole ? 0 : from_file();  // whole: an empty file
   TJpegProbeJob job;
   PrepareCommon(&job.cinfo, &job.err, nullptr);
   job.stream = stream;
@@ -267,11 +269,7 @@ int JpegReadSizeAndOrientation(const char* path, int32_t* width, int32_t* height
     std::fclose(stream);
     *width = 0;
     *height = 0;
-    if (whole) return 0;
-    // The frame header lies beyond the copy: the file itself decides.
-    if (JpegReadSize(path, width, height) == 0) return 0;
-    *orientation = ProbeImageOrientation(path);
-    return 1;
+    return whole ? 0 : from_file();
   }
   std::rewind(stream);
   TExifFacts facts;

@@ -1,11 +1,6 @@
 // Size probes: the logical screen of a GIF, the frame size of a JPEG, BMP or
 // Targa file. Only headers are read; nothing is decoded.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 
@@ -14,7 +9,6 @@
 #include "imagein/jpeg_adapter.h"
 #include "imagein/loader.h"
 #include "support/path_util.h"
-
 
 bool GifReadScreenSize(const char* path, int32_t* width, int32_t* height) {
   *width = 0;

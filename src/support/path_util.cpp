@@ -123,39 +123,47 @@ bool IsRegularFileOrMissing(const char* path) {
 
 bool IsReservedDeviceName(const char* path) { return !IsRegularFileOrMissing(path); }
 
+namespace {
+
+// Opens a regular file for reading; -1 when it cannot be opened or is not a
+// regular file. `info` describes the open file.
+int OpenRegularFile(const char* path, struct stat* info) {
+  // A device is refused before anything opens it: opening some has effects.
+  if (::stat(path, info) != 0 || !S_ISREG(info->st_mode)) return -1;
+  // Non-blocking, so a FIFO swapped in since the check cannot hold the open.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return -1;
+  // O_NONBLOCK has no effect on a regular file, so it may stay set.
+  if (::fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
 long ReadRegularFileHead(const char* path, unsigned char* out, size_t size, bool* whole) {
   if (whole != nullptr) *whole = false;
   struct stat info;
-  if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int fd = OpenRegularFile(path, &info);
   if (fd < 0) return -1;
-  long total = -1;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    total = 0;
-    while (static_cast<size_t>(total) < size) {
-      const ssize_t got = ::read(fd, out + total, size - static_cast<size_t>(total));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      total += got;
-    }
-    if (whole != nullptr) *whole = info.st_size >= 0 && static_cast<uint64_t>(info.st_size) <= static_cast<uint64_t>(total);
+  long total = 0;
+  while (static_cast<size_t>(total) < size) {
+    const ssize_t got = ::read(fd, out + total, size - static_cast<size_t>(total));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    total += got;
   }
+  if (whole != nullptr) *whole = static_cast<uint64_t>(info.st_size) <= static_cast<uint64_t>(total);
   ::close(fd);
   return total;
 }
 
 std::FILE* OpenRegularFileForReading(const char* path) {
   struct stat info;
-  // A device is refused before anything opens it: opening some has effects.
-  if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-  // Non-blocking, so a FIFO swapped in since the check cannot hold the open.
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int fd = OpenRegularFile(path, &info);
   if (fd < 0) return nullptr;
-  // O_NONBLOCK has no effect on a regular file, so it may stay set.
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
   std::FILE* file = ::fdopen(fd, "rb");
   if (file == nullptr) ::close(fd);
   return file;
