@@ -17,6 +17,7 @@
 
 #include "engine/generated_names.h"
 #include "platform/real_path.h"
+#include "raster/jpeg_memory_writer.h"
 #include "support/path_util.h"
 
 namespace {
@@ -116,22 +117,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-// Writes `text` to `path` through a temporary name, so that the file is
-// either the old one or the new one whole.
-bool ReplaceFile(const char* path, const std::string& text) {
-  char temporary[kPathBufferSize];
-  const int length = std::snprintf(temporary, sizeof temporary, "%s.tmp%d-0", path, static_cast<int>(::getpid()));
-  if (length < 0 || static_cast<size_t>(length) >= sizeof temporary) return false;
-  const int fd = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  const bool written = WriteAll(fd, text.data(), text.size());
-  if (::close(fd) != 0 || !written || ::rename(temporary, path) != 0) {
-    ::unlink(temporary);
-    return false;
-  }
-  return true;
-}
-
 bool SaveRecord(const char* folder, const TRecord& record) {
   char path[kPathBufferSize];
   if (!RecordPath(path, sizeof path, folder)) return false;
@@ -140,10 +125,9 @@ bool SaveRecord(const char* folder, const TRecord& record) {
     if (::lstat(path, &info) == 0 && S_ISREG(info.st_mode)) ::unlink(path);
     return true;
   }
+  // An unchanged record is not rewritten (it keeps its date).
   const std::string text = RecordText(record);
-  std::string old;
-  if (ReadWhole(path, &old) && old == text) return true;  // unchanged: not rewritten
-  return ReplaceFile(path, text);
+  return WriteFileIfChanged(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
 // Copies `source` to `temporary` (a new file) with the source's times. False,

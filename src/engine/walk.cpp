@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -56,9 +55,10 @@ void WalkSubfolders(TFolderWalk& walk, TThreadVellumcast& worker, int32_t depth,
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     // The same listing tells whether a dead run may have left temporary
     // files here, and whether there is a thumbnail folder to look in.
+    const bool thumbnail_folder = IsThumbnailFolderName(name);
     if (leftovers != nullptr && HasTemporarySuffix(name)) leftovers->in_folder = true;
-    if (leftovers != nullptr && IsThumbnailFolderName(name)) leftovers->thumbnail_folder = true;
-    if (IsThumbnailFolderName(name)) continue;
+    if (leftovers != nullptr && thumbnail_folder) leftovers->thumbnail_folder = true;
+    if (thumbnail_folder) continue;
     if (!listing.IsDirectory()) continue;
     if (IsSkippedFolder(worker, name)) continue;
     // A path over the limit is skipped, never cut: a cut path names another folder.

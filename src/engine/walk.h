@@ -75,7 +75,7 @@ class TFolderWalk {
   TDone* done_ = nullptr;   // open-addressing table, capacity a power of two
   size_t done_capacity_ = 0;
   size_t done_count_ = 0;
-  TModernCovers covers_;
+  TModernCovers covers_;  // modern style: each written folder's cover image
   // With an output folder: its given path, its identity (never walked as a
   // folder of the tree) and the length of the starting folder's path that
   // each folder's path begins with.
@@ -84,5 +84,5 @@ class TFolderWalk {
   char output_real_[PATH_MAX] = {};
   dev_t output_device_ = 0;
   ino_t output_inode_ = 0;
-  size_t start_length_ = 0;  // modern style: each written folder's cover image
+  size_t start_length_ = 0;
 };
