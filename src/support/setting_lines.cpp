@@ -261,10 +261,7 @@ TSettingLines ReadQtIni(std::string_view text, bool lenient, bool* unsafe) {
     bool is_list = false;
     std::string error;
     if (!UnescapeIniValue(line.substr(equals + 1), &items, &is_list, &error)) {
-      if (unsafe != nullptr) *unsafe = true;
-      if (lenient) return true;
-      result = Fail(std::move(result), number, error);
-      return false;
+      return unreadable(number, error.c_str());
     }
     bool typed_other = false;
     for (std::string& item : items) typed_other = !UntypeIniText(&item) || typed_other;
