@@ -39,6 +39,15 @@ class FormRunTest : public ::testing::Test {
     EXPECT_EQ(form_.Worker(), nullptr);
   }
 
+  // From here on View hands its URL to `opened_` (no browser: nothing is shown).
+  void CaptureOpenedUrls() {
+    form_.SetUrlOpener([this](const QUrl& url) {
+      opened_ << url;
+      return false;
+    });
+  }
+
+  QList<QUrl> opened_;
   TSettingsSandbox sandbox_;
   TScratchDir scratch_{"vellumcast-ui"};
   TForm1 form_;
@@ -279,25 +288,21 @@ TEST_F(FormRunTest, ClosingDuringARunStopsWaitsAndSaves) {
 }
 
 TEST_F(FormRunTest, ViewOpensTheTopPageOfTheStartingFolder) {
-  QList<QUrl> opened;
-  form_.SetUrlOpener([&](const QUrl& url) {
-    opened << url;
-    return false;  // no browser: nothing is shown
-  });
+  CaptureOpenedUrls();
   form_.EditStartPath->setText("/srv/pics");
   form_.ButtonView->click();
   form_.EditStartPath->setText("/srv/pics/");
   form_.ButtonView->click();
   form_.EditStartPath->setText("");
   form_.ButtonView->click();
-  ASSERT_EQ(opened.size(), 3);
-  EXPECT_EQ(opened[0], QUrl::fromLocalFile("/srv/pics/vellumcast.html"));
-  EXPECT_EQ(opened[1], opened[0]);
-  EXPECT_EQ(opened[2], QUrl::fromLocalFile(QDir::current().absoluteFilePath("vellumcast.html")));
+  ASSERT_EQ(opened_.size(), 3);
+  EXPECT_EQ(opened_[0], QUrl::fromLocalFile("/srv/pics/vellumcast.html"));
+  EXPECT_EQ(opened_[1], opened_[0]);
+  EXPECT_EQ(opened_[2], QUrl::fromLocalFile(QDir::current().absoluteFilePath("vellumcast.html")));
 
   form_.Panel1->Clicked();
-  ASSERT_EQ(opened.size(), 4);
-  EXPECT_EQ(opened[3], QUrl(QString::fromLatin1(kHomePageAddress)));
+  ASSERT_EQ(opened_.size(), 4);
+  EXPECT_EQ(opened_[3], QUrl(QString::fromLatin1(kHomePageAddress)));
 }
 
 TEST_F(FormRunTest, PublishingTabReachesTheRunAndItsPages) {
@@ -323,17 +328,13 @@ TEST_F(FormRunTest, PublishingTabReachesTheRunAndItsPages) {
   EXPECT_FALSE(FileExists(scratch_.Join("vellumcast.html")));
 
   // View opens the page under the name the run gave it.
-  QList<QUrl> opened;
-  form_.SetUrlOpener([&](const QUrl& url) {
-    opened << url;
-    return false;
-  });
+  CaptureOpenedUrls();
   form_.ButtonView->click();
   form_.EditFirstPage->setText("start.html");  // no such page written: the default name
   form_.ButtonView->click();
-  ASSERT_EQ(opened.size(), 2);
-  EXPECT_EQ(opened[0], QUrl::fromLocalFile(Q(scratch_.Join("index.html"))));
-  EXPECT_EQ(opened[1], QUrl::fromLocalFile(Q(scratch_.Join("vellumcast.html"))));
+  ASSERT_EQ(opened_.size(), 2);
+  EXPECT_EQ(opened_[0], QUrl::fromLocalFile(Q(scratch_.Join("index.html"))));
+  EXPECT_EQ(opened_[1], QUrl::fromLocalFile(Q(scratch_.Join("vellumcast.html"))));
 }
 
 TEST_F(FormRunTest, BadFirstPageNameStartsNoRun) {
@@ -460,14 +461,10 @@ TEST_F(FormRunTest, OutputFolderAndImagesReachTheRunAndView) {
   EXPECT_FALSE(FileExists(scratch_.Join("photos/vellumcast.html")));
 
   // View opens the first page in the output folder.
-  QList<QUrl> opened;
-  form_.SetUrlOpener([&](const QUrl& url) {
-    opened << url;
-    return false;
-  });
+  CaptureOpenedUrls();
   form_.ButtonView->click();
-  ASSERT_EQ(opened.size(), 1);
-  EXPECT_EQ(opened[0], QUrl::fromLocalFile(Q(scratch_.Join("site/vellumcast.html"))));
+  ASSERT_EQ(opened_.size(), 1);
+  EXPECT_EQ(opened_[0], QUrl::fromLocalFile(Q(scratch_.Join("site/vellumcast.html"))));
 
   // Clean removes the catalog from the output folder, the copied original
   // with it, and leaves the photos.
