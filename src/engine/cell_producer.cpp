@@ -152,10 +152,6 @@ TCellOptions CellOptionsOf(TThreadVellumcast& worker) {
   return options;
 }
 
-TCellProducer::TCellProducer(TThreadVellumcast& worker, const char* folder, TStringManager& images,
-                             const TThumbReuse* reuse)
-    : TCellProducer(worker, folder, folder, images, reuse) {}
-
 TCellProducer::TCellProducer(TThreadVellumcast& worker, const char* source, const char* folder,
                              TStringManager& images, const TThumbReuse* reuse)
     : budget_(kMaxPixelBytes) {

@@ -40,9 +40,7 @@ class TCellProducer {
   // folder has images; then production starts at once, in the images'
   // sorted-walk order (the page writer's order). Cells whose thumbnail
   // `reuse` (may be null) has in place already are not produced.
-  TCellProducer(TThreadVellumcast& worker, const char* folder, TStringManager& images,
-                const TThumbReuse* reuse = nullptr);
-  // The same reading the images from `source` and writing the thumbnails below `folder`.
+  // The images are read from `source`, the thumbnails written below `folder`.
   TCellProducer(TThreadVellumcast& worker, const char* source, const char* folder, TStringManager& images,
                 const TThumbReuse* reuse);
   ~TCellProducer();  // discards what was not taken and waits for the threads

@@ -46,7 +46,7 @@ bool ProduceModernImages(const char* folder, const char* name, const TModernImag
   if (folder == nullptr || name == nullptr) return false;
   std::vector<TModernManifestEntry> entries = ReadModernManifest(folder);
   TModernManifestEntry made;
-  const bool ok = ProduceOrReuseModernImages(folder, name, options, entries, &made);
+  const bool ok = ProduceOrReuseModernImages(folder, folder, name, options, entries, &made);
   *result = made.result;
   ReplaceEntry(entries, std::move(made), ok);
   WriteModernManifest(folder, entries);

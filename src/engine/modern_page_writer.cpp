@@ -218,12 +218,6 @@ bool WriteBackLinkPage(TThreadVellumcast& worker, const TModernFolder& folder, b
 }  // namespace
 
 void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, int32_t depth,
-                            const char* folder, const char* first, TStringManager& subfolders,
-                            TStringManager& images) {
-  WriteModernFolderPages(worker, covers, depth, PlaceInTree(folder), first, subfolders, images);
-}
-
-void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, int32_t depth,
                             const TFolderPlace& place, const char* first, TStringManager& subfolders,
                             TStringManager& images) {
   const char* folder = place.output;  // where everything of this folder is written

@@ -13,14 +13,11 @@
 #include "engine/thread_vellumcast.h"
 #include "support/strman.h"
 
-// Writes every page, viewer page and the back-link page of `folder`, whose
-// first page is named `first`, and records the folder's cover in `covers`
-// (taking out those of its subfolders).
-void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, int32_t depth,
-                            const char* folder, const char* first, TStringManager& subfolders,
-                            TStringManager& images);
-// The same reading the images from place.source and writing everything
-// into place.output, the pages reaching the originals through `place`.
+// Writes every page, viewer page and the back-link page of a folder, whose
+// first page is named `first`, reading the images from place.source and
+// writing everything into place.output (the pages reach the originals
+// through `place`), and records the folder's cover in `covers` (taking out
+// those of its subfolders).
 void WriteModernFolderPages(TThreadVellumcast& worker, TModernCovers& covers, int32_t depth,
                             const TFolderPlace& place, const char* first, TStringManager& subfolders,
                             TStringManager& images);

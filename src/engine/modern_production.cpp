@@ -332,11 +332,6 @@ bool MakeFresh(const char* folder, const char* name, const char* image_path, con
 
 }  // namespace
 
-bool ProduceOrReuseModernImages(const char* folder, const char* name, const TModernImageOptions& options,
-                                const std::vector<TModernManifestEntry>& entries, TModernManifestEntry* made) {
-  return ProduceOrReuseModernImages(folder, folder, name, options, entries, made);
-}
-
 bool ProduceOrReuseModernImages(const char* source, const char* folder, const char* name,
                                 const TModernImageOptions& options,
                                 const std::vector<TModernManifestEntry>& entries, TModernManifestEntry* made) {

@@ -356,11 +356,6 @@ void PruneAfterFolder(TThreadVellumcast& worker, const char* folder, int32_t pag
 
 }  // namespace
 
-void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* folder, const char* first,
-                      TStringManager& subfolders, TStringManager& images) {
-  WriteFolderPages(worker, depth, PlaceInTree(folder), first, subfolders, images);
-}
-
 void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const TFolderPlace& place, const char* first,
                       TStringManager& subfolders, TStringManager& images) {
   const char* folder = place.output;  // where everything of this folder is written

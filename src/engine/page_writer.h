@@ -12,13 +12,11 @@
 #include "engine/thread_vellumcast.h"
 #include "support/strman.h"
 
-// Writes every page and the back-link page of `folder`. `subfolders` holds
-// the subfolders with images below them (payload: their image totals),
-// `images` the folder's image file names.
-void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const char* folder, const char* first,
-                      TStringManager& subfolders, TStringManager& images);
-// The same reading the images from place.source and writing everything
-// into place.output, the cells reaching the originals through `place`.
+// Writes every page and the back-link page of a folder, reading the images
+// from place.source and writing everything into place.output, the cells
+// reaching the originals through `place`. `subfolders` holds the subfolders
+// with images below them (payload: their image totals), `images` the
+// folder's image file names.
 void WriteFolderPages(TThreadVellumcast& worker, int32_t depth, const TFolderPlace& place, const char* first,
                       TStringManager& subfolders, TStringManager& images);
 

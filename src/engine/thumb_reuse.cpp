@@ -47,9 +47,6 @@ T* AllocateArray(int32_t count) {
 
 }  // namespace
 
-TThumbReuse::TThumbReuse(TThreadVellumcast& worker, const char* folder, TStringManager& images)
-    : TThumbReuse(worker, folder, folder, images) {}
-
 TThumbReuse::TThumbReuse(TThreadVellumcast& worker, const char* source, const char* folder,
                          TStringManager& images)
     : worker_(worker), folder_(folder), source_(source) {

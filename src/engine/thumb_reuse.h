@@ -26,10 +26,9 @@
 
 class TThumbReuse {
  public:
-  // Plans and carries out the reuse for `folder` with its `images` (walked
-  // in the page writer's order). Does nothing without thumbnails.
-  TThumbReuse(TThreadVellumcast& worker, const char* folder, TStringManager& images);
-  // The same for images read from `source` whose thumbnails live below `folder`.
+  // Plans and carries out the reuse for the `images` (walked in the page
+  // writer's order) read from `source`, whose thumbnails live below `folder`.
+  // Does nothing without thumbnails.
   TThumbReuse(TThreadVellumcast& worker, const char* source, const char* folder, TStringManager& images);
   ~TThumbReuse();  // Finish()
   TThumbReuse(const TThumbReuse&) = delete;
