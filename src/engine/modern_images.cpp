@@ -84,8 +84,8 @@ struct TModernFolderImages::TState {
 
   void RunJob(int32_t position) {
     TJob& job = jobs[position];
-    job.ok = ProduceOrReuseModernImages(source.c_str(), folder.c_str(), names[static_cast<size_t>(position)].c_str(), options,
-                                        manifest, &job.made);
+    job.ok = ProduceOrReuseModernImages(source.c_str(), folder.c_str(), names[static_cast<size_t>(position)].c_str(),
+                                        options, manifest, &job.made);
   }
 
   int32_t ClaimNextLocked() {
