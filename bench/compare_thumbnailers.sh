@@ -8,11 +8,16 @@
 #
 #   bench/compare_thumbnailers.sh [--build=DIR] [--folder=DIR] [--count=200]
 #       [--runs=3] [--cell=120x80] [--huge-mp=100] [--progressive-percent=0]
+#       [--formats-mp=0]
 #
 # --folder: a folder of .jpg files (searched below, thumbnail folders left
 #   out); made with bench/make_photo_corpus when it holds no corpus.txt and
 #   no .jpg files. Default /tmp/vellumcast_compare (200 photos of 2-12 MP).
 # --huge-mp=0 leaves out the large-image memory measurement.
+# --formats-mp=N (with vips) adds one file per folder made from an N-megapixel
+#   photo: a PNG of N MP, a WebP of N/2 MP and an uncompressed TIFF of N MP,
+#   each thumbnailed by index --formats=all --createthumbs=1 and by
+#   vipsthumbnail, runs times: median CPU time and peak resident memory.
 # Needs: the Release build of vellumcast-cli, entropy_floor and
 # make_photo_corpus (see bench/README.md), GNU time, and for the other
 # thumbnailers Debian's libvips-tools, imagemagick and graphicsmagick
@@ -27,6 +32,7 @@ runs=3
 cell=120x80
 huge_mp=100
 progressive=0
+formats_mp=0
 for arg in "$@"; do
   case "$arg" in
     --build=*) build=${arg#*=} ;;
@@ -36,7 +42,8 @@ for arg in "$@"; do
     --cell=*) cell=${arg#*=} ;;
     --huge-mp=*) huge_mp=${arg#*=} ;;
     --progressive-percent=*) progressive=${arg#*=} ;;
-    *) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+    --formats-mp=*) formats_mp=${arg#*=} ;;
+    *) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 done
 # The runs change folder: a relative build folder must not depend on it.
@@ -194,4 +201,43 @@ if [[ $huge_mp != 0 ]]; then
     read -r seconds kb < "$scratch/time.txt"
     printf "  %-39s %8.1f MiB %7.2f s\n" "vipsthumbnail" "$(awk -v k="$kb" 'BEGIN { print k / 1024 }')" "$seconds"
   fi
+fi
+
+if [[ $formats_mp != 0 ]] && have vips && have vipsthumbnail; then
+  formats="$folder.formats"
+  if [[ ! -f "$formats/tiff/big.tif" ]]; then
+    rm -rf "$formats" && mkdir -p "$formats/png" "$formats/webp" "$formats/tiff"
+    "$maker" --folder="$formats/source" --huge-mp="$formats_mp" > /dev/null
+    photo=$(list_jpegs "$formats/source" | head -1)
+    vips copy "$photo" "$formats/png/big.png"
+    vips resize "$photo" "$formats/webp/big.webp[Q=80]" 0.7071
+    vips copy "$photo" "$formats/tiff/big.tif"
+    rm -rf "$formats/source"
+  fi
+  echo
+  echo "one file per folder, index --formats=all --createthumbs=1 against vipsthumbnail --size=$cell"
+  echo "(median of $runs; CPU = user + system):"
+  printf "  %-6s %-12s %9s %9s %11s %11s\n" "format" "size" "CPU s" "vips CPU" "peak RSS" "vips peak"
+  for kind in png webp tiff; do
+    file=$(find "$formats/$kind" -maxdepth 1 -type f -name 'big.*' | head -1)
+    : > "$scratch/formats.txt"
+    for ((run = 1; run <= runs; run++)); do
+      "$cli" clean "$formats/$kind" > /dev/null 2>&1; rm -f "$formats/$kind/fn.log"
+      (cd "$formats/$kind" && $gnu_time -o "$scratch/time.txt" -f "%U %S %M" "$cli" index --formats=all \
+        --createthumbs=1 --cellwidth="$cell_w" --cellheight="$cell_h" "$formats/$kind" > /dev/null 2>&1)
+      echo "ours $(tail -1 "$scratch/time.txt")" >> "$scratch/formats.txt"
+      $gnu_time -o "$scratch/time.txt" -f "%U %S %M" vipsthumbnail --size="$cell" -o "$scratch/%s.jpg" "$file" \
+        > /dev/null 2>&1
+      echo "vips $(tail -1 "$scratch/time.txt")" >> "$scratch/formats.txt"
+    done
+    "$cli" clean "$formats/$kind" > /dev/null 2>&1; rm -f "$formats/$kind/fn.log"
+    cpu_ours=$(awk '$1 == "ours" { print $2 + $3 }' "$scratch/formats.txt" | median)
+    cpu_vips=$(awk '$1 == "vips" { print $2 + $3 }' "$scratch/formats.txt" | median)
+    rss_ours=$(awk '$1 == "ours" { print $4 }' "$scratch/formats.txt" | median)
+    rss_vips=$(awk '$1 == "vips" { print $4 }' "$scratch/formats.txt" | median)
+    printf "  %-6s %-12s %9.2f %9.2f %7.1f MiB %7.1f MiB   CPU %sx, peak %sx\n" "$kind" \
+      "$(vipsheader -f width "$file")x$(vipsheader -f height "$file")" "$cpu_ours" "$cpu_vips" \
+      "$(awk -v k="$rss_ours" 'BEGIN { print k / 1024 }')" "$(awk -v k="$rss_vips" 'BEGIN { print k / 1024 }')" \
+      "$(ratio "$cpu_ours" "$cpu_vips")" "$(ratio "$rss_ours" "$rss_vips")"
+  done
 fi

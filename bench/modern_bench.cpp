@@ -3,9 +3,10 @@
 // below --folder, and reports wall and CPU time, images per second, what was
 // made and the peak resident size. Before each run the images and manifests
 // of earlier runs are removed, unless --keep is given (then the run measures
-// reuse through the manifests).
+// reuse through the manifests). --texts=0 leaves the photos' texts
+// (metadata and sidecars) unread, to measure what reading them costs.
 //
-//   modern_bench --folder=DIR [--cell=140x100] [--crop=0] [--runs=1] [--keep]
+//   modern_bench --folder=DIR [--cell=140x100] [--crop=0] [--runs=1] [--keep] [--texts=1]
 
 #include <dirent.h>
 #include <sys/resource.h>
@@ -21,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/generated_names.h"
-#include "engine/modern_images.h"
+#include "engine/store/generated_names.h"
+#include "engine/modern/images.h"
 
 namespace {
 
@@ -47,6 +48,8 @@ bool ParseOptions(int argc, char** argv, TOptions* options) {
       options->images.crop = std::atoi(value.c_str());
     } else if (name == "--runs") {
       options->runs = std::max(1, std::atoi(value.c_str()));
+    } else if (name == "--texts") {
+      options->images.read_texts = std::atoi(value.c_str());
     } else if (name == "--keep") {
       options->keep = true;
     } else {
@@ -110,7 +113,7 @@ double CpuSeconds() {
 int main(int argc, char** argv) {
   TOptions options;
   if (!ParseOptions(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: modern_bench --folder=DIR [--cell=140x100] [--crop=0] [--runs=1] [--keep]\n");
+    std::fprintf(stderr, "usage: modern_bench --folder=DIR [--cell=140x100] [--crop=0] [--runs=1] [--keep] [--texts=1]\n");
     return 2;
   }
   std::vector<std::pair<std::string, std::vector<std::string>>> folders;

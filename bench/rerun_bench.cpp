@@ -27,7 +27,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/thread_vellumcast.h"
+#include "engine/run/thread_vellumcast.h"
 #include "fixtures/tree_writer.h"
 
 namespace {
@@ -114,16 +114,16 @@ TMeasure Run(const TOptions& options, int32_t createthumbs, int32_t rebuild) {
   {
     TQuietOwner owner;
     TThreadVellumcast worker;
-    worker.path = options.folder;
+    worker.options.path = options.folder;
     worker.ownerwindow = &owner;
-    worker.createthumbs = createthumbs;
-    worker.rebuild = rebuild;
-    worker.cellwidth = options.cellwidth;
-    worker.cellheight = options.cellheight;
+    worker.options.createthumbs = createthumbs;
+    worker.options.rebuild = rebuild;
+    worker.options.cellwidth = options.cellwidth;
+    worker.options.cellheight = options.cellheight;
     worker.Start();
     worker.WaitFor();
-    m.decoded = worker.decodedcount;
-    m.reused = worker.reusedcount;
+    m.decoded = worker.counters.decodedcount;
+    m.reused = worker.counters.reusedcount;
   }
   m.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   m.cpu = CpuSeconds() - cpu;

@@ -33,8 +33,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/clean.h"
-#include "engine/thread_vellumcast.h"
+#include "engine/store/clean.h"
+#include "engine/run/thread_vellumcast.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/tree_writer.h"
 
@@ -150,12 +150,12 @@ int g_createthumbs = 0;
 long IndexRun(const std::string& folder) {
   TQuietOwner owner;
   TThreadVellumcast worker;
-  worker.path = folder;
-  worker.createthumbs = g_createthumbs;
+  worker.options.path = folder;
+  worker.options.createthumbs = g_createthumbs;
   worker.ownerwindow = &owner;
   worker.Start();
   worker.WaitFor();
-  return worker.filecount;
+  return worker.counters.filecount;
 }
 
 template <typename F>

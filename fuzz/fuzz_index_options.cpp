@@ -1,7 +1,7 @@
 // libFuzzer target: the argument parse of "vellumcast-cli index" (options,
 // settings and configuration files named by them). The input is the argument
 // list, arguments separated by NUL bytes. Checks that arguments taken leave
-// the worker with values the run can use.
+// options with values the run can use.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,28 +13,28 @@
 #include <vector>
 
 #include "cli/index_options.h"
-#include "engine/catalog_filter.h"
-#include "engine/image_order.h"
-#include "engine/thread_vellumcast.h"
+#include "engine/run/catalog_filter.h"
+#include "engine/run/image_order.h"
+#include "engine/run/thread_vellumcast.h"
 
 namespace {
 
 bool IsZeroOrOne(int32_t value) { return value == 0 || value == 1; }
 
-void CheckUsableOptions(const TThreadVellumcast& worker) {
-  if (worker.cellwidth < 1 || worker.cellheight < 1 || worker.cellsperrow < 1) std::abort();
-  const int32_t flags[] = {worker.sort,         worker.createthumbs,     worker.straightforward,
-                           worker.hlinks,       worker.blinks,           worker.centertable,
-                           worker.centertitle,  worker.centerfooter,     worker.centernavbar,
-                           worker.dirfirstpageonly, worker.includefilenames, worker.followlinks,
-                           worker.rebuild,      worker.prune,            worker.style,
-                           worker.skiphidden};
+void CheckUsableOptions(const TIndexOptions& options) {
+  if (options.cellwidth < 1 || options.cellheight < 1 || options.cellsperrow < 1) std::abort();
+  const int32_t flags[] = {options.sort,         options.createthumbs,     options.straightforward,
+                           options.hlinks,       options.blinks,           options.centertable,
+                           options.centertitle,  options.centerfooter,     options.centernavbar,
+                           options.dirfirstpageonly, options.includefilenames, options.followlinks,
+                           options.rebuild,      options.prune,            options.style,
+                           options.skiphidden};
   for (const int32_t flag : flags) {
     if (!IsZeroOrOne(flag)) std::abort();
   }
-  if (worker.thumbwhite != 0 && worker.thumbwhite != 255) std::abort();
-  if (worker.formats != kFormatsClassic && worker.formats != kFormatsAll) std::abort();
-  if (worker.order != kOrderName && worker.order != kOrderNatural && worker.order != kOrderDate) std::abort();
+  if (options.thumbwhite != 0 && options.thumbwhite != 255) std::abort();
+  if (options.formats != kFormatsClassic && options.formats != kFormatsAll) std::abort();
+  if (options.order != kOrderName && options.order != kOrderNatural && options.order != kOrderDate) std::abort();
 }
 
 }  // namespace
@@ -62,9 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
-  TThreadVellumcast worker;
-  const TIndexRequest request = PrepareIndexRun(static_cast<int>(arguments.size()), argv.data(), worker);
-  if (request.exit_code < 0 && !request.show_help && !request.show_version) CheckUsableOptions(worker);
+  TIndexOptions options;
+  const TIndexRequest request = PrepareIndexRun(static_cast<int>(arguments.size()), argv.data(), options);
+  if (request.exit_code < 0 && !request.show_help && !request.show_version) CheckUsableOptions(options);
   if (request.exit_code >= 0 && request.exit_code != 2) std::abort();
   return 0;
 }

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/thumb_manifest.h"
+#include "engine/store/thumb_manifest.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -1,7 +1,11 @@
 #pragma once
-// What the fuzz targets share: an input file rewritten for every input, and a
-// format reader driven the way the loading front end drives it.
+// What the fuzz targets share: an input file rewritten for every input, a
+// scratch folder emptied for every input, and a format reader driven the way
+// the loading front end drives it.
 
+#include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -9,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "imagein/image_source.h"
 #include "raster/jpeg_error.h"
@@ -85,3 +90,67 @@ inline void DriveReaderLikeTheLoader(const uint8_t* data, size_t size, TSourceFa
   source->Destroy(source);
   std::fclose(file);
 }
+
+// The whole file at `path`; empty when it cannot be read.
+inline std::string FileBytes(const std::string& path) {
+  std::string bytes;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return bytes;
+  char block[4096];
+  size_t got = 0;
+  while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.append(block, got);
+  std::fclose(file);
+  return bytes;
+}
+
+// A folder $TMPDIR/<stem>XXXXXX, created once per process and emptied for
+// every input, for targets whose code under test reads and writes files.
+class TFuzzScratchFolder {
+ public:
+  explicit TFuzzScratchFolder(const char* stem) {
+    const char* dir = std::getenv("TMPDIR");
+    std::snprintf(path_, sizeof path_, "%s/%sXXXXXX", dir != nullptr ? dir : "/tmp", stem);
+    if (mkdtemp(path_) == nullptr) std::abort();
+  }
+  ~TFuzzScratchFolder() { RemoveBelow(path_, true); }
+  TFuzzScratchFolder(const TFuzzScratchFolder&) = delete;
+  TFuzzScratchFolder& operator=(const TFuzzScratchFolder&) = delete;
+
+  const char* Path() const { return path_; }
+
+  // Removes everything inside the folder.
+  void Empty() { RemoveBelow(path_, false); }
+
+  // <folder>/<relative>.
+  std::string Join(const char* relative) const { return std::string(path_) + "/" + relative; }
+
+  bool MakeFolder(const char* relative) const { return mkdir(Join(relative).c_str(), 0755) == 0; }
+
+  // Writes <folder>/<relative> with the bytes given.
+  bool WriteFile(const char* relative, const void* data, size_t size) const {
+    const std::string path = Join(relative);
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool ok = size == 0 || std::fwrite(data, 1, size, file) == size;
+    return std::fclose(file) == 0 && ok;
+  }
+
+ private:
+  static int RemoveOne(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
+  static void RemoveBelow(const char* path, bool self) {
+    if (self) {
+      nftw(path, RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+      return;
+    }
+    DIR* dir = opendir(path);
+    if (dir == nullptr) return;
+    while (const dirent* entry = readdir(dir)) {
+      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      const std::string child = std::string(path) + "/" + entry->d_name;
+      nftw(child.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+    }
+    closedir(dir);
+  }
+
+  char path_[1024] = {};
+};

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/page_file.h"
-#include "engine/page_writer.h"
-#include "engine/template_reader.h"
-#include "engine/thread_vellumcast.h"
+#include "engine/store/page_file.h"
+#include "engine/classic/page_writer.h"
+#include "engine/classic/template_reader.h"
+#include "engine/run/index_run.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -54,12 +54,16 @@ void CheckPieces(const char* path, const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static TFuzzInputFile input("fuzz_template_reader_", ".html");
   static TFuzzInputFile page_dir_marker("fuzz_template_page_", ".html");
-  static TThreadVellumcast worker;
+  static TIndexOptions options;
+  static TRunCounters counters;
+  static TRunReport report;
+  static const std::atomic<bool> stop{false};
+  static TIndexRun worker(options, counters, report, nullptr, stop);
   if (!input.Write(data, size)) return 0;
   CheckPieces(input.Path(), data, size);
 
-  worker.headertemplate = input.Path();
-  worker.footertemplate = input.Path();
+  options.headertemplate = input.Path();
+  options.footertemplate = input.Path();
   // The page goes to a temporary file beside the marker and is discarded.
   TPageFile page;
   if (!page.Create(page_dir_marker.Path())) return 0;

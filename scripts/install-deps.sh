@@ -7,8 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libjpeg62-turbo-dev libgtest-dev
   libexif-dev liblcms2-dev
+  libkainjow-mustache-dev libcmark-dev
+  libexiv2-dev nlohmann-json3-dev
   qt6-base-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm
   chromium nodejs npm
   xvfb xauth fonts-liberation
   libpng-dev libwebp-dev libheif-dev libaom-dev libde265-dev libtiff-dev

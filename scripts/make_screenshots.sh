@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Renders the documentation's pictures into docs/images/:
-#   window-run.png, window-header-footer.png, dialog-select-directory.png
+#   window-run.png, window-header-footer.png, window-publishing.png,
+#   dialog-select-directory.png
 #     the desktop window and the folder dialog, drawn offscreen after a run
 #     over the sample tree;
 #   catalog-page.png, catalog-folder.png

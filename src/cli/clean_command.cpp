@@ -6,7 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/option_parser.h"
-#include "engine/clean.h"
+#include "engine/store/clean.h"
 
 namespace {
 

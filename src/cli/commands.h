@@ -7,5 +7,6 @@
 int RunIndexCommand(int argc, char** argv);
 int RunCleanCommand(int argc, char** argv);
 int RunDecodeCommand(int argc, char** argv);
+int RunThemeCommand(int argc, char** argv);
 void PrintUsage(bool to_stderr);
 void PrintVersion();

@@ -14,7 +14,9 @@
 #include "cli/commands.h"
 #include "cli/option_parser.h"
 #include "imagein/load_codes.h"
+#include "imagein/load_peak.h"
 #include "imagein/loader.h"
+#include "imagein/memory_budget.h"
 #include "raster/membitmap.h"
 
 namespace {
@@ -166,8 +168,13 @@ int RunDecodeCommand(int argc, char** argv) {
     case TDecodeParse::kRun: break;
   }
   TMemBitmap bitmap;
-  const int32_t result = LoadImageToBitmap(options.image.c_str(), options.request_width,
-                                          options.request_height, bitmap, options.flags, options.key);
+  int32_t result = 0;
+  {
+    // The decode holds its peak of the process's decode budget, as every decode does.
+    TBudgetHold hold(DecodeMemoryBudget(), LoadPeakBytes(ReadLoadPeak(options.image.c_str()), true));
+    result = LoadImageToBitmap(options.image.c_str(), options.request_width, options.request_height, bitmap,
+                               options.flags, options.key);
+  }
   std::printf("result=%d width=%d height=%d full=%ux%u scale=%u/%u\n", result, bitmap.width,
               bitmap.height, bitmap.full_width, bitmap.full_height, bitmap.scale_num,
               bitmap.scale_denom);

@@ -18,76 +18,88 @@
 #include "cli/commands.h"
 #include "cli/index_options.h"
 #include "cli/option_parser.h"
-#include "engine/catalog_filter.h"
-#include "engine/first_page.h"
-#include "engine/generated_names.h"
-#include "engine/image_order.h"
-#include "engine/original_copies.h"
-#include "engine/run_report.h"
-#include "engine/template_reader.h"
-#include "engine/thread_vellumcast.h"
+#include "engine/run/catalog_filter.h"
+#include "engine/store/first_page.h"
+#include "engine/store/generated_names.h"
+#include "engine/run/image_order.h"
+#include "engine/publish/original_copies.h"
+#include "engine/run/run_report.h"
+#include "engine/classic/template_reader.h"
+#include "engine/modern/theme.h"
+#include "engine/publish/output_check.h"
+#include "engine/run/thread_vellumcast.h"
 #include "support/path_util.h"
 
 namespace {
 
 // Help lines come after the member pointers, so a row may leave them out.
 constexpr TIndexOption kIndexOptions[] = {
-    {"cellwidth", TOptionKind::kCount, &TThreadVellumcast::cellwidth, nullptr, "cell width in pixels, 1 or more"},
-    {"cellheight", TOptionKind::kCount, &TThreadVellumcast::cellheight, nullptr, "cell height in pixels, 1 or more"},
-    {"cellsperrow", TOptionKind::kCount, &TThreadVellumcast::cellsperrow, nullptr, "cells per table row, 1 or more"},
-    {"rowsperpage", TOptionKind::kInteger, &TThreadVellumcast::rowsperpage, nullptr,
+    {"cellwidth", TOptionKind::kCount, &TIndexOptions::cellwidth, "cell width in pixels, 1 or more"},
+    {"cellheight", TOptionKind::kCount, &TIndexOptions::cellheight, "cell height in pixels, 1 or more"},
+    {"cellsperrow", TOptionKind::kCount, &TIndexOptions::cellsperrow, "cells per table row, 1 or more"},
+    {"rowsperpage", TOptionKind::kInteger, &TIndexOptions::rowsperpage,
      "rows per page; 0 or less: one page per folder"},
-    {"sort", TOptionKind::kChoice01, &TThreadVellumcast::sort, nullptr,
+    {"sort", TOptionKind::kChoice01, &TIndexOptions::sort,
      "subfolder list: 0 alphabetical, 1 by image count"},
-    {"createthumbs", TOptionKind::kFlag, &TThreadVellumcast::createthumbs, nullptr,
+    {"createthumbs", TOptionKind::kFlag, &TIndexOptions::createthumbs,
      "write JPEG thumbnails into quarto_tn"},
-    {"thumbwhite", TOptionKind::kByteFlag, &TThreadVellumcast::thumbwhite, nullptr,
+    {"thumbwhite", TOptionKind::kByteFlag, &TIndexOptions::thumbwhite,
      "white thumbnail background (off: black)"},
-    {"straightforward", TOptionKind::kFlag, &TThreadVellumcast::straightforward, nullptr,
+    {"straightforward", TOptionKind::kFlag, &TIndexOptions::straightforward,
      "decode each thumbnail in full, one by one"},
-    {"hlinks", TOptionKind::kFlag, &TThreadVellumcast::hlinks, nullptr, "subfolder lists and redirect pages"},
-    {"blinks", TOptionKind::kFlag, &TThreadVellumcast::blinks, nullptr, "Up Level links and back-link pages"},
-    {"centertable", TOptionKind::kFlag, &TThreadVellumcast::centertable, nullptr, "centre the image table"},
-    {"centertitle", TOptionKind::kFlag, &TThreadVellumcast::centertitle, nullptr, "centre the title"},
-    {"centerfooter", TOptionKind::kFlag, &TThreadVellumcast::centerfooter, nullptr, "centre the footer text"},
-    {"centernavbar", TOptionKind::kFlag, &TThreadVellumcast::centernavbar, nullptr, "centre the navigation bar"},
-    {"dirfirstpageonly", TOptionKind::kFlag, &TThreadVellumcast::dirfirstpageonly, nullptr,
+    {"hlinks", TOptionKind::kFlag, &TIndexOptions::hlinks, "subfolder lists and redirect pages"},
+    {"blinks", TOptionKind::kFlag, &TIndexOptions::blinks, "Up Level links and back-link pages"},
+    {"centertable", TOptionKind::kFlag, &TIndexOptions::centertable, "centre the image table"},
+    {"centertitle", TOptionKind::kFlag, &TIndexOptions::centertitle, "centre the title"},
+    {"centerfooter", TOptionKind::kFlag, &TIndexOptions::centerfooter, "centre the footer text"},
+    {"centernavbar", TOptionKind::kFlag, &TIndexOptions::centernavbar, "centre the navigation bar"},
+    {"dirfirstpageonly", TOptionKind::kFlag, &TIndexOptions::dirfirstpageonly,
      "subfolder list on a folder's first page only"},
-    {"includefilenames", TOptionKind::kFlag, &TThreadVellumcast::includefilenames, nullptr,
+    {"includefilenames", TOptionKind::kFlag, &TIndexOptions::includefilenames,
      "file name under each image"},
-    {"title", TOptionKind::kText, nullptr, &TThreadVellumcast::title, "heading of every page"},
-    {"footertext", TOptionKind::kText, nullptr, &TThreadVellumcast::footertext, "footer of every page"},
-    {"headertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::headertemplate,
+    {"title", TOptionKind::kText, &TIndexOptions::title, "heading of every page"},
+    {"footertext", TOptionKind::kText, &TIndexOptions::footertext, "footer of every page"},
+    {"headertemplate", TOptionKind::kText, &TIndexOptions::headertemplate,
      "HTML file whose head and body start begin every page", "FILE"},
-    {"footertemplate", TOptionKind::kText, nullptr, &TThreadVellumcast::footertemplate,
+    {"footertemplate", TOptionKind::kText, &TIndexOptions::footertemplate,
      "HTML file whose body ends every page", "FILE"},
-    {"follow-links", TOptionKind::kFlag, &TThreadVellumcast::followlinks, nullptr,
+    {"follow-links", TOptionKind::kFlag, &TIndexOptions::followlinks,
      "enter symbolic links to folders outside FOLDER"},
-    {"rebuild", TOptionKind::kFlag, &TThreadVellumcast::rebuild, nullptr,
+    {"rebuild", TOptionKind::kFlag, &TIndexOptions::rebuild,
      "decode every thumbnail and write every file afresh"},
-    {"prune", TOptionKind::kFlag, &TThreadVellumcast::prune, nullptr,
+    {"prune", TOptionKind::kFlag, &TIndexOptions::prune,
      "remove generated files a folder no longer has (on with the modern style)"},
-    {"style", TOptionKind::kStyle, &TThreadVellumcast::style, nullptr,
+    {"style", TOptionKind::kStyle, &TIndexOptions::style,
      "classic tables, or modern pages for phones with a viewer page per photo", "classic|modern"},
-    {"crop", TOptionKind::kFlag, &TThreadVellumcast::crop, nullptr,
+    {"theme", TOptionKind::kText, &TIndexOptions::theme,
+     "modern pages from the templates and style in DIR where it has them (see 'theme export')", "DIR"},
+    {"crop", TOptionKind::kFlag, &TIndexOptions::crop,
      "modern thumbnails fill their cell, the overflow cut (off: fitted inside it)"},
-    {"firstpage", TOptionKind::kPageName, nullptr, &TThreadVellumcast::firstpage,
+    {"firstpage", TOptionKind::kPageName, &TIndexOptions::firstpage,
      "file name of each folder's first page, e.g. index.html", "NAME"},
-    {"formats", TOptionKind::kNamed, &TThreadVellumcast::formats, nullptr,
+    {"formats", TOptionKind::kNamed, &TIndexOptions::formats,
      "classic: .gif .jpg .bmp; all: every readable format (all with the modern style)", "classic|all",
      ParseCatalogFormats},
-    {"order", TOptionKind::kNamed, &TThreadVellumcast::order, nullptr,
+    {"order", TOptionKind::kNamed, &TIndexOptions::order,
      "image order: byte order of names, img2 before img10, or date taken (natural with the modern style)",
      "name|natural|date", ParseImageOrder},
-    {"exclude", TOptionKind::kPatterns, nullptr, nullptr,
+    {"exclude", TOptionKind::kPatterns, {},
      "leave out files and folders whose name matches (* and ?, any case); repeatable", "PATTERN"},
-    {"skiphidden", TOptionKind::kFlag, &TThreadVellumcast::skiphidden, nullptr,
+    {"skiphidden", TOptionKind::kFlag, &TIndexOptions::skiphidden,
      "leave out .hidden, @eaDir and #recycle folders (on with the modern style)"},
-    {"output", TOptionKind::kText, nullptr, &TThreadVellumcast::outputpath,
+    {"output", TOptionKind::kFolder, &TIndexOptions::outputpath,
      "write the catalog into DIR, mirroring FOLDER, and leave FOLDER untouched", "DIR"},
-    {"images", TOptionKind::kNamed, &TThreadVellumcast::images, nullptr,
+    {"images", TOptionKind::kNamed, &TIndexOptions::images,
      "with --output, pages reach the photos by relative links, copies or hard links beside them",
      "link|copy|hardlink", ParseImagesMode},
+    {"captions", TOptionKind::kNamed, &TIndexOptions::captions,
+     "cell captions: auto (modern: a photo's title or caption, classic: file names), title (both styles), "
+     "or file names",
+     "auto|title|name", ParseCaptionsMode},
+    {"show-location", TOptionKind::kFlag, &TIndexOptions::showlocation,
+     "show where a photo was taken (its coordinates and a map link) on its viewer page"},
+    {"strip-location", TOptionKind::kFlag, &TIndexOptions::striplocation,
+     "with --output and --images=copy, copies of the photos leave out their GPS tags"},
 };
 
 bool ParseInt32(const std::string& text, int32_t* value) {
@@ -129,11 +141,55 @@ const TIndexOption* FindIndexOption(const std::string& name) {
   return nullptr;
 }
 
-bool ApplyIndexOption(TThreadVellumcast& worker, const TIndexOption& option, const std::string& value,
+int32_t OptionNumber(const TIndexOptions& options, const TIndexOption& option) {
+  return std::visit(
+      [&](auto field) -> int32_t {
+        using TField = decltype(field);
+        if constexpr (std::is_same_v<TField, std::monostate> ||
+                      std::is_same_v<TField, std::string TIndexOptions::*>) {
+          return 0;
+        } else {
+          return static_cast<int32_t>(options.*field);
+        }
+      },
+      option.field);
+}
+
+void SetOptionNumber(TIndexOptions& options, const TIndexOption& option, int32_t number) {
+  std::visit(
+      [&](auto field) {
+        using TField = decltype(field);
+        if constexpr (std::is_same_v<TField, bool TIndexOptions::*>) {
+          options.*field = number != 0;
+        } else if constexpr (!std::is_same_v<TField, std::monostate> &&
+                             !std::is_same_v<TField, std::string TIndexOptions::*>) {
+          using TValue = std::remove_reference_t<decltype(options.*field)>;
+          options.*field = static_cast<TValue>(number);
+        }
+      },
+      option.field);
+}
+
+const std::string& OptionText(const TIndexOptions& options, const TIndexOption& option) {
+  static const std::string kNone;
+  const auto* text = std::get_if<std::string TIndexOptions::*>(&option.field);
+  return text != nullptr ? options.**text : kNone;
+}
+
+bool ApplyIndexOption(TIndexOptions& options, const TIndexOption& option, const std::string& value,
                       std::string* error) {
   switch (option.kind) {
     case TOptionKind::kText:
-      worker.*option.text = value;
+      options.*std::get<std::string TIndexOptions::*>(option.field) = value;
+      return true;
+    case TOptionKind::kFolder:
+      // An empty value would put the catalog among the photos: a variable
+      // left unset (--output="$SITE") must not do that silently.
+      if (value.empty()) {
+        *error = "needs a folder; an empty one would write the catalog into the photo tree";
+        return false;
+      }
+      options.*std::get<std::string TIndexOptions::*>(option.field) = value;
       return true;
     case TOptionKind::kPageName:
       if (!IsValidFirstPageName(value.c_str())) {
@@ -141,13 +197,13 @@ bool ApplyIndexOption(TThreadVellumcast& worker, const TIndexOption& option, con
                  "no other generated page, not '" + value + "'";
         return false;
       }
-      worker.*option.text = value;
+      options.*std::get<std::string TIndexOptions::*>(option.field) = value;
       return true;
     case TOptionKind::kStyle:
       if (value == "classic" || value == "0") {
-        worker.*option.number = 0;
+        SetOptionNumber(options, option, kStyleClassic);
       } else if (value == "modern" || value == "1") {
-        worker.*option.number = 1;
+        SetOptionNumber(options, option, kStyleModern);
       } else {
         *error = "must be classic or modern (0 or 1), not '" + value + "'";
         return false;
@@ -158,10 +214,12 @@ bool ApplyIndexOption(TThreadVellumcast& worker, const TIndexOption& option, con
         *error = "needs a pattern";
         return false;
       }
-      worker.exclude.push_back(value);
+      options.exclude.push_back(value);
       return true;
     case TOptionKind::kNamed:
-      if (!option.parse(value.c_str(), &(worker.*option.number))) {
+      if (int32_t named = 0; option.parse(value.c_str(), &named)) {
+        SetOptionNumber(options, option, named);
+      } else {
         *error = std::string("must be ") + option.value_name + ", not '" + value + "'";
         return false;
       }
@@ -196,7 +254,7 @@ bool ApplyIndexOption(TThreadVellumcast& worker, const TIndexOption& option, con
     default:
       break;
   }
-  worker.*option.number = number;
+  SetOptionNumber(options, option, number);
   return true;
 }
 
@@ -248,11 +306,11 @@ struct TStopSignalHandlers {
 // line that each refresh overwrites.
 void ShowProgress(const TThreadVellumcast& worker, std::chrono::steady_clock::time_point started) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  const int32_t images = worker.filecount.load();
+  const int32_t images = worker.counters.filecount.load();
   const double rate = seconds > 0.05 ? images / seconds : 0.0;
   const long whole = static_cast<long>(seconds);
   std::fprintf(stderr, "\rFolders: %d  Images: %d  %.1f images/s  %ld:%02ld:%02ld elapsed   ",
-               worker.dircount.load(), images, rate, whole / 3600, whole / 60 % 60, whole % 60);
+               worker.counters.dircount.load(), images, rate, whole / 3600, whole / 60 % 60, whole % 60);
   std::fflush(stderr);
 }
 
@@ -279,7 +337,7 @@ void PrintReportEntries(const TRunReport& report, bool failures) {
 
 int RunIndexCommand(int argc, char** argv) {
   TThreadVellumcast worker;
-  const TIndexRequest request = PrepareIndexRun(argc, argv, worker);
+  const TIndexRequest request = PrepareIndexRun(argc, argv, worker.options);
   if (request.show_help) {
     PrintIndexHelp(stdout);
     return 0;
@@ -303,13 +361,27 @@ int RunIndexCommand(int argc, char** argv) {
     std::fprintf(stderr, "vellumcast-cli index: folder path longer than %zu characters\n", kMaxFolderPath);
     return 1;
   }
+  std::string overlap;
+  if (!OutputFolderKeepsApart(folder, worker.options.outputpath.c_str(), &overlap)) {
+    std::fprintf(stderr, "vellumcast-cli index: %s\n", overlap.c_str());
+    return 2;
+  }
   char unreadable[kPathBufferSize + 128];
-  if (DescribeUnreadableTemplate(worker.headertemplate.c_str(), worker.footertemplate.c_str(), unreadable,
+  if (DescribeUnreadableTemplate(worker.options.headertemplate.c_str(), worker.options.footertemplate.c_str(), unreadable,
                                  sizeof unreadable)) {
     std::fprintf(stderr, "vellumcast-cli index: %s\n", unreadable);
     return 2;
   }
-  worker.path = folder;
+  // A theme that does not load is refused before anything is written.
+  if (!worker.options.theme.empty()) {
+    TModernTheme theme;
+    TThemeError error;
+    if (!theme.Load(worker.options.theme, &error)) {
+      std::fprintf(stderr, "vellumcast-cli index: theme: %s\n", error.Describe().c_str());
+      return 2;
+    }
+  }
+  worker.options.path = folder;
   if (request.verbosity > 1) {
     for (const std::string& source : request.sources) std::fprintf(stderr, "Settings from %s\n", source.c_str());
   }
@@ -346,27 +418,27 @@ int RunIndexCommand(int argc, char** argv) {
   if (!quiet) PrintReportEntries(worker.report, false);
   PrintReportEntries(worker.report, true);
   if (interrupted) std::fprintf(stderr, "vellumcast-cli index: interrupted\n");
-  if (!quiet && worker.firstpagekept.load() > 0) {
+  if (!quiet && worker.counters.firstpagekept.load() > 0) {
     std::fprintf(stderr,
                  "vellumcast-cli index: warning: %d folder(s) hold a file named %s that no run wrote; "
                  "their first page is %s\n",
-                 worker.firstpagekept.load(), worker.firstpage.c_str(), kFirstPageName);
+                 worker.counters.firstpagekept.load(), worker.options.firstpage.c_str(), kFirstPageName);
   }
-  if (!quiet && worker.skipped_undisplayable.load() > 0) {
+  if (!quiet && worker.counters.skipped_undisplayable.load() > 0) {
     std::fprintf(stderr,
                  "vellumcast-cli index: images left out: %d; no browser shows them (HEIC/HEIF, TIFF, Targa, "
                  "FITS); --createthumbs=1 makes thumbnails for them\n",
-                 worker.skipped_undisplayable.load());
+                 worker.counters.skipped_undisplayable.load());
   }
   if (request.verbosity > 0) {
     std::printf("Directories Processed: %d\nFiles Processed: %d\nIndices Created: %d\n",
-                worker.dircount.load(), worker.filecount.load(), worker.indexcount.load());
+                worker.counters.dircount.load(), worker.counters.filecount.load(), worker.counters.indexcount.load());
   }
   if (request.verbosity > 1) {
     // Thumbnails decoded from their source images, and reused from earlier runs.
-    std::printf("decoded %d, reused %d\n", worker.decodedcount.load(), worker.reusedcount.load());
+    std::printf("decoded %d, reused %d\n", worker.counters.decodedcount.load(), worker.counters.reusedcount.load());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("Time: %.2f s, %.1f images/s\n", seconds, seconds > 0 ? worker.filecount.load() / seconds : 0.0);
+    std::printf("Time: %.2f s, %.1f images/s\n", seconds, seconds > 0 ? worker.counters.filecount.load() / seconds : 0.0);
   }
   std::fflush(stdout);
   if (interrupted) return 128 + static_cast<int>(g_interrupted);

@@ -1,4 +1,4 @@
-// From an index command line to a filled worker: first-start defaults, then
+// From an index command line to filled options: first-start defaults, then
 // the window's saved settings (--settings), then a configuration file
 // (--config=FILE), then the options on the command line.
 
@@ -9,9 +9,10 @@
 
 #include "cli/index_options.h"
 #include "cli/option_parser.h"
-#include "engine/catalog_filter.h"
-#include "engine/first_start_defaults.h"
-#include "engine/image_order.h"
+#include "engine/run/catalog_filter.h"
+#include "engine/run/first_start_defaults.h"
+#include "engine/run/image_order.h"
+#include "support/path_util.h"
 #include "support/setting_lines.h"
 
 namespace {
@@ -48,12 +49,12 @@ bool WindowTicked(const std::string& value) {
 }
 
 // A choice as the window loads it: held to -1 (nothing selected) .. 1.
-bool ApplyWindowChoice(TThreadVellumcast& worker, const TIndexOption& option, const std::string& value) {
+bool ApplyWindowChoice(TIndexOptions& options, const TIndexOption& option, const std::string& value) {
   char* end = nullptr;
   errno = 0;
   const long number = std::strtol(value.c_str(), &end, 10);
   if (value.empty() || *end != '\0' || errno != 0) return false;
-  worker.*option.number = static_cast<int32_t>(number < -1 ? -1 : number > 1 ? 1 : number);
+  SetOptionNumber(options, option, static_cast<int32_t>(number < -1 ? -1 : number > 1 ? 1 : number));
   return true;
 }
 
@@ -61,11 +62,11 @@ std::string Where(const std::string& file, int line) { return file + ":" + std::
 
 // The window's saved settings. Keys of the window that are no option here
 // are passed over, as are keys this version does not know.
-bool ApplyWindowSettings(TThreadVellumcast& worker, std::string* folder, std::string* error) {
+bool ApplyWindowSettings(TIndexOptions& options, std::string* folder, std::string* error) {
   const std::string file = WindowSettingsPath();
   std::string text;
   std::string reason;
-  if (!ReadSettingsFile(file.c_str(), kMaxSettingsFileBytes, &text, &reason)) {
+  if (!ReadWholeRegularFile(file.c_str(), kMaxSettingsFileBytes, TLinkRule::kFollow, &text, &reason)) {
     *error = "--settings: cannot read the window's settings " + file + ": " + reason;
     return false;
   }
@@ -83,30 +84,31 @@ bool ApplyWindowSettings(TThreadVellumcast& worker, std::string* folder, std::st
     if (line.name == "footertemplateenable") footer_enable = WindowTicked(line.value);
     const TIndexOption* option = FindIndexOption(line.name);
     if (option == nullptr) continue;
-    if (option->kind == TOptionKind::kChoice01 && ApplyWindowChoice(worker, *option, line.value)) continue;
-    // An empty formats or order follows the style, as in the window.
-    if (option->kind == TOptionKind::kNamed && line.value.empty()) continue;
+    if (option->kind == TOptionKind::kChoice01 && ApplyWindowChoice(options, *option, line.value)) continue;
+    // An empty formats or order follows the style, as in the window; an
+    // empty output folder is the window's "none".
+    if ((option->kind == TOptionKind::kNamed || option->kind == TOptionKind::kFolder) && line.value.empty()) continue;
     if (option->kind == TOptionKind::kPatterns) {
       // The window keeps its patterns in one text, ';'-separated.
-      worker.exclude = SplitPatternList(line.value);
+      options.exclude = SplitPatternList(line.value);
       continue;
     }
     std::string why;
-    if (!ApplyIndexOption(worker, *option, line.value, &why)) {
+    if (!ApplyIndexOption(options, *option, line.value, &why)) {
       *error = Where(file, line.line) + line.name + " " + why;
       return false;
     }
   }
-  if (header_enable == 0) worker.headertemplate.clear();
-  if (footer_enable == 0) worker.footertemplate.clear();
+  if (header_enable == 0) options.headertemplate.clear();
+  if (footer_enable == 0) options.footertemplate.clear();
   return true;
 }
 
 // A configuration file of name=value lines with the options' names.
-bool ApplyConfigFile(TThreadVellumcast& worker, const std::string& file, std::string* error) {
+bool ApplyConfigFile(TIndexOptions& options, const std::string& file, std::string* error) {
   std::string text;
   std::string reason;
-  if (!ReadSettingsFile(file.c_str(), kMaxSettingsFileBytes, &text, &reason)) {
+  if (!ReadWholeRegularFile(file.c_str(), kMaxSettingsFileBytes, TLinkRule::kFollow, &text, &reason)) {
     *error = "--config: cannot read " + file + ": " + reason;
     return false;
   }
@@ -122,7 +124,7 @@ bool ApplyConfigFile(TThreadVellumcast& worker, const std::string& file, std::st
       return false;
     }
     std::string why;
-    if (!ApplyIndexOption(worker, *option, line.value, &why)) {
+    if (!ApplyIndexOption(options, *option, line.value, &why)) {
       *error = Where(file, line.line) + line.name + " " + why;
       return false;
     }
@@ -144,7 +146,7 @@ std::string WindowSettingsPath() {
   return base + "/Korvane/vellumcast.conf";
 }
 
-TIndexRequest PrepareIndexRun(int argc, const char* const* argv, TThreadVellumcast& worker) {
+TIndexRequest PrepareIndexRun(int argc, const char* const* argv, TIndexOptions& options) {
   const std::vector<TOptionSyntax> syntax = IndexSyntax();
   const TParsedArguments parsed = ParseArguments(syntax, argc, argv);
   if (!parsed.ok) return Refuse(2, parsed.error);
@@ -169,28 +171,28 @@ TIndexRequest PrepareIndexRun(int argc, const char* const* argv, TThreadVellumca
   if (request.show_help || request.show_version) return request;
   if (parsed.operands.size() > 1) return Refuse(2, "exactly one FOLDER expected");
 
-  ApplyFirstStartDefaults(worker);
-  worker.formats = kFollowStyle;
-  worker.order = kFollowStyle;
-  worker.prune = kFollowStyle;
-  worker.skiphidden = kFollowStyle;
+  ApplyFirstStartDefaults(options);
+  options.formats = kFormatsFollowStyle;
+  options.order = kOrderFollowStyle;
+  options.prune = kSwitchFollowStyle;
+  options.skiphidden = kSwitchFollowStyle;
   std::string saved_folder;
   std::string error;
   if (use_settings) {
-    if (!ApplyWindowSettings(worker, &saved_folder, &error)) return Refuse(2, error);
+    if (!ApplyWindowSettings(options, &saved_folder, &error)) return Refuse(2, error);
     request.sources.push_back(WindowSettingsPath());
   }
   if (!config_file.empty()) {
-    if (!ApplyConfigFile(worker, config_file, &error)) return Refuse(2, error);
+    if (!ApplyConfigFile(options, config_file, &error)) return Refuse(2, error);
     request.sources.push_back(config_file);
   }
   for (const TParsedOption& option : parsed.options) {
     if (option.index < kCommandOptionCount) continue;
     const TIndexOption& row = IndexOptions()[option.index - kCommandOptionCount];
     std::string why;
-    if (!ApplyIndexOption(worker, row, option.value, &why)) return Refuse(2, option.spelling + " " + why);
+    if (!ApplyIndexOption(options, row, option.value, &why)) return Refuse(2, option.spelling + " " + why);
   }
-  ResolveStyleDefaults(worker);
+  ResolveStyleDefaults(options);
   if (!parsed.operands.empty()) {
     request.folder = parsed.operands[0];
   } else if (!saved_folder.empty()) {

@@ -2,8 +2,10 @@
 #include <cstring>
 
 #include "cli/commands.h"
+#include "platform/large_blocks.h"
 
 int main(int argc, char** argv) {
+  ReturnLargeBlocksWhenFreed();
   if (argc < 2) {
     PrintUsage(true);
     return 2;
@@ -20,6 +22,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "index") == 0) return RunIndexCommand(argc - 2, argv + 2);
   if (std::strcmp(command, "clean") == 0) return RunCleanCommand(argc - 2, argv + 2);
   if (std::strcmp(command, "decode") == 0) return RunDecodeCommand(argc - 2, argv + 2);
+  if (std::strcmp(command, "theme") == 0) return RunThemeCommand(argc - 2, argv + 2);
   std::fprintf(stderr, "vellumcast-cli: unknown command '%s'\n", command);
   PrintUsage(true);
   return 2;

@@ -6,7 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/index_options.h"
-#include "engine/first_start_defaults.h"
+#include "engine/run/first_start_defaults.h"
 #include "support/product.h"
 
 namespace {
@@ -23,7 +23,7 @@ std::string OptionForm(const TIndexOption& option) {
   }
 }
 
-std::string DefaultText(const TThreadVellumcast& defaults, const TIndexOption& option) {
+std::string DefaultText(const TIndexOptions& defaults, const TIndexOption& option) {
   switch (option.kind) {
     case TOptionKind::kNamed: {
       // The classic style's choice: the first one named.
@@ -33,13 +33,14 @@ std::string DefaultText(const TThreadVellumcast& defaults, const TIndexOption& o
     case TOptionKind::kStyle: return "classic";
     case TOptionKind::kPatterns: return "none";
     case TOptionKind::kPageName:
+    case TOptionKind::kFolder:
     case TOptionKind::kText: {
-      const std::string& text = defaults.*option.text;
+      const std::string& text = OptionText(defaults, option);
       return text.empty() ? "none" : "'" + text + "'";
     }
     case TOptionKind::kFlag:
-    case TOptionKind::kByteFlag: return defaults.*option.number != 0 ? "on" : "off";
-    default: return std::to_string(defaults.*option.number);
+    case TOptionKind::kByteFlag: return OptionNumber(defaults, option) != 0 ? "on" : "off";
+    default: return std::to_string(OptionNumber(defaults, option));
   }
 }
 
@@ -54,18 +55,20 @@ void PrintUsage(bool to_stderr) {
       "  vellumcast-cli index [OPTION...] FOLDER\n"
       "  vellumcast-cli clean [--dry-run|-n] [--firstpage=NAME] FOLDER\n"
       "  vellumcast-cli decode [--key=TEXT] [--flags=N] [--request=WxH] IMAGE OUT.ppm\n"
+      "  vellumcast-cli theme export [--force] DIR\n"
       "  vellumcast-cli -h|--help | -V|--version\n"
       "\n"
       "index   writes catalog pages into FOLDER and every folder below it\n"
       "clean   removes below FOLDER every file and thumbnail folder runs wrote\n"
       "decode  loads one image and writes it as a PPM file (for checks)\n"
+      "theme   writes the built-in theme of the modern pages into DIR, to edit\n"
       "\n"
       "'vellumcast-cli COMMAND --help' lists the options of a command.\n",
       out);
 }
 
 void PrintIndexHelp(std::FILE* out) {
-  TThreadVellumcast defaults;
+  TIndexOptions defaults;
   ApplyFirstStartDefaults(defaults);
   std::fprintf(out,
                "Usage: vellumcast-cli index [OPTION...] FOLDER\n"

@@ -85,9 +85,10 @@ int32_t DecodeHeif(TReaderContext* context, TWholeImageSource* source, THeifFile
   const int handle_width = heif_image_handle_get_width(file.handle);
   const int handle_height = heif_image_handle_get_height(file.handle);
   if (handle_width <= 0 || handle_height <= 0) return kLoadEmptyImage;
-  // Refuse early what the boxes state.
-  if (!PixelsWithinCap(static_cast<uint32_t>(handle_width), static_cast<uint32_t>(handle_height),
-                       kHeifBytesPerPixel))
+  // Refuse early what the boxes state: the decoded planes beside the RGB
+  // rows made from them, then those rows beside the bitmap.
+  if (!WholeImageWithinCap(source, static_cast<uint32_t>(handle_width), static_cast<uint32_t>(handle_height),
+                           kHeifBytesPerPixel + 3))
     return kLoadNoPixelMemory;
   const bool alpha = heif_image_handle_has_alpha_channel(file.handle) != 0;
   heif_decoding_options* options = heif_decoding_options_alloc();

@@ -21,6 +21,11 @@ struct TReaderContext {
   // Grey level that transparent pixels are laid over (PNG, WebP, HEIF, TIFF
   // alpha): 0 black, or 255 with LF_ALPHA_OVER_WHITE.
   uint8_t alpha_background = 0;
+  // A reader whose library decodes at a reduced size (WebP stills) decodes
+  // at this size when both are set and smaller than the image; the loader
+  // leaves them 0 (full size).
+  uint32_t wanted_width = 0;
+  uint32_t wanted_height = 0;
 };
 
 // Raises a fatal reader error: sets msg_code and calls error_exit, which counts
@@ -62,6 +67,10 @@ struct TImageSource {
   TSourceRows GetRows = nullptr;    // a reader may replace it while running
   TSourceStep FinishInput = nullptr;
   void (*Destroy)(TImageSource* source) = nullptr;
+  // Optional: passes over `count` rows as GetRows would read them, without
+  // handing them out, and returns how many it passed (fewer at an error,
+  // which it raises as GetRows does). Null: the rows are read with GetRows.
+  uint32_t (*SkipRows)(TReaderContext* context, TImageSource* source, uint32_t count) = nullptr;
   TSourceReader reader;
   uint8_t* row_buffer = nullptr;    // one row: image_width * input_components bytes
   uint32_t buffer_height = 1;

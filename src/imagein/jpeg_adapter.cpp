@@ -17,7 +17,6 @@
 #include "imagein/jpeg_limits.h"
 #include "imagein/load_codes.h"
 #include "imagein/load_path.h"
-#include "imagein/orientation_probe.h"
 #include "imagein/palette.h"
 #include "imagein/screen_palette.h"
 #include "raster/jpeg_error.h"
@@ -56,6 +55,7 @@ struct TJpegDecodeJob {
   TBitmapRowWriter* writer = nullptr;
   TRowWriterOutput* output = nullptr;
   bool writer_created = false;  // from here on a failure no longer changes the result
+  uint64_t coefficients_held = 0;  // from CoefficientMemoryBudget(), given back after the decoder
   int32_t result = 0;
 };
 
@@ -195,6 +195,7 @@ int32_t DecodeSteps(TJpegDecodeJob* job) {
     cinfo->colormap = cinfo->mem->alloc_sarray(Common(cinfo), JPOOL_IMAGE, kPaletteSize, 3);
     FillPresetPalette(cinfo->colormap, job->load_flags, &cinfo->actual_number_of_colors);
   }
+  job->coefficients_held = JpegHoldCoefficients(*cinfo);
   jpeg_start_decompress(cinfo);
   output.out_color_components = cinfo->out_color_components;
   output.colormap = cinfo->colormap;
@@ -232,6 +233,8 @@ void RunJpegDecode(TJpegDecodeJob* job) {
   }
   job->err.recovery = nullptr;
   jpeg_destroy_decompress(&job->cinfo);
+  JpegReleaseCoefficients(job->coefficients_held);
+  job->coefficients_held = 0;
 }
 
 }  // namespace
@@ -242,7 +245,17 @@ int JpegReadSize(const char* path, int32_t* width, int32_t* height) {
 }
 
 int JpegReadSizeAndOrientation(const char* path, int32_t* width, int32_t* height, int32_t* orientation) {
-  *orientation = 1;
+  TExifFacts facts;
+  uint64_t coefficient_bytes = 0;
+  const int read = JpegReadHeadFacts(path, width, height, &facts, &coefficient_bytes);
+  *orientation = facts.orientation;
+  return read;
+}
+
+int JpegReadHeadFacts(const char* path, int32_t* width, int32_t* height, TExifFacts* facts,
+                      uint64_t* coefficient_bytes) {
+  *facts = TExifFacts{};
+  *coefficient_bytes = 0;
   *width = 0;
   *height = 0;
   if (path == nullptr || LoadPathTooLong(path)) return 0;
@@ -255,8 +268,8 @@ int JpegReadSizeAndOrientation(const char* path, int32_t* width, int32_t* height
   // Where the copy cannot tell (the frame header lies beyond it), the file
   // itself decides.
   const auto from_file = [&] {
-    if (JpegReadSize(path, width, height) == 0) return 0;
-    *orientation = ProbeImageOrientation(path);
+    if (JpegReadDecodeNeeds(path, width, height, coefficient_bytes) == 0) return 0;
+    ReadExifFacts(path, facts);
     return 1;
   };
   FILE* stream = got > 0 ? fmemopen(head, static_cast<size_t>(got), "rb") : nullptr;
@@ -271,16 +284,15 @@ int JpegReadSizeAndOrientation(const char* path, int32_t* width, int32_t* height
     *height = 0;
     return whole ? 0 : from_file();
   }
+  *coefficient_bytes = job.coefficient_bytes;
   std::rewind(stream);
-  TExifFacts facts;
   bool ran_out = false;
-  const bool found = ReadExifFactsFromStream(stream, &facts, &ran_out);
+  const bool found = ReadExifFactsFromStream(stream, facts, &ran_out);
   std::fclose(stream);
   // The header was read up to the first scan, where the EXIF search stops
   // too, so the copy holds all of it; should the search still run out of
   // data, the file decides.
-  if (!found && ran_out && !whole) ReadExifFacts(path, &facts);
-  *orientation = facts.orientation;
+  if (!found && ran_out && !whole) ReadExifFacts(path, facts);
   return 1;
 }
 

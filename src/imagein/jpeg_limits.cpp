@@ -1,5 +1,7 @@
 #include "imagein/jpeg_limits.h"
 
+#include "imagein/memory_budget.h"
+
 #include <jerror.h>
 
 #include "imagein/load_codes.h"
@@ -88,4 +90,13 @@ int32_t JpegCapResult(int msg_code) {
     return kLoadNoPixelMemory;
   }
   return 0;
+}
+
+uint64_t JpegHoldCoefficients(const jpeg_decompress_struct& cinfo) {
+  const uint64_t bytes = JpegCoefficientBytes(cinfo);
+  return bytes == 0 ? 0 : CoefficientMemoryBudget().Reserve(bytes);
+}
+
+void JpegReleaseCoefficients(uint64_t held) {
+  if (held != 0) CoefficientMemoryBudget().Release(held);
 }

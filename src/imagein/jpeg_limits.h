@@ -46,6 +46,14 @@ bool JpegOverMemoryCap(const jpeg_decompress_struct& cinfo, uint64_t own_bytes);
 // raises kLoadTooManyScans through the error manager before it is decoded.
 void JpegApplyLimits(j_decompress_ptr cinfo, TJpegScanGuard* guard, uint64_t own_bytes);
 
+// Holds the decoder's coefficient buffers (JpegCoefficientBytes) from
+// CoefficientMemoryBudget(), waiting until they fit beside those of the other
+// decodes; call between jpeg_read_header and jpeg_start_decompress, and give
+// back what it returns with JpegReleaseCoefficients once the decoder is
+// destroyed. A single-scan file holds nothing.
+uint64_t JpegHoldCoefficients(const jpeg_decompress_struct& cinfo);
+void JpegReleaseCoefficients(uint64_t held);
+
 // The load result for a fatal libjpeg error code when it is one of the caps:
 // kLoadNoPixelMemory for memory, kLoadTooManyScans for scans; 0 otherwise.
 int32_t JpegCapResult(int msg_code);

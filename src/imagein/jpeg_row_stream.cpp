@@ -9,6 +9,8 @@
 
 #include "raster/jpeg_error.h"
 #include "imagein/jpeg_file_source.h"
+#include "imagein/jpeg_limits.h"
+#include "imagein/load_codes.h"
 #include "imagein/load_path.h"
 #include "support/path_util.h"
 
@@ -16,14 +18,12 @@ namespace {
 
 // More warnings than this mean a file too damaged to show.
 constexpr long kMaxWarnings = 5;
-// What libjpeg may allocate for one decode (progressive files keep all their
-// coefficients).
-constexpr long kMaxDecoderMemory = 512L << 20;
 constexpr int kMaxIccChunks = 255;
 
 struct TStreamJob {
   jpeg_decompress_struct cinfo;
   TJpegErrorManager err;
+  TJpegScanGuard guard;
   jmp_buf recovery;
   FILE* stream = nullptr;
   const TJpegRowSink* sink = nullptr;
@@ -31,6 +31,7 @@ struct TStreamJob {
   uint8_t* row = nullptr;
   uint8_t* rgb = nullptr;
   TJpegStreamResult result = TJpegStreamResult::kFailed;
+  uint64_t coefficients_held = 0;  // from CoefficientMemoryBudget(), given back after the decoder
 };
 
 bool IsIccMarker(const jpeg_saved_marker_ptr marker) {
@@ -98,7 +99,6 @@ bool TooDamaged(const TJpegErrorManager& err) { return err.pub.num_warnings > kM
 
 void StreamSteps(TStreamJob* job) {
   j_decompress_ptr cinfo = &job->cinfo;
-  cinfo->mem->max_memory_to_use = kMaxDecoderMemory;
   JpegFileSource(cinfo, job->stream);
   SetSourceKey(cinfo, nullptr);
   jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
@@ -134,6 +134,15 @@ void StreamSteps(TStreamJob* job) {
   }
   const uint32_t width = cinfo->output_width;
   const uint32_t height = cinfo->output_height;
+  // The caps of every JPEG decode: coefficient memory within what is left of
+  // the pixel cap beside this decode's two rows, and the scan guard, which
+  // stops a file of endless scans before it costs minutes of CPU.
+  const uint64_t row_bytes = uint64_t{width} * 7;
+  if (JpegOverMemoryCap(*cinfo, row_bytes)) {
+    job->result = TJpegStreamResult::kOutOfMemory;
+    return;
+  }
+  JpegApplyLimits(cinfo, &job->guard, row_bytes);
   job->row = static_cast<uint8_t*>(std::malloc(size_t{width} * 4));
   job->rgb = static_cast<uint8_t*>(std::malloc(size_t{width} * 3));
   if (job->row == nullptr || job->rgb == nullptr) {
@@ -144,6 +153,7 @@ void StreamSteps(TStreamJob* job) {
     job->result = TJpegStreamResult::kStopped;
     return;
   }
+  job->coefficients_held = JpegHoldCoefficients(*cinfo);
   jpeg_start_decompress(cinfo);
   JSAMPROW row = job->row;
   while (cinfo->output_scanline < height) {
@@ -167,10 +177,13 @@ void RunStream(TStreamJob* job) {
     jpeg_create_decompress(&job->cinfo);
     StreamSteps(job);
   } else {
-    job->result = TJpegStreamResult::kFailed;
+    job->result = JpegCapResult(job->err.pub.msg_code) == kLoadNoPixelMemory ? TJpegStreamResult::kOutOfMemory
+                                                                             : TJpegStreamResult::kFailed;
   }
   job->err.recovery = nullptr;
   jpeg_destroy_decompress(&job->cinfo);
+  JpegReleaseCoefficients(job->coefficients_held);
+  job->coefficients_held = 0;
 }
 
 }  // namespace

@@ -27,13 +27,17 @@ struct TJpegRowSink {
   bool (*start)(void* context, int32_t width, int32_t height) = nullptr;
   // Row `y` (0 the top row) of the decoded image, 3 bytes per pixel.
   void (*row)(void* context, int32_t y, const uint8_t* rgb) = nullptr;
+  // Optional, for the reader row stream (reader_row_stream.h): the first row
+  // from `y` on that the sink takes (the height when none); the rows before
+  // it are passed over, and `row` sees only the rows asked for. Null: every row.
+  int32_t (*next_wanted)(void* context, int32_t y) = nullptr;
 };
 
 enum class TJpegStreamResult {
   kDone,         // every row was handed over
   kStopped,      // the sink stopped the decode
-  kFailed,       // not a readable JPEG file, a fatal error, or too many warnings
-  kOutOfMemory,
+  kFailed,       // not a readable JPEG file, a fatal error, too many warnings or scans
+  kOutOfMemory,  // the decode would pass the pixel memory cap, or memory ran out
 };
 
 // The file's facts and ICC profile, filled as far as the header was read.

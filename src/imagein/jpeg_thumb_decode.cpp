@@ -47,13 +47,6 @@ constexpr bool kSkipAvailable = false;
 void SkipRows(j_decompress_ptr, JDIMENSION) {}
 #endif
 
-// (index x extent) / count with a 32-bit product, an unsigned 32-bit division
-// and the quotient kept to its low 16 bits: the stretch's sample offset.
-uint32_t SampleOffset(uint32_t index, uint32_t extent, uint32_t count) {
-  const uint32_t product = index * extent;
-  return (product / count) & 0xFFFFu;
-}
-
 // The stretch's guard: an inclusive rectangle that lies inside a bitmap of
 // `width` x `height` whose pixel memory holds all its rows.
 bool RectInside(int32_t width, int32_t height, uint32_t left, uint32_t top, uint32_t right,
@@ -95,7 +88,7 @@ bool BuildPlan(TCellPlan* plan, uint32_t src_w, uint32_t src_h) {
   }
   bool ascending = true;
   for (uint32_t i = 0; i < plan->dst_h; ++i) {
-    plan->source_row[i] = SampleOffset(i, src_h, plan->dst_h);
+    plan->source_row[i] = StretchSampleOffset(i, src_h, plan->dst_h);
     plan->order[i] = i;
     if (i > 0 && plan->source_row[i] < plan->source_row[i - 1]) ascending = false;
   }
@@ -108,7 +101,7 @@ bool BuildPlan(TCellPlan* plan, uint32_t src_w, uint32_t src_h) {
     });
   }
   for (uint32_t j = 0; j < plan->dst_w; ++j)
-    plan->column_byte[j] = SampleOffset(j, src_w, plan->dst_w) * 3u;
+    plan->column_byte[j] = StretchSampleOffset(j, src_w, plan->dst_w) * 3u;
   return true;
 }
 
@@ -135,6 +128,7 @@ struct TCellDecodeJob {
   bool made = false;                // the cell is the thumbnail
   bool disturbed = false;           // a skipping decode met a warning or error
   bool out_of_memory = false;       // the cell or a table could not be allocated
+  uint64_t coefficients_held = 0;   // from CoefficientMemoryBudget(), given back after the decoder
 };
 
 j_decompress_ptr Decoder(TCellDecodeJob* job) { return &job->cinfo; }
@@ -146,15 +140,18 @@ bool HeaderFailed(const TJpegErrorManager& err) {
 bool Disturbed(const TJpegErrorManager& err) { return err.pub.num_warnings > 0 || err.num_errors > 0; }
 
 // True for the codings whose skipped rows are known to leave the sampled rows
-// exactly as a full decode gives them: single-scan Huffman-coded files, one
-// grey component or three components (YCbCr or RGB) with the luma sampled
-// 1x1, 2x1 or 2x2 and the chroma 1x1 (chroma rows wider than two samples, so
-// that the fancy upsampling applies), decoded to grey or RGB. Everything else
-// is read row by row.
+// exactly as a full decode gives them: Huffman-coded files, single-scan,
+// progressive or multi-scan, one grey component or three components (YCbCr or
+// RGB) with the luma sampled 1x1, 2x1 or 2x2 and the chroma 1x1 (chroma rows
+// wider than two samples, so that the fancy upsampling applies), decoded to
+// grey or RGB. A file of several scans holds every coefficient once its input
+// is read; a skipped row of blocks then costs no inverse DCT (or, where the
+// upsampling needs the rows around, no colour conversion). Everything else is
+// read row by row.
 bool SkippingIsExact(const jpeg_decompress_struct& cinfo) {
   if (!kSkipAvailable) return false;
-  if (cinfo.progressive_mode || cinfo.arith_code || cinfo.quantize_colors) return false;
-  if (cinfo.comps_in_scan != cinfo.num_components || cinfo.data_precision != 8) return false;
+  if (cinfo.arith_code || cinfo.quantize_colors) return false;
+  if (cinfo.data_precision != 8) return false;
   if (!cinfo.do_fancy_upsampling || cinfo.scale_num != 1 || cinfo.scale_denom != 1) return false;
   const jpeg_component_info* comp = cinfo.comp_info;
   if (cinfo.num_components == 1) {
@@ -322,6 +319,7 @@ void CellSteps(TCellDecodeJob* job) {
   job->made = true;
   job->rows_started = true;
   job->skipping = job->may_skip && !Disturbed(job->err) && SkippingIsExact(*cinfo);
+  job->coefficients_held = JpegHoldCoefficients(*cinfo);
   jpeg_start_decompress(cinfo);
   if (job->skipping) {
     ReadSampledRows(job);
@@ -348,6 +346,8 @@ void RunCellDecode(TCellDecodeJob* job) {
   }
   job->err.recovery = nullptr;
   jpeg_destroy_decompress(&job->cinfo);
+  JpegReleaseCoefficients(job->coefficients_held);
+  job->coefficients_held = 0;
 }
 
 // One attempt. Returns false when the attempt skipped rows and was disturbed.

@@ -21,7 +21,8 @@ inline constexpr int32_t kThumbnailLoadFlags = 88;
 // Result codes of a load. 0 is success; every other value is a failure, and
 // when a load fails the bitmap holds no pixels. Besides libjpeg's own message
 // codes (for JPEG files) and the readers' codes (201-207 BMP, 213-224 GIF,
-// 225-230 Targa, 236-241 FITS) a load returns:
+// 225-230 Targa, 236-241 FITS, 260-299 in format_codes.h; each row of the
+// format table names its reader's range) a load returns:
 //   39  the image has zero width or height
 //   40  the file ended while the reader still needed bytes
 //   118 a sealed file, and the key text is missing, empty or wrong

@@ -8,9 +8,10 @@
 #include <semaphore>
 #include <thread>
 
-#include "imagein/image_format.h"
+#include "imagein/format_table.h"
 #include "imagein/jpeg_adapter.h"
 #include "imagein/load_path.h"
+#include "imagein/reader_pipeline.h"
 #include "support/path_util.h"
 
 namespace {
@@ -73,18 +74,8 @@ TLoaderState* Loader() {
 }  // namespace
 
 int32_t ReaderKindOf(const char* path) {
-  switch (ImageFormatOfPath(path)) {
-    case TImageFormat::kGif: return kReaderGif;
-    case TImageFormat::kBmp: return kReaderBmp;
-    case TImageFormat::kTarga: return kReaderTarga;
-    case TImageFormat::kFits: return kReaderFits;
-    case TImageFormat::kPng: return kReaderPng;
-    case TImageFormat::kWebp: return kReaderWebp;
-    case TImageFormat::kHeif:
-    case TImageFormat::kAvif: return kReaderHeif;
-    case TImageFormat::kTiff: return kReaderTiff;
-    default: return 0;
-  }
+  const TFormatRow* row = FormatOfPath(path);
+  return row != nullptr && row->reader != nullptr ? row->id : 0;
 }
 
 int32_t LoadImageByExtension(const char* path, int32_t requested_width, int32_t requested_height,
@@ -95,9 +86,10 @@ int32_t LoadImageByExtension(const char* path, int32_t requested_width, int32_t 
   // Anything that exists and is not a regular file (a FIFO, a device, a
   // socket, a folder) is refused before it is opened.
   if (IsReservedDeviceName(path)) return kLoadCannotOpen;
-  const int32_t kind = ReaderKindOf(path);
-  if (kind != 0)
-    return LoadImageWithReader(path, requested_width, requested_height, bitmap, load_flags, key, kind);
+  const TFormatRow* row = FormatOfPath(path);
+  if (row != nullptr && row->reader != nullptr)
+    return LoadImageWithSource(path, requested_width, requested_height, bitmap, load_flags, key, row->reader,
+                               row->id == static_cast<int32_t>(TImageFormat::kGif));
   return JpegLoadBitmap(path, requested_width, requested_height, bitmap, load_flags, key);
 }
 

@@ -2,8 +2,8 @@
 // through the buffered, sealed-file-aware reader. Palette, grey and low bit
 // depths expand to RGB, 16-bit samples are scaled to 8 bits, and alpha
 // (including a tRNS colour) is laid over the background grey level.
-// Non-interlaced files are decoded row by row; interlaced ones are read whole
-// on the first row asked for. libpng's errors return through setjmp into the
+// Non-interlaced files are decoded row by row (an opaque one straight as RGB);
+// interlaced ones are read whole on the first row asked for. libpng's errors return through setjmp into the
 // function that called it, which holds no object with a destructor.
 
 #include <png.h>
@@ -30,6 +30,7 @@ struct TPngSource : TImageSource {
   uint8_t* rgba_row = nullptr;        // one decoded row, 4 bytes per pixel
   uint8_t* image = nullptr;           // interlaced files: every decoded row
   int passes = 1;
+  bool opaque = false;                // no alpha, no tRNS: rows come as RGB, read straight into row_buffer
   bool image_read = false;
   uint32_t next_row = 0;
 };
@@ -50,14 +51,15 @@ void RaiseUnlessRaised(TReaderContext* context, int32_t code) {
   if (context->common.err->num_warnings == 0) ReaderRaiseError(context, code);
 }
 
-// Asks libpng for 8-bit RGBA rows whatever the file holds.
-void RequestRgba(png_structp png, png_infop info) {
+// Asks libpng for 8-bit RGB rows, or RGBA rows when the file holds alpha or
+// a tRNS chunk. Returns true for RGB (an opaque image: laying it over the
+// background would leave every byte as it is).
+bool RequestRgbOrRgba(png_structp png, png_infop info) {
   const png_byte colour_type = png_get_color_type(png, info);
   png_set_expand(png);
   png_set_scale_16(png);
   if ((colour_type & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
-  if ((colour_type & PNG_COLOR_MASK_ALPHA) == 0 && png_get_valid(png, info, PNG_INFO_tRNS) == 0)
-    png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+  return (colour_type & PNG_COLOR_MASK_ALPHA) == 0 && png_get_valid(png, info, PNG_INFO_tRNS) == 0;
 }
 
 // Everything up to the first row. Returns with an error raised on failure.
@@ -94,14 +96,19 @@ void PngStartInput(TReaderContext* context, TImageSource* base) {
     ReaderRaiseError(context, kLoadEmptyImage);
     return;
   }
-  if (!PixelsWithinCap(width, height, interlaced ? 4 : 3)) {
+  // An interlaced image is held whole as RGBA until its last pass is read.
+  if (!RowsWithinCap(width, height, interlaced ? 4 : 0)) {
     ReaderRaiseError(context, kLoadNoPixelMemory);
     return;
   }
-  RequestRgba(png, info);
+  // Interlaced images are held whole as RGBA, so they keep the alpha channel.
+  source->opaque = RequestRgbOrRgba(png, info) && !interlaced;
+  if (!source->opaque && png_get_valid(png, info, PNG_INFO_tRNS) == 0 &&
+      (png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) == 0)
+    png_set_filler(png, 0xff, PNG_FILLER_AFTER);
   source->passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != size_t{width} * 4) {
+  if (png_get_rowbytes(png, info) != size_t{width} * (source->opaque ? 3 : 4)) {
     ReaderRaiseError(context, kPngDamagedHeader);
     return;
   }
@@ -131,13 +138,14 @@ bool ReadInterlaced(TReaderContext* context, TPngSource* source) {
   return true;
 }
 
-bool ReadNextRow(TReaderContext* context, TPngSource* source) {
+// Reads the next row into `row` (RGB for an opaque image, else RGBA).
+bool ReadNextRow(TReaderContext* context, TPngSource* source, uint8_t* row) {
   png_structp png = source->png;
   if (setjmp(png_jmpbuf(png))) {
     RaiseUnlessRaised(context, kPngDamagedData);
     return false;
   }
-  png_read_row(png, source->rgba_row, nullptr);
+  png_read_row(png, row, nullptr);
   return true;
 }
 
@@ -151,12 +159,41 @@ uint32_t PngGetRows(TReaderContext* context, TImageSource* base) {
       source->image_read = true;
     }
     rgba = source->image + size_t{context->image_width} * 4 * source->next_row;
-  } else if (!ReadNextRow(context, source)) {
+  } else if (source->opaque) {
+    if (!ReadNextRow(context, source, source->row_buffer)) return 0;
+    ++source->next_row;
+    return 1;
+  } else if (!ReadNextRow(context, source, source->rgba_row)) {
     return 0;
   }
   CompositeRgbaRow(rgba, source->row_buffer, context->image_width, context->alpha_background);
   ++source->next_row;
   return 1;
+}
+
+// Rows passed over are still decoded (each row's filter needs the one
+// above), but not laid over the background.
+uint32_t PngSkipRows(TReaderContext* context, TImageSource* base, uint32_t count) {
+  auto* source = static_cast<TPngSource*>(base);
+  uint32_t passed = 0;
+  if (source->png == nullptr) return 0;
+  if (source->image != nullptr) {
+    if (!source->image_read) {
+      if (!ReadInterlaced(context, source)) return 0;
+      source->image_read = true;
+    }
+    const uint32_t left = context->image_height - source->next_row;
+    passed = count < left ? count : left;
+    source->next_row += passed;
+    return passed;
+  }
+  uint8_t* row = source->opaque ? source->row_buffer : source->rgba_row;
+  while (passed < count && source->next_row < context->image_height) {
+    if (!ReadNextRow(context, source, row)) break;
+    ++source->next_row;
+    ++passed;
+  }
+  return passed;
 }
 
 void PngFinishInput(TReaderContext*, TImageSource*) {}
@@ -184,6 +221,7 @@ TImageSource* CreatePngSource(TReaderContext*) {
   source->GetRows = PngGetRows;
   source->FinishInput = PngFinishInput;
   source->Destroy = PngDestroy;
+  source->SkipRows = PngSkipRows;
   return source;
 }
 

@@ -1,12 +1,11 @@
-// Size probes: the logical screen of a GIF, the frame size of a JPEG, BMP or
-// Targa file. Only headers are read; nothing is decoded.
+// Size probes: the logical screen of a GIF, the frame size of a BMP or Targa
+// file, and the front end's probe by the format table. Only headers are
+// read; nothing is decoded.
 
 #include <climits>
 #include <cstdint>
 
-#include "imagein/format_codes.h"
-#include "imagein/image_format.h"
-#include "imagein/jpeg_adapter.h"
+#include "imagein/format_table.h"
 #include "imagein/loader.h"
 #include "support/path_util.h"
 
@@ -58,38 +57,20 @@ bool TargaReadSize(const char* path, int32_t* width, int32_t* height) {
   return true;
 }
 
-namespace {
-
-// Sizes that the first bytes of the file give (PNG, WebP).
-bool ReadHeadSize(const char* path, bool (*read_size)(const uint8_t*, size_t, int32_t*, int32_t*),
-                  int32_t* width, int32_t* height) {
-  *width = 0;
-  *height = 0;
-  unsigned char head[64];
-  const long got = ReadRegularFileHead(path, head, sizeof head);
-  if (got <= 0) return false;
-  return read_size(head, static_cast<size_t>(got), width, height);
-}
-
-}  // namespace
-
 bool ProbeImageSize(const char* path, int32_t* width, int32_t* height) {
-  switch (ImageFormatOfPath(path)) {
-    case TImageFormat::kGif: return GifReadScreenSize(path, width, height);
-    case TImageFormat::kJpeg: return JpegReadSize(path, width, height) != 0;
-    case TImageFormat::kPng: return ReadHeadSize(path, PngReadSize, width, height);
-    case TImageFormat::kWebp: return ReadHeadSize(path, WebpReadSize, width, height);
-    case TImageFormat::kHeif:
-    case TImageFormat::kAvif: return HeifReadSize(path, width, height);
-    case TImageFormat::kTiff: return TiffReadSize(path, width, height);
-    default: return false;
-  }
+  int32_t orientation = 1;
+  return ProbeImageSizeAndOrientation(path, width, height, &orientation);
 }
 
 bool ProbeImageSizeAndOrientation(const char* path, int32_t* width, int32_t* height, int32_t* orientation) {
   *orientation = 1;
-  if (ImageFormatOfPath(path) == TImageFormat::kJpeg) {
-    return JpegReadSizeAndOrientation(path, width, height, orientation) != 0;
-  }
-  return ProbeImageSize(path, width, height);
+  // Files no probe reads leave the size as it was.
+  const TFormatRow* row = FormatOfPath(path);
+  if (row == nullptr || row->probe == nullptr) return false;
+  TImageProbe probe;
+  const bool known = row->probe(path, &probe);
+  *width = probe.width;
+  *height = probe.height;
+  *orientation = probe.orientation;
+  return known;
 }

@@ -8,6 +8,7 @@
 
 #include "imagein/reader_pipeline.h"
 
+#include "imagein/format_table.h"
 #include "imagein/image_source.h"
 #include "imagein/load_path.h"
 #include "imagein/loader.h"
@@ -30,20 +31,6 @@ struct TRowConversion {
   bool palette = false;
   TPaletteMapper* mapper = nullptr;
 };
-
-TSourceCreate SourceConstructor(int32_t kind) {
-  switch (kind) {
-    case kReaderGif: return CreateGifSource;
-    case kReaderBmp: return CreateBmpSource;
-    case kReaderTarga: return CreateTargaSource;
-    case kReaderFits: return CreateFitsSource;
-    case kReaderPng: return CreatePngSource;
-    case kReaderWebp: return CreateWebpSource;
-    case kReaderHeif: return CreateHeifSource;
-    case kReaderTiff: return CreateTiffSource;
-    default: return nullptr;
-  }
-}
 
 // Ends a load that stored no rows: the source is finished and released, the
 // file closed.
@@ -137,8 +124,9 @@ void DropPixels(TMemBitmap& bitmap) {
 
 int32_t LoadImageWithReader(const char* path, int32_t requested_width, int32_t requested_height,
                             TMemBitmap& bitmap, int32_t load_flags, const char* key, int32_t kind) {
+  const TFormatRow* row = FormatRowById(kind);
   return LoadImageWithSource(path, requested_width, requested_height, bitmap, load_flags, key,
-                             SourceConstructor(kind), kind == kReaderGif);
+                             row != nullptr ? row->reader : nullptr, kind == kReaderGif);
 }
 
 int32_t LoadImageWithSource(const char* path, int32_t requested_width, int32_t requested_height,

@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
+#include "imagein/format_table.h"
 #include "imagein/image_source.h"
 #include "raster/membitmap.h"
 
-using TSourceCreate = TImageSource* (*)(TReaderContext* context);
 
 // `is_gif` asks for the transparent colour through GifTransparentColor.
 int32_t LoadImageWithSource(const char* path, int32_t requested_width, int32_t requested_height,

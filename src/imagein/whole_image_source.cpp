@@ -11,9 +11,7 @@
 #include "raster/membitmap.h"
 #include "support/path_util.h"
 
-namespace {
-
-uint32_t WholeImageRows(TReaderContext* context, TImageSource* base) {
+uint32_t WholeImageGetRows(TReaderContext* context, TImageSource* base) {
   auto* source = static_cast<TWholeImageSource*>(base);
   if (source->pixels == nullptr || source->next_row >= context->image_height) return 0;
   const size_t row_bytes = size_t{context->image_width} * 3;
@@ -21,6 +19,8 @@ uint32_t WholeImageRows(TReaderContext* context, TImageSource* base) {
   ++source->next_row;
   return 1;
 }
+
+namespace {
 
 void WholeImageFinish(TReaderContext*, TImageSource*) {}
 
@@ -43,7 +43,7 @@ TWholeImageSource* CreateWholeImageSource(TReaderContext*, TSourceStep start_inp
     return nullptr;
   }
   source->StartInput = start_input;
-  source->GetRows = WholeImageRows;
+  source->GetRows = WholeImageGetRows;
   source->FinishInput = WholeImageFinish;
   source->Destroy = WholeImageDestroy;
   return source;
@@ -66,13 +66,31 @@ bool PixelsWithinCap(uint64_t width, uint64_t height, uint64_t bytes_per_pixel) 
   return width * height <= kMaxPixelBytes / bytes_per_pixel;
 }
 
+bool RowsWithinCap(uint64_t width, uint64_t height, uint64_t reader_bytes_per_pixel) {
+  if (!PixelsWithinCap(width, height, 3)) return false;
+  // Both below 2^30 now; the bitmap's rows are padded to 4 bytes.
+  const uint64_t bitmap = ((width * 3 + 3) & ~uint64_t{3}) * height;
+  if (bitmap > kMaxPixelBytes) return false;
+  return reader_bytes_per_pixel == 0 ||
+         width * height <= (kMaxPixelBytes - bitmap) / reader_bytes_per_pixel;
+}
+
+bool WholeImageWithinCap(const TWholeImageSource* source, uint64_t width, uint64_t height,
+                         uint64_t decode_bytes_per_pixel) {
+  const uint64_t encoded = source->encoded_size;
+  if (encoded > kMaxPixelBytes || !PixelsWithinCap(width, height, 1)) return false;
+  if (decode_bytes_per_pixel != 0 && width * height > (kMaxPixelBytes - encoded) / decode_bytes_per_pixel)
+    return false;
+  return RowsWithinCap(width, height, 3);
+}
+
 bool AllocateWholeImage(TReaderContext* context, TWholeImageSource* source, uint32_t width,
                         uint32_t height) {
   if (width == 0 || height == 0) {
     ReaderRaiseError(context, kLoadEmptyImage);
     return false;
   }
-  if (!PixelsWithinCap(width, height, 3)) {
+  if (!RowsWithinCap(width, height, 3)) {
     ReaderRaiseError(context, kLoadNoPixelMemory);
     return false;
   }

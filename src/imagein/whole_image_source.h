@@ -25,6 +25,9 @@ struct TWholeImageSource : TImageSource {
 // cannot be had.
 TWholeImageSource* CreateWholeImageSource(TReaderContext* context, TSourceStep start_input);
 
+// The common GetRows: the next of the decoded rows.
+uint32_t WholeImageGetRows(TReaderContext* context, TImageSource* source);
+
 // Reads the file into source->encoded. False with an error raised.
 bool ReadWholeFile(TReaderContext* context, TWholeImageSource* source);
 void ReleaseEncoded(TWholeImageSource* source);
@@ -49,6 +52,18 @@ bool AdoptRgbaImage(TReaderContext* context, TWholeImageSource* source, uint8_t*
 
 // True when width x height pixels of `bytes_per_pixel` stay within the pixel cap.
 bool PixelsWithinCap(uint64_t width, uint64_t height, uint64_t bytes_per_pixel);
+
+// True when a reader that holds `reader_bytes_per_pixel` of its own and its
+// library's per pixel while the loader stores its rows into the full-size
+// 24-bit bitmap stays, together with that bitmap, within the pixel cap.
+bool RowsWithinCap(uint64_t width, uint64_t height, uint64_t reader_bytes_per_pixel);
+
+// The same for a whole-image decode, at both of its peaks: while the library
+// decodes (`decode_bytes_per_pixel` of the library's and the reader's blocks
+// beside the encoded file), and while the RGB rows are handed to the bitmap.
+// Checked before anything of the image is allocated.
+bool WholeImageWithinCap(const TWholeImageSource* source, uint64_t width, uint64_t height,
+                         uint64_t decode_bytes_per_pixel);
 
 // Lays `width` RGBA pixels over the background grey level and stores RGB.
 void CompositeRgbaRow(const uint8_t* rgba, uint8_t* rgb, uint32_t width, uint8_t background);

@@ -19,6 +19,8 @@ class TThread {
   bool Start();
   void Terminate() { terminated_.store(true, std::memory_order_relaxed); }
   bool Terminated() const { return terminated_.load(std::memory_order_relaxed); }
+  // The stop-request flag itself, for work that polls it without the thread object.
+  const std::atomic<bool>& StopFlag() const { return terminated_; }
   void WaitFor();               // joins when started and not yet joined
 
  protected:

@@ -19,13 +19,6 @@ int32_t TruncToInt32(double value) {
   return static_cast<int32_t>(value);
 }
 
-// (index x extent) / count with a 32-bit product, an unsigned 32-bit division
-// and the quotient kept to its low 16 bits.
-uint32_t SampleOffset(uint32_t index, uint32_t extent, uint32_t count) {
-  const uint32_t product = index * extent;
-  return (product / count) & 0xFFFFu;
-}
-
 // True when the inclusive rectangle lies inside the bitmap's pixel memory.
 bool RectInside(const TMemBitmap& bitmap, uint32_t left, uint32_t top, uint32_t right,
                 uint32_t bottom) {
@@ -38,6 +31,11 @@ bool RectInside(const TMemBitmap& bitmap, uint32_t left, uint32_t top, uint32_t 
 }
 
 }  // namespace
+
+uint32_t StretchSampleOffset(uint32_t index, uint32_t extent, uint32_t count) {
+  const uint32_t product = index * extent;
+  return (product / count) & 0xFFFFu;
+}
 
 void BitmapStretch(TMemBitmap& dst, uint32_t dst_left, uint32_t dst_top, uint32_t dst_right,
                    uint32_t dst_bottom, const TMemBitmap& src, uint32_t src_left, uint32_t src_top,
@@ -54,13 +52,13 @@ void BitmapStretch(TMemBitmap& dst, uint32_t dst_left, uint32_t dst_top, uint32_
   if (!RectInside(src, src_left, src_top, src_right, src_bottom)) return;
 
   for (uint32_t i = 0; i < dst_h; ++i) {
-    const uint32_t row_offset = SampleOffset(i, src_h, dst_h);
+    const uint32_t row_offset = StretchSampleOffset(i, src_h, dst_h);
     const uint8_t* src_row = BitmapPixel(src, static_cast<int32_t>(src_left),
                                          static_cast<int32_t>(src_top + row_offset));
     uint8_t* dst_row =
         BitmapPixel(dst, static_cast<int32_t>(dst_left), static_cast<int32_t>(dst_top + i));
     for (uint32_t j = 0; j < dst_w; ++j) {
-      const uint32_t column_offset = SampleOffset(j, src_w, dst_w);
+      const uint32_t column_offset = StretchSampleOffset(j, src_w, dst_w);
       std::memcpy(dst_row + size_t{3} * j, src_row + size_t{3} * column_offset, 3);
     }
   }

@@ -1,13 +1,7 @@
-// JPEG coding into memory with JpegWriteBitmap's parameters, and the
-// temporary-file-and-rename write of a finished file image.
+// JPEG coding into memory with JpegWriteBitmap's parameters.
 
 #include "raster/jpeg_memory_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -23,11 +17,6 @@
 namespace {
 
 constexpr size_t kFirstBufferBytes = 16384;
-constexpr size_t kTempNameBytes = 4096;
-constexpr int kTempNameAttempts = 16;
-
-std::atomic<unsigned> temp_counter{0};
-
 // libjpeg's destination: a malloc'ed block that doubles when full.
 struct TMemoryDestination {
   jpeg_destination_mgr pub;
@@ -157,80 +146,4 @@ bool JpegEncodeBitmap(const TMemBitmap& bitmap, int quality, TEncodedJpeg& out) 
   out.data = dest.block;
   out.size = dest.used;
   return true;
-}
-
-bool WriteFileReplacing(const char* path, const uint8_t* data, size_t size) {
-  if (path == nullptr || path[0] == '\0') return false;
-  char temp_name[kTempNameBytes];
-  int fd = -1;
-  for (int attempt = 0; attempt < kTempNameAttempts && fd < 0; ++attempt) {
-    const unsigned n = temp_counter.fetch_add(1, std::memory_order_relaxed);
-    const int length = std::snprintf(temp_name, sizeof temp_name, "%s.tmp%ld_w%u", path,
-                                     static_cast<long>(getpid()), n);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof temp_name) return false;
-    fd = open(temp_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < size) {
-    const ssize_t n = write(fd, data + done, size - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      if (n == 0) errno = ENOSPC;
-      ok = false;
-    }
-  }
-  if (close(fd) != 0) ok = false;
-  if (ok && std::rename(temp_name, path) == 0) return true;
-  // errno still tells why (the clean-up does not change it).
-  const int error = errno;
-  unlink(temp_name);
-  errno = error;
-  return false;
-}
-
-bool FileHoldsBytes(const char* path, const uint8_t* data, size_t size) {
-  if (path == nullptr || path[0] == '\0') return false;
-  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) != size) {
-    close(fd);
-    return false;
-  }
-  uint8_t chunk[16384];
-  size_t done = 0;
-  bool same = true;
-  while (same && done < size) {
-    const size_t want = size - done < sizeof chunk ? size - done : sizeof chunk;
-    const ssize_t n = read(fd, chunk, want);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      same = false;
-      break;
-    }
-    same = std::memcmp(chunk, data + done, static_cast<size_t>(n)) == 0;
-    done += static_cast<size_t>(n);
-  }
-  // A file that grew while it was read is no longer the same.
-  if (same) {
-    uint8_t extra;
-    ssize_t n;
-    do {
-      n = read(fd, &extra, 1);
-    } while (n < 0 && errno == EINTR);
-    same = n == 0;
-  }
-  close(fd);
-  return same;
-}
-
-bool WriteFileIfChanged(const char* path, const uint8_t* data, size_t size) {
-  if (FileHoldsBytes(path, data, size)) return true;
-  return WriteFileReplacing(path, data, size);
 }

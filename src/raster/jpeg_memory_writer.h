@@ -27,16 +27,3 @@ void EncodedJpegFree(TEncodedJpeg& jpeg);
 // JpegWriteBitmap. False, with `out` empty, when the bitmap cannot be encoded
 // or memory runs out.
 bool JpegEncodeBitmap(const TMemBitmap& bitmap, int quality, TEncodedJpeg& out);
-
-// Puts `size` bytes at `path` the way JpegWriteBitmap puts its file there:
-// through a temporary file "<path>.tmp..." in the same folder, renamed into
-// place only when complete. True when the file is in place.
-bool WriteFileReplacing(const char* path, const uint8_t* data, size_t size);
-
-// True when `path` names a regular file (not a link) that holds exactly the
-// `size` bytes at `data`: the size is compared first, then the content.
-bool FileHoldsBytes(const char* path, const uint8_t* data, size_t size);
-
-// WriteFileReplacing, but a file that already holds exactly these bytes is
-// left untouched (it keeps its date). True when the file at `path` holds them.
-bool WriteFileIfChanged(const char* path, const uint8_t* data, size_t size);

@@ -98,6 +98,12 @@ void BitmapFill(TMemBitmap& bitmap, uint8_t value);
 // Pixel (x, y), y = 0 the top row. No bounds check.
 uint8_t* BitmapPixel(const TMemBitmap& bitmap, int32_t x, int32_t y);
 
+// The source offset BitmapStretch samples for destination offset `index`
+// of `count` over a source extent of `extent`: (index x extent) / count with
+// a 32-bit product, an unsigned 32-bit division and the quotient kept to its
+// low 16 bits. Always below `extent`.
+uint32_t StretchSampleOffset(uint32_t index, uint32_t extent, uint32_t count);
+
 // Nearest-neighbour stretch between inclusive rectangles.
 void BitmapStretch(TMemBitmap& dst, uint32_t dst_left, uint32_t dst_top, uint32_t dst_right,
                    uint32_t dst_bottom, const TMemBitmap& src, uint32_t src_left, uint32_t src_top,

@@ -224,35 +224,77 @@ bool BitmapResample(const TMemBitmap& source, const TResampleRegion& region, int
   return finished;
 }
 
+bool RowShrinkerInit(TRowShrinker* shrinker, int32_t source_width, int32_t source_height, int32_t factor,
+                     void (*emit)(void* context, int32_t y, const uint8_t* row), void* context) {
+  *shrinker = TRowShrinker{};
+  if (source_width < 1 || source_height < 1 || factor < 1 || emit == nullptr) return false;
+  const int32_t width = (source_width + factor - 1) / factor;
+  shrinker->sums = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(width) * 4, sizeof(uint32_t)));
+  shrinker->out_row = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(width) * 3));
+  if (shrinker->sums == nullptr || shrinker->out_row == nullptr) {
+    RowShrinkerFree(shrinker);
+    return false;
+  }
+  shrinker->factor = factor;
+  shrinker->source_width = source_width;
+  shrinker->source_height = source_height;
+  shrinker->out_width = width;
+  shrinker->emit = emit;
+  shrinker->context = context;
+  return true;
+}
+
+void RowShrinkerPush(TRowShrinker* shrinker, const uint8_t* row) {
+  if (shrinker->sums == nullptr || shrinker->next_row >= shrinker->source_height) return;
+  const int32_t factor = shrinker->factor;
+  const uint8_t* in = row;
+  for (int32_t x = 0; x < shrinker->source_width; ++x, in += 3) {
+    uint32_t* s = shrinker->sums + static_cast<size_t>(x / factor) * 4;
+    s[0] += in[0];
+    s[1] += in[1];
+    s[2] += in[2];
+    ++s[3];
+  }
+  const int32_t y = shrinker->next_row++;
+  // A block ends after `factor` rows, or with the last source row.
+  if ((y + 1) % factor != 0 && shrinker->next_row != shrinker->source_height) return;
+  const size_t width = static_cast<size_t>(shrinker->out_width);
+  uint8_t* o = shrinker->out_row;
+  for (size_t x = 0; x < width; ++x, o += 3) {
+    const uint32_t* s = shrinker->sums + x * 4;
+    for (int c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>((s[c] + s[3] / 2) / s[3]);
+  }
+  std::memset(shrinker->sums, 0, sizeof(uint32_t) * 4 * width);
+  shrinker->emit(shrinker->context, y / factor, shrinker->out_row);
+}
+
+void RowShrinkerFree(TRowShrinker* shrinker) {
+  std::free(shrinker->sums);
+  std::free(shrinker->out_row);
+  shrinker->sums = nullptr;
+  shrinker->out_row = nullptr;
+}
+
+namespace {
+
+void EmitBitmapRow(void* context, int32_t y, const uint8_t* row) {
+  auto* out = static_cast<TMemBitmap*>(context);
+  std::memcpy(BitmapPixel(*out, 0, y), row, static_cast<size_t>(out->width) * 3);
+}
+
+}  // namespace
+
 bool BitmapBoxShrink(const TMemBitmap& source, int32_t factor, TMemBitmap& out) {
   if (source.pixels == nullptr || source.header.biBitCount != 24 || factor < 1) return false;
   const int32_t width = (source.width + factor - 1) / factor;
   const int32_t height = (source.height + factor - 1) / factor;
   if (!BitmapCreate(out, width, height)) return false;
-  uint32_t* sums = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(width) * 4, sizeof(uint32_t)));
-  if (sums == nullptr) {
+  TRowShrinker shrinker;
+  if (!RowShrinkerInit(&shrinker, source.width, source.height, factor, EmitBitmapRow, &out)) {
     BitmapClear(out);
     return false;
   }
-  for (int32_t oy = 0; oy < height; ++oy) {
-    std::memset(sums, 0, sizeof(uint32_t) * 4 * static_cast<size_t>(width));
-    const int32_t y_end = (oy + 1) * factor < source.height ? (oy + 1) * factor : source.height;
-    for (int32_t y = oy * factor; y < y_end; ++y) {
-      const uint8_t* in = BitmapPixel(source, 0, y);
-      for (int32_t x = 0; x < source.width; ++x, in += 3) {
-        uint32_t* s = sums + static_cast<size_t>(x / factor) * 4;
-        s[0] += in[0];
-        s[1] += in[1];
-        s[2] += in[2];
-        ++s[3];
-      }
-    }
-    uint8_t* o = BitmapPixel(out, 0, oy);
-    for (int32_t x = 0; x < width; ++x, o += 3) {
-      const uint32_t* s = sums + static_cast<size_t>(x) * 4;
-      for (int c = 0; c < 3; ++c) o[c] = static_cast<uint8_t>((s[c] + s[3] / 2) / s[3]);
-    }
-  }
-  std::free(sums);
+  for (int32_t y = 0; y < source.height; ++y) RowShrinkerPush(&shrinker, BitmapPixel(source, 0, y));
+  RowShrinkerFree(&shrinker);
   return true;
 }

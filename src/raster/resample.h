@@ -63,3 +63,26 @@ bool BitmapResample(const TMemBitmap& source, const TResampleRegion& region, int
 // right and bottom edges may be smaller): a cheap first step before a large
 // reduction. False when memory runs out.
 bool BitmapBoxShrink(const TMemBitmap& source, int32_t factor, TMemBitmap& out);
+
+// The same whole-factor reduction taking the source rows one at a time, top
+// first: each finished output row (3 bytes per pixel, in the order they came)
+// goes to `emit` with its index. Holds one row of sums. The record is
+// trivially destructible; RowShrinkerFree releases it.
+struct TRowShrinker {
+  int32_t factor = 1;
+  int32_t source_width = 0;
+  int32_t source_height = 0;
+  int32_t out_width = 0;
+  uint32_t* sums = nullptr;     // out_width x (3 sums, count)
+  uint8_t* out_row = nullptr;
+  int32_t next_row = 0;         // next source row expected
+  void* context = nullptr;
+  void (*emit)(void* context, int32_t y, const uint8_t* row) = nullptr;
+};
+
+// False when the sizes make no sense or memory runs out (nothing is held then).
+bool RowShrinkerInit(TRowShrinker* shrinker, int32_t source_width, int32_t source_height, int32_t factor,
+                     void (*emit)(void* context, int32_t y, const uint8_t* row), void* context);
+// The next source row; rows past the source height are ignored.
+void RowShrinkerPush(TRowShrinker* shrinker, const uint8_t* row);
+void RowShrinkerFree(TRowShrinker* shrinker);

@@ -126,16 +126,22 @@ bool IsReservedDeviceName(const char* path) { return !IsRegularFileOrMissing(pat
 namespace {
 
 // Opens a regular file for reading; -1 when it cannot be opened or is not a
-// regular file. `info` describes the open file.
-int OpenRegularFile(const char* path, struct stat* info) {
+// regular file (errno then tells why; EINVAL for another kind of file).
+// `info` describes the open file.
+int OpenRegularFile(const char* path, struct stat* info, bool follow_links = true) {
   // A device is refused before anything opens it: opening some has effects.
-  if (::stat(path, info) != 0 || !S_ISREG(info->st_mode)) return -1;
+  if ((follow_links ? ::stat(path, info) : ::lstat(path, info)) != 0) return -1;
+  if (!S_ISREG(info->st_mode)) {
+    errno = S_ISLNK(info->st_mode) ? ELOOP : EINVAL;
+    return -1;
+  }
   // Non-blocking, so a FIFO swapped in since the check cannot hold the open.
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (follow_links ? 0 : O_NOFOLLOW));
   if (fd < 0) return -1;
   // O_NONBLOCK has no effect on a regular file, so it may stay set.
   if (::fstat(fd, info) != 0 || !S_ISREG(info->st_mode)) {
     ::close(fd);
+    errno = EINVAL;
     return -1;
   }
   return fd;
@@ -167,4 +173,43 @@ std::FILE* OpenRegularFileForReading(const char* path) {
   std::FILE* file = ::fdopen(fd, "rb");
   if (file == nullptr) ::close(fd);
   return file;
+}
+
+bool ReadWholeRegularFile(const char* path, size_t max_bytes, TLinkRule links, std::string* text,
+                          std::string* error) {
+  text->clear();
+  struct stat info;
+  const int fd = OpenRegularFile(path, &info, links == TLinkRule::kFollow);
+  if (fd < 0) {
+    *error = errno == EINVAL ? "not a regular file" : errno == ELOOP ? "a symbolic link" : std::strerror(errno);
+    return false;
+  }
+  const std::string too_large = "larger than " + std::to_string(max_bytes) + " bytes";
+  if (static_cast<uint64_t>(info.st_size) > max_bytes) {
+    ::close(fd);
+    *error = too_large;
+    return false;
+  }
+  // The size may change while it is read; the limit holds for what is read.
+  char buffer[16384];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = std::strerror(errno);
+      ::close(fd);
+      text->clear();
+      return false;
+    }
+    if (got == 0) break;
+    if (text->size() + static_cast<size_t>(got) > max_bytes) {
+      *error = too_large;
+      ::close(fd);
+      text->clear();
+      return false;
+    }
+    text->append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return true;
 }

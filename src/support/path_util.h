@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 // The one folder separator of this build.
 inline constexpr char kPathSeparator = '/';
@@ -76,3 +77,13 @@ std::FILE* OpenRegularFileForReading(const char* path);
 // The count read, or -1; `whole` (when given) tells whether that is the
 // whole file.
 long ReadRegularFileHead(const char* path, unsigned char* out, size_t size, bool* whole = nullptr);
+
+// Whether ReadWholeRegularFile follows a symbolic link at the path: a user's
+// settings file may be one; a file the program wrote and reads back may not.
+enum class TLinkRule { kFollow, kRefuse };
+
+// Reads the whole regular file `path` into `text` (replaced), with the same
+// checks as above: at most `max_bytes`, else false. False, with `error`
+// set (the system's message, or a short reason), when it cannot be read.
+bool ReadWholeRegularFile(const char* path, size_t max_bytes, TLinkRule links, std::string* text,
+                          std::string* error);

@@ -44,9 +44,6 @@ TSettingLines SalvageQtIniText(std::string_view text, bool* holds_only_texts);
 // lines starting with '#' are skipped. The value is taken as written.
 TSettingLines ParseConfigText(std::string_view text);
 
-// Reads a regular file of at most `max_bytes` into `text`. False, with
-// `error` set (the system's message, or a short reason), otherwise.
-bool ReadSettingsFile(const char* path, size_t max_bytes, std::string* text, std::string* error);
-
-// Upper bound for the files above: settings are a few hundred bytes.
+// Upper bound for settings and config files (ReadWholeRegularFile,
+// support/path_util.h): settings are a few hundred bytes.
 inline constexpr size_t kMaxSettingsFileBytes = 1 << 20;

@@ -59,7 +59,6 @@ TStringFreeList::~TStringFreeList() {
 }
 
 TStrEntry* TStringFreeList::Take(size_t entrysize, size_t alloc_quantum) {
-  Lock();
   if (EntrySize_ == 0) EntrySize_ = entrysize;
   STRMAN_ASSERT(EntrySize_ == entrysize, "EntrySize==entrysize");
   if (first_free_ == nullptr) {
@@ -81,15 +80,12 @@ TStrEntry* TStringFreeList::Take(size_t entrysize, size_t alloc_quantum) {
   TStrEntry* entry = first_free_;
   first_free_ = entry->chain;
   std::memset(static_cast<void*>(entry), 0, EntrySize_);
-  Unlock();
   return entry;
 }
 
 void TStringFreeList::Give(TStrEntry* entry) {
-  Lock();
   entry->chain = first_free_;
   first_free_ = entry;
-  Unlock();
 }
 
 // ---- table ------------------------------------------------------------------
@@ -165,7 +161,6 @@ void TStringManager::Invalidate() {
 
 TStrEntry* TStringManager::Find(const char* name, TStrEntry** head) {
   STRMAN_ASSERT(name, "name");
-  Lock();
   TStrEntry* bucket = Table_[HashString(name, 0) & mask_];
   if (head != nullptr) *head = bucket;
   TStrEntry* found = nullptr;
@@ -176,7 +171,6 @@ TStrEntry* TStringManager::Find(const char* name, TStrEntry** head) {
       break;
     }
   }
-  Unlock();
   return found;
 }
 
@@ -184,7 +178,6 @@ TStrEntry* TStringManager::FindOrAdd(const char* name) {
   if (name == nullptr) return nullptr;
   TStrEntry* head = nullptr;
   if (TStrEntry* existing = Find(name, &head)) return existing;
-  Lock();
   const char* stored = name;
   if (pool_ != nullptr) stored = pool_->FindOrAdd(name)->name;
   const size_t length = std::strlen(stored);
@@ -205,12 +198,10 @@ TStrEntry* TStringManager::FindOrAdd(const char* name) {
   head->chain = entry;
   ++TotalEntries_;
   Invalidate();
-  Unlock();
   return entry;
 }
 
 TStrEntry* TStringManager::Walk() {
-  Lock();
   if (!walk_valid_) {
     TStrEntry* first = nullptr;
     TStrEntry* last = nullptr;
@@ -241,7 +232,6 @@ TStrEntry* TStringManager::Walk() {
     sorted_ = false;
   }
   TStrEntry* head = walk_head_;
-  Unlock();
   return head;
 }
 
@@ -284,7 +274,6 @@ void TStringManager::SortRange(int32_t lo, int32_t hi) {
 TStrEntry* TStringManager::SortedWalk(intptr_t user_data, TStrRelation relation) {
   TStrEntry* head = Walk();
   if (head == nullptr) return nullptr;
-  Lock();
   STRMAN_ASSERT((SortIdx_ = (TStrEntry**)MALLOC(static_cast<size_t>(TotalEntries_) * sizeof(TStrEntry*))) != NULL,
                 "(SortIdx = (TStrEntry **) MALLOC(TotalEntries*sizeof(TStrEntry*)))!=NULL");
   int32_t n = 0;
@@ -300,12 +289,10 @@ TStrEntry* TStringManager::SortedWalk(intptr_t user_data, TStrRelation relation)
   std::free(SortIdx_);
   SortIdx_ = nullptr;
   head = walk_head_;
-  Unlock();
   return head;
 }
 
 void TStringManager::Clear() {
-  Lock();
   const bool free_names = (flags_ & kStrNamesNotOwned) == 0;
   for (size_t i = 0; i < bucket_count_; ++i) {
     TStrEntry* e = Table_[i]->chain;
@@ -318,5 +305,4 @@ void TStringManager::Clear() {
   }
   TotalEntries_ = 0;
   Invalidate();
-  Unlock();
 }

@@ -33,12 +33,9 @@ inline constexpr uint32_t kStrEntriesFromHeap = 16;   // entries allocated one b
 class TStringFreeList {
  public:
   TStringFreeList() = default;
-  virtual ~TStringFreeList();  // releases every block
+  ~TStringFreeList();  // releases every block
   TStringFreeList(const TStringFreeList&) = delete;
   TStringFreeList& operator=(const TStringFreeList&) = delete;
-
-  virtual void Lock() {}
-  virtual void Unlock() {}
 
   // A zeroed entry of `entry_size` bytes; a new block of `alloc_quantum`
   // entries is taken from the heap when the list is empty.
@@ -60,15 +57,13 @@ class TStringManager {
   // `free_list` may be shared by tables of the same entry size; when none is
   // given the table makes its own and releases it with itself.
   TStringManager(size_t entry_size, int bits, uint32_t flags, TStringFreeList* free_list);
-  virtual ~TStringManager();
+  ~TStringManager();
   TStringManager(const TStringManager&) = delete;
   TStringManager& operator=(const TStringManager&) = delete;
 
-  // Hooks, empty here: each table belongs to one thread.
-  virtual void Lock() {}
-  virtual void Unlock() {}
-  virtual void Invalidate();
-  virtual void ReleaseEntry(TStrEntry* entry, bool free_name);
+  // Each table belongs to one thread: no locking.
+  void Invalidate();
+  void ReleaseEntry(TStrEntry* entry, bool free_name);
 
   // The entry named exactly `name` (case matters), its count raised by 1, or
   // null. `head`, when given, receives the head entry of the name's bucket.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -14,10 +15,12 @@
 #include <QTabWidget>
 #include <QUrl>
 
-#include "engine/clean.h"
-#include "engine/template_reader.h"
-#include "engine/first_page.h"
-#include "engine/generated_names.h"
+#include "engine/store/clean.h"
+#include "engine/classic/template_reader.h"
+#include "engine/store/first_page.h"
+#include "engine/modern/theme.h"
+#include "engine/publish/output_check.h"
+#include "engine/store/generated_names.h"
 #include "support/product.h"
 #include "ui/click_panel.h"
 #include "ui/form_browse.h"
@@ -33,13 +36,20 @@ constexpr const char* kDoneText = "Indexing is complete. You may launch your bro
 constexpr const char* kDoneCaption = "Done!";
 constexpr const char* kRefusedCaption = "Vellumcast!";
 
-int32_t Tick(const QCheckBox* box) { return box->isChecked() ? 1 : 0; }
+bool Tick(const QCheckBox* box) { return box->isChecked(); }
 
 int32_t Number(const QLineEdit* edit) { return StrToIntDef(edit->text(), 0); }
 
 std::string FileNameBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 std::string TextBytes(const QString& text) { return text.toUtf8().toStdString(); }
+
+// A message of the engine as a sentence of a message box.
+QString Sentence(const std::string& message) {
+  QString text = QString::fromLocal8Bit(message);
+  if (!text.isEmpty()) text[0] = text[0].toUpper();
+  return text + QLatin1Char('.');
+}
 
 }  // namespace
 
@@ -61,6 +71,7 @@ void TForm1::ConnectHandlers() {
   connect(ButtonHeaderBrowse, &QPushButton::clicked, this, &TForm1::ButtonHeaderBrowseClick);
   connect(ButtonFooterBrowse, &QPushButton::clicked, this, &TForm1::ButtonFooterBrowseClick);
   connect(ButtonOutputBrowse, &QPushButton::clicked, this, &TForm1::ButtonOutputBrowseClick);
+  connect(ButtonThemeBrowse, &QPushButton::clicked, this, &TForm1::ButtonThemeBrowseClick);
   connect(Panel1, &TClickPanel::Clicked, this, &TForm1::Panel1Click);
 }
 
@@ -117,10 +128,27 @@ bool TForm1::RunCanStart() {
   const std::string footer = CheckBoxFooterTemplate->isChecked() ? FileNameBytes(EditFooterFileName->text()) : "";
   char unreadable[2048];
   if (DescribeUnreadableTemplate(header.c_str(), footer.c_str(), unreadable, sizeof unreadable)) {
-    QString text = QString::fromLocal8Bit(unreadable);
-    text[0] = text[0].toUpper();
-    ShowRefusal(text + QLatin1Char('.'));
+    ShowRefusal(Sentence(unreadable));
     return false;
+  }
+  std::string overlap;
+  if (!OutputFolderKeepsApart(FileNameBytes(start).c_str(), FileNameBytes(EditOutputPath->text().trimmed()).c_str(),
+                              &overlap)) {
+    ShowRefusal(Sentence(overlap));
+    PageControl1->setCurrentWidget(TabSheetPublishing);
+    return false;
+  }
+  // The theme is read where the run reads it: only for the modern style.
+  const std::string theme = FileNameBytes(EditTheme->text().trimmed());
+  if (Tick(CheckBoxModernStyle) && !theme.empty()) {
+    TModernTheme loaded;
+    TThemeError error;
+    if (!loaded.Load(theme, &error)) {
+      ShowRefusal(QStringLiteral("The theme cannot be used: ") + QString::fromLocal8Bit(error.Describe()) +
+                  QLatin1Char('.'));
+      PageControl1->setCurrentWidget(TabSheetPublishing);
+      return false;
+    }
   }
   return true;
 }
@@ -145,40 +173,47 @@ void TForm1::ButtonStartClick() {
   worker_ = std::make_unique<TThreadVellumcast>();
   TThreadVellumcast& w = *worker_;
   w.ownerwindow = this;
-  w.cellheight = Number(EditCellHeight);
-  w.cellwidth = Number(EditCellWidth);
-  w.cellsperrow = Number(EditCellsPerRow);
-  w.path = FileNameBytes(EditStartPath->text());
-  w.rowsperpage = Number(EditRowsPerPage);
-  w.createthumbs = Tick(CheckBoxCreateThumbs);
-  w.sort = RadioGroupSort->ItemIndex();
-  w.centertable = Tick(CheckBoxCenterTable);
-  w.centertitle = Tick(CheckBoxCenterTitle);
-  w.centerfooter = Tick(CheckBoxCenterFooter);
-  w.centernavbar = Tick(CheckBoxCenterNavBar);
-  w.dirfirstpageonly = Tick(CheckBoxDirFirstPageOnly);
-  w.includefilenames = Tick(CheckBoxIncludeFileNames);
-  w.thumbwhite = CheckBoxThumbWhite->isChecked() ? 255 : 0;
-  w.title = TextBytes(EditTitle->text());
-  w.footertext = TextBytes(EditFooterText->text());
-  w.headertemplate = CheckBoxHeaderTemplate->isChecked() ? FileNameBytes(EditHeaderFileName->text()) : std::string();
-  w.footertemplate = CheckBoxFooterTemplate->isChecked() ? FileNameBytes(EditFooterFileName->text()) : std::string();
-  w.blinks = Tick(CheckBoxEnableBackLinks);
-  w.hlinks = Tick(CheckBoxEnableHierarchyLinks);
-  w.followlinks = Tick(CheckBoxFollowLinks);
+  w.options.cellheight = Number(EditCellHeight);
+  w.options.cellwidth = Number(EditCellWidth);
+  w.options.cellsperrow = Number(EditCellsPerRow);
+  w.options.path = FileNameBytes(EditStartPath->text());
+  w.options.rowsperpage = Number(EditRowsPerPage);
+  w.options.createthumbs = Tick(CheckBoxCreateThumbs);
+  w.options.sort = RadioGroupSort->ItemIndex();
+  w.options.centertable = Tick(CheckBoxCenterTable);
+  w.options.centertitle = Tick(CheckBoxCenterTitle);
+  w.options.centerfooter = Tick(CheckBoxCenterFooter);
+  w.options.centernavbar = Tick(CheckBoxCenterNavBar);
+  w.options.dirfirstpageonly = Tick(CheckBoxDirFirstPageOnly);
+  w.options.includefilenames = Tick(CheckBoxIncludeFileNames);
+  w.options.thumbwhite = CheckBoxThumbWhite->isChecked() ? 255 : 0;
+  w.options.title = TextBytes(EditTitle->text());
+  w.options.footertext = TextBytes(EditFooterText->text());
+  w.options.headertemplate = CheckBoxHeaderTemplate->isChecked() ? FileNameBytes(EditHeaderFileName->text()) : std::string();
+  w.options.footertemplate = CheckBoxFooterTemplate->isChecked() ? FileNameBytes(EditFooterFileName->text()) : std::string();
+  w.options.blinks = Tick(CheckBoxEnableBackLinks);
+  w.options.hlinks = Tick(CheckBoxEnableHierarchyLinks);
+  w.options.followlinks = Tick(CheckBoxFollowLinks);
   {
     TSettingsStore store;
     store.StoreOpen(QString::fromLatin1(TVellumcastSettings::kStoreName));
     for (const TStoredRunFlag& flag : kStoredRunFlags) {
-      w.*flag.field = store.StoreGetInt(QString::fromLatin1(flag.name), flag.int_default) != 0 ? 1 : 0;
+      w.options.*flag.field = store.StoreGetInt(QString::fromLatin1(flag.name), flag.int_default) != 0;
     }
     store.StoreClose();
   }
-  w.style = Tick(CheckBoxModernStyle);
-  w.firstpage = first_page;
-  w.prune = Tick(CheckBoxPrune);
-  w.outputpath = FileNameBytes(EditOutputPath->text().trimmed());
-  w.images = std::max(0, RadioGroupImages->ItemIndex());
+  w.options.style = Tick(CheckBoxModernStyle) ? kStyleModern : kStyleClassic;
+  w.options.firstpage = first_page;
+  w.options.prune = Tick(CheckBoxPrune) ? kSwitchOn : kSwitchOff;
+  w.options.outputpath = FileNameBytes(EditOutputPath->text().trimmed());
+  w.options.theme = FileNameBytes(EditTheme->text().trimmed());
+  w.options.images = static_cast<TImagesMode>(std::clamp(RadioGroupImages->ItemIndex(), 0, 2));
+  const std::string captions = ComboBoxCaptions->currentData().toString().toStdString();
+  int32_t captions_mode = kCaptionsAuto;
+  w.options.captions = ParseCaptionsMode(captions.c_str(), &captions_mode) ? static_cast<TCaptionsMode>(captions_mode)
+                                                                            : kCaptionsAuto;
+  w.options.showlocation = Tick(CheckBoxShowLocation);
+  w.options.striplocation = Tick(CheckBoxStripLocation);
   ApplyRunSettings(w);  // after the style, whose defaults it follows
   // A thread that cannot be started never sends its done message: the window
   // must not wait for it and stays idle.
@@ -231,6 +266,12 @@ void TForm1::ButtonOutputBrowseClick() {
   if (dialog.exec() == QDialog::Accepted) EditOutputPath->setText(chosen);
 }
 
+void TForm1::ButtonThemeBrowseClick() {
+  QString chosen = EditTheme->text().isEmpty() ? EditStartPath->text() : EditTheme->text();
+  TFormBrowse dialog(this, &chosen);
+  if (dialog.exec() == QDialog::Accepted) EditTheme->setText(chosen);
+}
+
 void TForm1::ButtonHeaderBrowseClick() { ChooseTemplate(OpenDialogHeader, EditHeaderFileName); }
 
 void TForm1::ButtonFooterBrowseClick() { ChooseTemplate(OpenDialogFooter, EditFooterFileName); }
@@ -251,9 +292,9 @@ void TForm1::Panel1Click() { open_url_(QUrl(QString::fromLatin1(kHomePageAddress
 
 void TForm1::WMIndexProgress() {
   if (!worker_) return;
-  EditFiles->setText(QString::number(worker_->filecount.load()));
-  EditDirs->setText(QString::number(worker_->dircount.load()));
-  EditIndices->setText(QString::number(worker_->indexcount.load()));
+  EditFiles->setText(QString::number(worker_->counters.filecount.load()));
+  EditDirs->setText(QString::number(worker_->counters.dircount.load()));
+  EditIndices->setText(QString::number(worker_->counters.indexcount.load()));
 }
 
 void TForm1::WMIndexDone() {

@@ -10,11 +10,12 @@
 #include <QEvent>
 #include <QWidget>
 
-#include "engine/thread_vellumcast.h"
+#include "engine/run/thread_vellumcast.h"
 #include "platform/owner.h"
 #include "ui/settings_table.h"
 
 class QCheckBox;
+class QComboBox;
 class QFileDialog;
 class QGroupBox;
 class QLabel;
@@ -92,6 +93,8 @@ class TForm1 : public QWidget, public TOwnerWindow {
   QCheckBox* CheckBoxCenterTable;
   QCheckBox* CheckBoxCenterNavBar;
   QCheckBox* CheckBoxIncludeFileNames;
+  QLabel* LabelCaptions;
+  QComboBox* ComboBoxCaptions;
   // Clean
   QWidget* TabSheet2;
   QLabel* Label11;
@@ -138,11 +141,17 @@ class TForm1 : public QWidget, public TOwnerWindow {
   QCheckBox* CheckBoxModernStyle;
   QLabel* LabelFirstPage;
   QLineEdit* EditFirstPage;
+  QLabel* LabelTheme;
+  QLineEdit* EditTheme;
+  QPushButton* ButtonThemeBrowse;
   QCheckBox* CheckBoxPrune;
   QLabel* LabelOutputPath;
   QLineEdit* EditOutputPath;
   QPushButton* ButtonOutputBrowse;
   TRadioGroup* RadioGroupImages;
+  QGroupBox* GroupBoxLocation;
+  QCheckBox* CheckBoxShowLocation;
+  QCheckBox* CheckBoxStripLocation;
   // About
   QWidget* TabSheet4;
   QLabel* Label22;
@@ -167,7 +176,9 @@ class TForm1 : public QWidget, public TOwnerWindow {
   void FormDestroy();
   void ButtonStartClick();
   // False, after a message box saying why, when the starting folder does not
-  // exist or a ticked template cannot be read: nothing is started then.
+  // exist, a ticked template cannot be read, the output folder overlaps the
+  // photo tree or the modern style's theme does not load: nothing is started
+  // then.
   bool RunCanStart();
   void ShowRefusal(const QString& text);
   void ButtonCancelClick();
@@ -177,6 +188,7 @@ class TForm1 : public QWidget, public TOwnerWindow {
   void ButtonHeaderBrowseClick();
   void ButtonFooterBrowseClick();
   void ButtonOutputBrowseClick();
+  void ButtonThemeBrowseClick();
   void Panel1Click();
   void WMIndexProgress();
   void WMIndexDone();

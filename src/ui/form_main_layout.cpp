@@ -1,6 +1,7 @@
 // The main window's controls: names, texts and places of every tab.
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -44,6 +45,13 @@ QLabel* PlainLabel(const char* text, QWidget* parent) {
 
 QCheckBox* CheckBox(const char* text, QWidget* parent) {
   return new QCheckBox(QString::fromLatin1(text), parent);
+}
+
+// A check box with a tooltip saying when it applies and what it does.
+QCheckBox* CheckBox(const char* text, const char* tooltip, QWidget* parent) {
+  QCheckBox* box = CheckBox(text, parent);
+  box->setToolTip(QString::fromLatin1(tooltip));
+  return box;
 }
 
 QPushButton* Button(const char* text, QWidget* parent) {
@@ -143,6 +151,18 @@ void TForm1::BuildTableSetupTab() {
   CheckBoxCenterNavBar = Place(CheckBox("Center the Navigation Bar", tab), "CheckBoxCenterNavBar", 8, 144);
   CheckBoxIncludeFileNames =
       Place(CheckBox("Include filenames in each cell", tab), "CheckBoxIncludeFileNames", 8, 160);
+  // Each item carries the word stored in the settings and taken by --captions.
+  LabelCaptions = Place(PlainLabel("Text under each photo:", tab), "LabelCaptions", 8, 192);
+  ComboBoxCaptions = new QComboBox(tab);
+  ComboBoxCaptions->addItem(QStringLiteral("Automatic (modern style: photo titles, classic: file names)"),
+                            QStringLiteral("auto"));
+  ComboBoxCaptions->addItem(QStringLiteral("Photo titles in both styles"), QStringLiteral("title"));
+  ComboBoxCaptions->addItem(QStringLiteral("File names"), QStringLiteral("name"));
+  ComboBoxCaptions->setToolTip(
+      QStringLiteral("What a cell shows under its photo. A photo's title comes from its metadata or a sidecar "
+                     "file; a photo without one shows its file name (or its caption's first line). The classic "
+                     "style shows no text when \"Include filenames in each cell\" is off."));
+  Place(ComboBoxCaptions, "ComboBoxCaptions", 8, 208, 321, 21);
 }
 
 void TForm1::BuildCleanTab() {
@@ -239,6 +259,9 @@ void TForm1::BuildPublishingTab() {
       Place(CheckBox("Modern style (pages for phones and desktops, photo viewer)", tab), "CheckBoxModernStyle", 8, 72);
   LabelFirstPage = Place(PlainLabel("First page name:", tab), "LabelFirstPage", 8, 104);
   EditFirstPage = Place(new QLineEdit(tab), "EditFirstPage", 8, 120, 185, 21);
+  LabelTheme = Place(PlainLabel("Theme folder (empty: built-in):", tab), "LabelTheme", 208, 104);
+  EditTheme = Place(new QLineEdit(tab), "EditTheme", 208, 120, 121, 21);
+  ButtonThemeBrowse = Place(Button("Browse", tab), "ButtonThemeBrowse", 336, 118, 75, 25);
   CheckBoxPrune = Place(CheckBox("Remove generated files that a run no longer writes", tab), "CheckBoxPrune", 8, 152);
   LabelOutputPath = Place(PlainLabel("Output folder (empty: write into the photo folders):", tab), "LabelOutputPath",
                           8, 184);
@@ -248,7 +271,21 @@ void TForm1::BuildPublishingTab() {
                                            {QStringLiteral("Link to the photo folders"), QStringLiteral("Copy"),
                                             QStringLiteral("Hard link")},
                                            tab),
-                           "RadioGroupImages", 8, 228, 401, 57);
+                           "RadioGroupImages", 8, 228, 193, 61);
+  // Where a photo was taken: kept off every page and copy unless asked for.
+  GroupBoxLocation = Place(new QGroupBox(QStringLiteral("Photo locations (GPS): "), tab), "GroupBoxLocation", 208,
+                           228, 201, 61);
+  CheckBoxShowLocation =
+      Place(CheckBox("Show on the viewer pages",
+                     "Modern style: a photo's page shows where it was taken (its coordinates, with a map link).",
+                     GroupBoxLocation),
+            "CheckBoxShowLocation", 8, 18);
+  CheckBoxStripLocation =
+      Place(CheckBox("Leave out of copied photos",
+                     "With an output folder and \"Copy\" chosen: the copies are written without their GPS tags; "
+                     "the originals stay as they are.",
+                     GroupBoxLocation),
+            "CheckBoxStripLocation", 8, 37);
   // The modern style wants stale thumbnails and viewer pages removed; the
   // box can still be cleared afterwards.
   connect(CheckBoxModernStyle, &QCheckBox::toggled, this, [this](bool modern) {

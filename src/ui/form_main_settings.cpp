@@ -3,11 +3,12 @@
 #include <algorithm>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 
 #include "ui/form_main.h"
-#include "engine/catalog_filter.h"
-#include "engine/image_order.h"
+#include "engine/run/catalog_filter.h"
+#include "engine/run/image_order.h"
 #include "ui/int_parse.h"
 #include "ui/radio_group.h"
 #include "ui/settings_store.h"
@@ -59,6 +60,15 @@ void TForm1::LoadSettings() {
         });
         break;
       }
+      case TSettingKind::kWord: {
+        // A word no item carries shows the default's item.
+        const QString word = store.StoreGetText(name, def.text_default);
+        WithControl<QComboBox>(this, def.control, [&](QComboBox* combo) {
+          const int found = combo->findData(word);
+          combo->setCurrentIndex(found >= 0 ? found : combo->findData(def.text_default));
+        });
+        break;
+      }
     }
   }
   for (int i = 0; i < TVellumcastSettings::kRunCount; ++i) {
@@ -71,11 +81,13 @@ void TForm1::LoadSettings() {
 void TForm1::ApplyRunSettings(TThreadVellumcast& worker) const {
   const std::string formats = run_settings_[0].toStdString();
   const std::string order = run_settings_[1].toStdString();
-  if (!ParseCatalogFormats(formats.c_str(), &worker.formats)) worker.formats = kFollowStyle;
-  if (!ParseImageOrder(order.c_str(), &worker.order)) worker.order = kFollowStyle;
-  worker.exclude = SplitPatternList(run_settings_[2].toStdString());
-  worker.skiphidden = kFollowStyle;
-  ResolveStyleDefaults(worker);
+  int32_t number = 0;
+  worker.options.formats = ParseCatalogFormats(formats.c_str(), &number) ? static_cast<TCatalogFormats>(number)
+                                                                         : kFormatsFollowStyle;
+  worker.options.order = ParseImageOrder(order.c_str(), &number) ? static_cast<TImageOrder>(number) : kOrderFollowStyle;
+  worker.options.exclude = SplitPatternList(run_settings_[2].toStdString());
+  worker.options.skiphidden = kSwitchFollowStyle;
+  ResolveStyleDefaults(worker.options);
 }
 
 void TForm1::SaveSettings() {
@@ -100,6 +112,10 @@ void TForm1::SaveSettings() {
       case TSettingKind::kChoice:
         WithControl<TRadioGroup>(this, def.control,
                                  [&](TRadioGroup* group) { store.StoreSetInt(name, group->ItemIndex()); });
+        break;
+      case TSettingKind::kWord:
+        WithControl<QComboBox>(this, def.control,
+                               [&](QComboBox* combo) { store.StoreSetText(name, combo->currentData().toString()); });
         break;
     }
   }

@@ -2,11 +2,13 @@
 
 #include <QIcon>
 
+#include "platform/large_blocks.h"
 #include "support/product.h"
 #include "ui/application.h"
 #include "ui/form_main.h"
 
 int main(int argc, char** argv) {
+  ReturnLargeBlocksWhenFreed();
   TApplication app(argc, argv);
   TApplication::setApplicationVersion(QString::fromLatin1(kProductVersion));
   TApplication::setDesktopFileName(QStringLiteral("vellumcast"));

@@ -3,12 +3,12 @@
 #include <QDir>
 #include <QStringList>
 
+#include "engine/store/generated_names.h"
 #include "support/path_util.h"
 
 namespace {
 
 constexpr QChar kSeparator = QLatin1Char(kPathSeparator);
-constexpr const char* kTopPageName = "vellumcast.html";
 
 }  // namespace
 
@@ -18,7 +18,7 @@ QString WithTrailingSeparator(const QString& path) {
 }
 
 QString TopCatalogPage(const QString& start_path) {
-  const QString page = WithTrailingSeparator(start_path) + QString::fromLatin1(kTopPageName);
+  const QString page = WithTrailingSeparator(start_path) + QString::fromLatin1(kFirstPageName);
   return QDir::cleanPath(QDir::current().absoluteFilePath(page));
 }
 

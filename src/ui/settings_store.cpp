@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "support/path_util.h"
 #include "support/setting_lines.h"
 
 namespace {
@@ -38,7 +39,7 @@ std::vector<TSettingLine> SetAsideUnsafeStore(const QString& path, bool* set_asi
   std::string text;
   std::string error;
   bool too_large = false;
-  if (!ReadSettingsFile(native.constData(), kMaxSettingsFileBytes, &text, &error)) {
+  if (!ReadWholeRegularFile(native.constData(), kMaxSettingsFileBytes, TLinkRule::kFollow, &text, &error)) {
     // A missing or unreadable file is QSettings' own case (it starts empty);
     // only a file too large to look at is set aside.
     if (!QFile::exists(path) || QFile(path).size() <= static_cast<qint64>(kMaxSettingsFileBytes)) return {};

@@ -5,8 +5,8 @@
 #include <QDir>
 #include <QStandardPaths>
 
-#include "engine/first_start_defaults.h"
-#include "engine/walk.h"
+#include "engine/run/first_start_defaults.h"
+#include "engine/run/walk.h"
 #include "support/product.h"
 
 TVellumcastSettings::TVellumcastSettings()
@@ -39,6 +39,10 @@ TVellumcastSettings::TVellumcastSettings()
           {"prune", TSettingKind::kFlag, "CheckBoxPrune", 0, {}},
           {"outputpath", TSettingKind::kText, "EditOutputPath", 0, QString()},
           {"images", TSettingKind::kChoice, "RadioGroupImages", 0, {}},
+          {"theme", TSettingKind::kText, "EditTheme", 0, QString()},
+          {"captions", TSettingKind::kWord, "ComboBoxCaptions", 0, QStringLiteral("auto")},
+          {"showlocation", TSettingKind::kFlag, "CheckBoxShowLocation", 0, {}},
+          {"striplocation", TSettingKind::kFlag, "CheckBoxStripLocation", 0, {}},
       }} {}
 
 const TSettingDef* TVellumcastSettings::Find(const char* name) const {

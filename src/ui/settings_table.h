@@ -1,5 +1,5 @@
 #pragma once
-// The 28 stored settings of the main window, in the order in which they are
+// The 32 stored settings of the main window, in the order in which they are
 // loaded and saved, each with its kind, its default and the control that
 // shows it.
 
@@ -8,7 +8,7 @@
 
 #include <QString>
 
-#include "engine/thread_vellumcast.h"
+#include "engine/run/thread_vellumcast.h"
 
 enum class TSettingKind {
   kText,    // one-line edit, stored as text
@@ -16,6 +16,7 @@ enum class TSettingKind {
   kFlag,    // check box, stored as 0 or 1
   kSort,    // radio group, stored as the selected index (-1 to 1)
   kChoice,  // radio group with one item always selected, stored as its index (0 to items - 1)
+  kWord,    // combo box whose items carry the words stored (text_default: the word shown otherwise)
 };
 
 struct TSettingDef {
@@ -23,19 +24,19 @@ struct TSettingDef {
   TSettingKind kind;
   const char* control;   // objectName of the control
   int32_t int_default;   // numbers, flags and the sort index
-  QString text_default;  // texts
+  QString text_default;  // texts and words
 };
 
 // Run settings kept in the store without a control of their own (0 or 1):
 // Start reads them from the store as they are; the window never writes them.
 struct TStoredRunFlag {
   const char* name;
-  int32_t TThreadVellumcast::*field;
+  bool TIndexOptions::*field;
   int32_t int_default;
 };
 inline constexpr TStoredRunFlag kStoredRunFlags[] = {
-    {"rebuild", &TThreadVellumcast::rebuild, 0},  // do every thumbnail and file afresh
-    {"crop", &TThreadVellumcast::crop, 0},        // modern thumbnails fill their cell
+    {"rebuild", &TIndexOptions::rebuild, 0},  // do every thumbnail and file afresh
+    {"crop", &TIndexOptions::crop, 0},        // modern thumbnails fill their cell
 };
 
 // A stored run setting without a control of its own: kept as text, loaded
@@ -58,7 +59,7 @@ class TVellumcastSettings {
       {"exclude", ""},
   }};
 
-  static constexpr int kCount = 28;
+  static constexpr int kCount = 32;
   static constexpr const char* kStoreName = "vellumcast";
   static constexpr int32_t kSortMin = -1;
   static constexpr int32_t kSortMax = 1;

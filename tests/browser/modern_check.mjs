@@ -13,31 +13,15 @@
 //
 // Exit status: 0 when every check passes, 1 on any failure, 2 on bad usage.
 
-import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { createRequire } from 'node:module';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
-const require = createRequire(import.meta.url);
-let chromium;
-let HtmlValidate;
-let axePath;
-try {
-  ({ chromium } = await import('playwright-core'));
-  ({ HtmlValidate } = await import('html-validate'));
-  axePath = require.resolve('axe-core/axe.min.js');
-} catch (error) {
-  console.error(`modern_check: a package is not installed (${error.code ?? error.message}); `
-    + 'run scripts/install-deps.sh or `npm ci` in tests/browser');
-  process.exit(1);
-}
+import { Check, kChromiumArgs, kChromiumPath, LoadBrowserPackages, RunTool, Summary } from './check_kit.mjs';
 
-const kChromiumPath = '/usr/bin/chromium';
-const kChromiumArgs = ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
-const kToolTimeoutMs = 100_000;
+const { chromium, axePath, HtmlValidate } = await LoadBrowserPackages('modern_check', { htmlValidate: true });
+
 const kNavigationTimeoutMs = 20_000;
 const kViewports = [
   { name: 'phone 320', width: 320, height: 640, touch: false, minColumns: 2 },
@@ -52,18 +36,6 @@ const kCatalogs = [
     first: 'index.html' },
 ];
 
-let passed = 0;
-const failures = [];
-function Check(ok, text) {
-  if (ok) {
-    passed += 1;
-  } else {
-    failures.push(text);
-    console.error(`FAIL: ${text}`);
-  }
-  return ok;
-}
-
 function ParseArguments(argv) {
   const args = { keep: false };
   for (const arg of argv) {
@@ -77,12 +49,6 @@ function ParseArguments(argv) {
   if (!args.cli) throw new Error('--cli=PATH is required');
   if (!args['make-tree'] === !args.tree) throw new Error('give exactly one of --make-tree=PATH and --tree=DIR');
   return args;
-}
-
-function RunTool(program, args, what) {
-  const result = spawnSync(program, args, { timeout: kToolTimeoutMs, encoding: 'utf8' });
-  if (result.error) throw new Error(`${what}: ${result.error.message}`);
-  if (result.status !== 0) throw new Error(`${what} exited with ${result.status}: ${result.stderr}`);
 }
 
 function ListHtml(folder) {
@@ -360,8 +326,7 @@ async function Main() {
     await browser.close();
     if (!args.keep && !args.work) fs.rmSync(work, { recursive: true, force: true });
   }
-  console.log(`${passed} passed, ${failures.length} failed`);
-  return failures.length === 0 ? 0 : 1;
+  return Summary();
 }
 
 process.exit(await Main());

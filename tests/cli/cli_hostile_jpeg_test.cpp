@@ -4,11 +4,7 @@
 // its own cap, the ordinary ones get their thumbnails, and the run's peak
 // memory stays far below what one decode of the hostile files would take.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -24,30 +20,6 @@ namespace {
 // The program itself, its threads and the ordinary pictures fit well within
 // this; one decode of a hostile file would touch a gigabyte or more.
 constexpr long kPeakKiB = 300 * 1024;
-
-struct TIndexRun {
-  int exit_code = -1;
-  long peak_kib = 0;
-};
-
-TIndexRun RunIndexCli(const std::string& cwd, const std::vector<std::string>& args) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, 1);
-    ::dup2(null, 2);
-    if (::chdir(cwd.c_str()) != 0) ::_exit(99);
-    ExecCli(args);
-  }
-  TIndexRun run;
-  if (pid < 0) return run;
-  int status = 0;
-  rusage usage{};
-  if (::wait4(pid, &status, 0, &usage) != pid) return run;
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-  run.peak_kib = usage.ru_maxrss;
-  return run;
-}
 
 TEST(CliHostileJpeg, ThumbnailRunRefusesHostileFilesWithinTheMemoryCap) {
   TScratchDir dir("vc-hostile");
@@ -67,7 +39,7 @@ TEST(CliHostileJpeg, ThumbnailRunRefusesHostileFilesWithinTheMemoryCap) {
   for (const char* path_option : {"--straightforward=0", "--straightforward=1"}) {
     SCOPED_TRACE(path_option);
     RemoveTree(dir.Join("pics/quarto_tn"));
-    const TIndexRun run = RunIndexCli(dir.path(), {"index", "--createthumbs=1", path_option, "pics"});
+    const TCliResult run = RunCli({"index", "--createthumbs=1", path_option, "pics"}, dir.path());
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_LT(run.peak_kib, kPeakKiB);
     // Positions follow the sorted names; the refused files fall back to the full image.

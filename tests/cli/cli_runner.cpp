@@ -1,6 +1,7 @@
 #include "cli/cli_runner.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,7 +37,9 @@ TCliResult RunCli(const std::vector<std::string>& args, const std::string& cwd, 
   if (pid < 0) return result;
   if (options.while_running) options.while_running(pid);
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  result.peak_kib = usage.ru_maxrss;
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
   result.out = ReadFileBytes(out_path);
   result.err = ReadFileBytes(err_path);

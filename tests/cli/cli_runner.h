@@ -13,6 +13,7 @@ struct TCliResult {
   int exit_code = -1;  // 1000 + the signal when a signal ended it
   std::string out;
   std::string err;
+  long peak_kib = 0;   // the most memory the program held (its peak resident size)
 };
 
 struct TCliRunOptions {

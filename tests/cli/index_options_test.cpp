@@ -1,5 +1,5 @@
 // From index command lines, settings files and configuration files to the
-// worker's fields, exit codes and messages (in-process, no run).
+// options' fields, exit codes and messages (in-process, no run).
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@
 
 namespace {
 
-TIndexRequest Prepare(const std::vector<std::string>& args, TThreadVellumcast& worker) {
+TIndexRequest Prepare(const std::vector<std::string>& args, TIndexOptions& options) {
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
-  return PrepareIndexRun(static_cast<int>(argv.size()), argv.data(), worker);
+  return PrepareIndexRun(static_cast<int>(argv.size()), argv.data(), options);
 }
 
 std::string Joined(const std::vector<std::string>& args) {
@@ -53,37 +53,37 @@ class ScopedConfigHome {
 TEST(IndexCommandLine, EveryFormReachesTheWorker) {
   struct TCase {
     std::vector<std::string> args;
-    int32_t TThreadVellumcast::*field;
+    TOptionField field;
     int32_t expected;
   };
   const std::vector<TCase> cases = {
-      {{"--cellwidth=200", "d"}, &TThreadVellumcast::cellwidth, 200},
-      {{"--cellwidth", "200", "d"}, &TThreadVellumcast::cellwidth, 200},
-      {{"d", "--cellwidth", "200"}, &TThreadVellumcast::cellwidth, 200},  // options after the folder
-      {{"--cellwidth=5", "--cellwidth=7", "d"}, &TThreadVellumcast::cellwidth, 7},  // the last one counts
-      {{"--rowsperpage", "-3", "d"}, &TThreadVellumcast::rowsperpage, -3},  // a negative value, not an option
-      {{"--createthumbs", "d"}, &TThreadVellumcast::createthumbs, 1},
-      {{"--createthumbs=1", "d"}, &TThreadVellumcast::createthumbs, 1},
-      {{"--createthumbs=yes", "d"}, &TThreadVellumcast::createthumbs, 1},
-      {{"--createthumbs", "--no-createthumbs", "d"}, &TThreadVellumcast::createthumbs, 0},
-      {{"--no-hlinks", "d"}, &TThreadVellumcast::hlinks, 0},
-      {{"--hlinks=off", "d"}, &TThreadVellumcast::hlinks, 0},
-      {{"--thumbwhite", "d"}, &TThreadVellumcast::thumbwhite, 255},
-      {{"--thumbwhite=0", "d"}, &TThreadVellumcast::thumbwhite, 0},
-      {{"--sort", "0", "d"}, &TThreadVellumcast::sort, 0},
-      {{"-qv", "d"}, &TThreadVellumcast::cellwidth, 140},  // first-start default
+      {{"--cellwidth=200", "d"}, &TIndexOptions::cellwidth, 200},
+      {{"--cellwidth", "200", "d"}, &TIndexOptions::cellwidth, 200},
+      {{"d", "--cellwidth", "200"}, &TIndexOptions::cellwidth, 200},  // options after the folder
+      {{"--cellwidth=5", "--cellwidth=7", "d"}, &TIndexOptions::cellwidth, 7},  // the last one counts
+      {{"--rowsperpage", "-3", "d"}, &TIndexOptions::rowsperpage, -3},  // a negative value, not an option
+      {{"--createthumbs", "d"}, &TIndexOptions::createthumbs, 1},
+      {{"--createthumbs=1", "d"}, &TIndexOptions::createthumbs, 1},
+      {{"--createthumbs=yes", "d"}, &TIndexOptions::createthumbs, 1},
+      {{"--createthumbs", "--no-createthumbs", "d"}, &TIndexOptions::createthumbs, 0},
+      {{"--no-hlinks", "d"}, &TIndexOptions::hlinks, 0},
+      {{"--hlinks=off", "d"}, &TIndexOptions::hlinks, 0},
+      {{"--thumbwhite", "d"}, &TIndexOptions::thumbwhite, 255},
+      {{"--thumbwhite=0", "d"}, &TIndexOptions::thumbwhite, 0},
+      {{"--sort", "0", "d"}, &TIndexOptions::sort, 0},
+      {{"-qv", "d"}, &TIndexOptions::cellwidth, 140},  // first-start default
   };
   for (const TCase& c : cases) {
-    TThreadVellumcast worker;
+    TIndexOptions worker;
     const TIndexRequest request = Prepare(c.args, worker);
     EXPECT_EQ(request.exit_code, -1) << Joined(c.args) << " " << request.message;
-    EXPECT_EQ(worker.*c.field, c.expected) << Joined(c.args);
+    EXPECT_EQ(OptionNumber(worker, TIndexOption{"", TOptionKind::kCount, c.field}), c.expected) << Joined(c.args);
     EXPECT_EQ(request.folder, "d") << Joined(c.args);
   }
 }
 
 TEST(IndexCommandLine, TextsFoldersAndVerbosity) {
-  TThreadVellumcast worker;
+  TIndexOptions worker;
   TIndexRequest request = Prepare({"--title", "My trip", "--footertext=", "-q", "--", "--odd folder"}, worker);
   EXPECT_EQ(request.exit_code, -1) << request.message;
   EXPECT_EQ(worker.title, "My trip");
@@ -98,12 +98,12 @@ TEST(IndexCommandLine, TextsFoldersAndVerbosity) {
 TEST(IndexCommandLine, HelpAndVersionWinOverEverythingElse) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"-h"}, {"--help"}, {"--cellwidth=0", "--help"}, {"a", "b", "-h"}}) {
-    TThreadVellumcast worker;
+    TIndexOptions worker;
     const TIndexRequest request = Prepare(args, worker);
     EXPECT_TRUE(request.show_help) << Joined(args);
     EXPECT_EQ(request.exit_code, -1) << Joined(args);
   }
-  TThreadVellumcast worker;
+  TIndexOptions worker;
   EXPECT_TRUE(Prepare({"-V"}, worker).show_version);
 }
 
@@ -133,7 +133,7 @@ TEST(IndexCommandLine, UsageErrorsNameTheOption) {
       {{"a", "b"}, "exactly one FOLDER expected"},
   };
   for (const TCase& c : cases) {
-    TThreadVellumcast worker;
+    TIndexOptions worker;
     const TIndexRequest request = Prepare(c.args, worker);
     EXPECT_EQ(request.exit_code, 2) << Joined(c.args);
     EXPECT_EQ(request.message, c.message) << Joined(c.args);
@@ -149,7 +149,7 @@ TEST(IndexCommandLine, OptionsOverrideConfigWhichOverridesSettings) {
   const std::string config = home.Join("run.conf");
   ASSERT_TRUE(WriteFileBytes(config, "# photos for the web\n\n  cellheight = 150  \ntitle=From config\n"));
 
-  TThreadVellumcast worker;
+  TIndexOptions worker;
   TIndexRequest request = Prepare({"--settings", "--config", config, "--title=Typed"}, worker);
   ASSERT_EQ(request.exit_code, -1) << request.message;
   EXPECT_EQ(request.folder, "/srv/photos");  // the window's starting folder
@@ -162,7 +162,7 @@ TEST(IndexCommandLine, OptionsOverrideConfigWhichOverridesSettings) {
   EXPECT_EQ(worker.footertemplate, "/f.html");
   EXPECT_EQ(worker.rowsperpage, 4);          // first-start default
 
-  TThreadVellumcast second;
+  TIndexOptions second;
   request = Prepare({"--settings", "elsewhere"}, second);
   EXPECT_EQ(request.folder, "elsewhere");
   EXPECT_EQ(second.title, "Saved, title");
@@ -179,7 +179,7 @@ TEST(IndexCommandLine, SettingsAreReadAsTheWindowReadsThem) {
   for (const TCase& c : {TCase{"5", 1}, TCase{"-3", -1}, TCase{"0", 0}}) {
     ASSERT_TRUE(home.WriteSettings("[General]\nsort=" + c.sort + "\nheadertemplateenable=2\nheadertemplate=/h\n"
                                    "footertemplateenable=abc\nfootertemplate=/f\n"));
-    TThreadVellumcast worker;
+    TIndexOptions worker;
     const TIndexRequest request = Prepare({"--settings", "d"}, worker);
     ASSERT_EQ(request.exit_code, -1) << request.message;
     EXPECT_EQ(worker.sort, c.expected) << c.sort;
@@ -215,12 +215,12 @@ TEST(IndexCommandLine, FileErrorsNameFileAndLine) {
       args.push_back("--config=" + config);
     }
     args.push_back("d");
-    TThreadVellumcast worker;
+    TIndexOptions worker;
     const TIndexRequest request = Prepare(args, worker);
     EXPECT_EQ(request.exit_code, 2) << c.message;
     EXPECT_EQ(request.message, c.message);
   }
-  TThreadVellumcast worker;
+  TIndexOptions worker;
   TIndexRequest request = Prepare({"--config", home.Join("missing.conf"), "d"}, worker);
   EXPECT_EQ(request.exit_code, 2);
   EXPECT_EQ(request.message, "--config: cannot read " + home.Join("missing.conf") + ": No such file or directory");

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/image_cell.h"
+#include "engine/classic/image_cell.h"
 #include "engine/run_helpers.h"
 #include "fixtures/exif_writer.h"
 #include "fixtures/image_writers.h"

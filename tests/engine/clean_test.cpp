@@ -1,4 +1,4 @@
-#include "engine/clean.h"
+#include "engine/store/clean.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -649,9 +649,9 @@ TEST_F(CleanAfterRunTest, TreeReturnsToTheUserFiles) {
   const std::set<std::string> user_files = listing();
 
   RunIndex(tree.string(), [](TThreadVellumcast& w) {
-    w.createthumbs = 1;
-    w.rowsperpage = 1;
-    w.cellsperrow = 1;
+    w.options.createthumbs = 1;
+    w.options.rowsperpage = 1;
+    w.options.cellsperrow = 1;
   });
   RunIndex(tree.string());
   ASSERT_TRUE(fs::exists(tree / "animals" / "quarto_tn" / "quarto_tn2.jpg"));

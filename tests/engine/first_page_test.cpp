@@ -1,13 +1,13 @@
 // The first page name: which names are taken, user files of that name kept,
 // and every link to a folder's first page following the name it got.
 
-#include "engine/first_page.h"
+#include "engine/store/first_page.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "engine/generated_names.h"
+#include "engine/store/generated_names.h"
 #include "engine/run_helpers.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/tree_writer.h"
@@ -55,15 +55,15 @@ class FirstPageRunTest : public TEngineTest {
     ASSERT_TRUE(WriteTestBmp24(Path("top/sub/c.bmp"), 8, 8));
     ASSERT_TRUE(WriteTestBmp24(Path("top/pass/deep/d.bmp"), 8, 8));
   }
-  static void Index(TThreadVellumcast& worker) { worker.firstpage = "index.html"; }
+  static void Index(TThreadVellumcast& worker) { worker.options.firstpage = "index.html"; }
 };
 
 TEST_F(FirstPageRunTest, ClassicPagesTakeTheNameAndCarryTheMarker) {
   MakeTree();
   RunIndex(Path("top"), [](TThreadVellumcast& w) {
     Index(w);
-    w.rowsperpage = 1;
-    w.cellsperrow = 1;
+    w.options.rowsperpage = 1;
+    w.options.cellsperrow = 1;
   });
   EXPECT_FALSE(Exists("top/vellumcast.html"));
   EXPECT_FALSE(Exists("top/sub/vellumcast.html"));
@@ -88,11 +88,11 @@ TEST_F(FirstPageRunTest, UserFileOfThatNameStaysAndItsFolderKeepsTheDefault) {
   TRecordingOwner owner;
   {
     TThreadVellumcast worker;
-    worker.path = Path("top");
-    worker.firstpage = "index.html";
+    worker.options.path = Path("top");
+    worker.options.firstpage = "index.html";
     ASSERT_TRUE(worker.Start());
     worker.WaitFor();
-    kept = worker.firstpagekept;
+    kept = worker.counters.firstpagekept;
   }
   EXPECT_EQ(kept, 1);
   EXPECT_EQ(Page("top/sub/index.html"), mine);
@@ -110,11 +110,11 @@ TEST_F(FirstPageRunTest, SecondRunReplacesItsOwnPages) {
   int32_t kept = -1;
   {
     TThreadVellumcast worker;
-    worker.path = Path("top");
-    worker.firstpage = "index.html";
+    worker.options.path = Path("top");
+    worker.options.firstpage = "index.html";
     ASSERT_TRUE(worker.Start());
     worker.WaitFor();
-    kept = worker.firstpagekept;
+    kept = worker.counters.firstpagekept;
   }
   EXPECT_EQ(kept, 0);
   EXPECT_NE(Page("top/sub/index.html").find("extra.bmp"), std::string::npos);
@@ -134,11 +134,11 @@ TEST_F(FirstPageRunTest, FolderNamedLikeTheFirstPageIsKeptToo) {
   int32_t kept = -1;
   {
     TThreadVellumcast worker;
-    worker.path = Path("top");
-    worker.firstpage = "index.html";
+    worker.options.path = Path("top");
+    worker.options.firstpage = "index.html";
     ASSERT_TRUE(worker.Start());
     worker.WaitFor();
-    kept = worker.firstpagekept;
+    kept = worker.counters.firstpagekept;
   }
   EXPECT_EQ(kept, 1);
   EXPECT_TRUE(Exists("top/sub/vellumcast.html"));

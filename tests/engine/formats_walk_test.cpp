@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/catalog_filter.h"
-#include "engine/image_order.h"
+#include "engine/run/catalog_filter.h"
+#include "engine/run/image_order.h"
+#include "engine/modern/page_parts.h"
+#include "engine/store/generated_names.h"
 #include "engine/run_helpers.h"
 #include "fixtures/exif_writer.h"
 #include "fixtures/image_writers.h"
@@ -63,9 +65,9 @@ TEST_F(FormatsWalkTest, ClassicTakesThreeExtensionsAllTakesEveryReadableOne) {
 
   // Thumbnails on: nothing is left out for want of a browser.
   const TRunResult run = RunIndex(Path("x"), [](TThreadVellumcast& w) {
-    w.formats = kFormatsAll;
-    w.createthumbs = 1;
-    w.rowsperpage = 0;
+    w.options.formats = kFormatsAll;
+    w.options.createthumbs = 1;
+    w.options.rowsperpage = 0;
   });
   EXPECT_EQ(run.filecount, static_cast<int32_t>(all.size()));
   std::vector<std::string> cells = Cells("x/vellumcast.html");
@@ -78,16 +80,30 @@ TEST_F(FormatsWalkTest, WithoutThumbnailsImagesNoBrowserShowsAreLeftOutAndCounte
   TRecordingOwner owner;
   {
     TThreadVellumcast worker;
-    worker.path = Path("x");
-    worker.formats = kFormatsAll;
+    worker.options.path = Path("x");
+    worker.options.formats = kFormatsAll;
     worker.ownerwindow = &owner;
     ASSERT_TRUE(worker.Start());
     worker.WaitFor();
-    skipped = worker.skipped_undisplayable;
-    EXPECT_EQ(worker.filecount, 4);
+    skipped = worker.counters.skipped_undisplayable;
+    EXPECT_EQ(worker.counters.filecount, 4);
   }
   EXPECT_EQ(skipped, 4);
   EXPECT_EQ(Cells("x/vellumcast.html"), (std::vector<std::string>{"a.png", "f.avif", "g.webp", "h.jpeg"}));
+}
+
+// The modern style makes a web copy of such an image, thumbnails on or off.
+TEST_F(FormatsWalkTest, TheModernStyleLeavesOutNoImageForWantOfABrowser) {
+  Tiff("x/c.tif");
+  char stem[32];
+  NamedImageStem("c.tif", stem, sizeof stem);
+  const TRunResult run = RunIndex(Path("x"), [](TThreadVellumcast& w) {
+    w.options.style = kStyleModern;
+    w.options.formats = kFormatsAll;
+  });
+  EXPECT_EQ(run.filecount, 1);
+  EXPECT_TRUE(Exists("x/quarto_tn/" + std::string(stem) + "-web.jpg"));
+  EXPECT_NE(Page("x/" + ViewerPageName("c.tif")).find(std::string(stem) + "-web.jpg"), std::string::npos);
 }
 
 TEST_F(FormatsWalkTest, ThumbnailsOfNewFormatsAndANameOnlyCellWhenOneCannotBeMade) {
@@ -99,9 +115,9 @@ TEST_F(FormatsWalkTest, ThumbnailsOfNewFormatsAndANameOnlyCellWhenOneCannotBeMad
   for (int straightforward = 0; straightforward <= 1; ++straightforward) {
     SCOPED_TRACE(straightforward ? "straightforward" : "produced ahead");
     RunIndex(Path("x"), [&](TThreadVellumcast& w) {
-      w.formats = kFormatsAll;
-      w.createthumbs = 1;
-      w.straightforward = straightforward;
+      w.options.formats = kFormatsAll;
+      w.options.createthumbs = 1;
+      w.options.straightforward = straightforward;
     });
     const std::string page = Page("x/vellumcast.html");
     for (int i : {0, 1, 2}) {
@@ -123,9 +139,9 @@ TEST_F(FormatsWalkTest, TransparentPixelsTakeTheThumbnailBackground) {
   Png("x/a.png", 120, 50, true);
   for (const int white : {0, 255}) {
     RunIndex(Path("x"), [&](TThreadVellumcast& w) {
-      w.formats = kFormatsAll;
-      w.createthumbs = 1;
-      w.thumbwhite = white;
+      w.options.formats = kFormatsAll;
+      w.options.createthumbs = 1;
+      w.options.thumbwhite = white;
     });
     TMemBitmap thumb;
     ASSERT_EQ(LoadImageByExtension(Path("x/quarto_tn/quarto_tn0.jpg").c_str(), 0, 0, thumb, kThumbnailLoadFlags,
@@ -140,9 +156,9 @@ TEST_F(FormatsWalkTest, TransparentPixelsTakeTheThumbnailBackground) {
 TEST_F(FormatsWalkTest, NaturalOrderNumbersThumbnailsInPageOrder) {
   for (const char* name : {"img10.png", "img2.png", "IMG1.png"}) Png(std::string("x/") + name);
   RunIndex(Path("x"), [](TThreadVellumcast& w) {
-    w.formats = kFormatsAll;
-    w.order = kOrderNatural;
-    w.createthumbs = 1;
+    w.options.formats = kFormatsAll;
+    w.options.order = kOrderNatural;
+    w.options.createthumbs = 1;
   });
   EXPECT_EQ(Cells("x/vellumcast.html"), (std::vector<std::string>{"IMG1.png", "img2.png", "img10.png"}));
   const std::string page = Page("x/vellumcast.html");
@@ -150,7 +166,7 @@ TEST_F(FormatsWalkTest, NaturalOrderNumbersThumbnailsInPageOrder) {
   EXPECT_LT(page.find("quarto_tn1.jpg"), page.find("img10.png"));
   EXPECT_GT(page.find("quarto_tn1.jpg"), page.find("IMG1.png"));
   // Name order: bytes, upper case first.
-  RunIndex(Path("x"), [](TThreadVellumcast& w) { w.formats = kFormatsAll; });
+  RunIndex(Path("x"), [](TThreadVellumcast& w) { w.options.formats = kFormatsAll; });
   EXPECT_EQ(Cells("x/vellumcast.html"), (std::vector<std::string>{"IMG1.png", "img10.png", "img2.png"}));
 }
 
@@ -165,7 +181,7 @@ TEST_F(FormatsWalkTest, DateOrderFollowsModificationTimesThenNames) {
     const utimbuf times{f.when, f.when};
     ASSERT_EQ(::utime(Path(std::string("x/") + f.name).c_str(), &times), 0);
   }
-  RunIndex(Path("x"), [](TThreadVellumcast& w) { w.order = kOrderDate; });
+  RunIndex(Path("x"), [](TThreadVellumcast& w) { w.options.order = kOrderDate; });
   EXPECT_EQ(Cells("x/vellumcast.html"), (std::vector<std::string>{"b.jpg", "c9.jpg", "c10.jpg", "a.jpg"}));
 }
 
@@ -191,7 +207,7 @@ TEST_F(FormatsWalkTest, DateOrderTakesTheDateTakenBeforeTheModificationTime) {
   }
   const utimbuf times{modified_2000, modified_2000};
   ASSERT_EQ(::utime(Path("x/c.jpg").c_str(), &times), 0);
-  RunIndex(Path("x"), [](TThreadVellumcast& w) { w.order = kOrderDate; });
+  RunIndex(Path("x"), [](TThreadVellumcast& w) { w.options.order = kOrderDate; });
   EXPECT_EQ(Cells("x/vellumcast.html"), (std::vector<std::string>{"b.jpg", "c.jpg", "a.jpg"}));
 }
 
@@ -204,8 +220,8 @@ TEST_F(FormatsWalkTest, ExclusionsAndHiddenFolders) {
   EXPECT_EQ(plain.filecount, 9);
 
   const TRunResult run = RunIndex(Path("x"), [](TThreadVellumcast& w) {
-    w.exclude = {"skip.*", "draft-?.JPG", "private"};
-    w.skiphidden = 1;
+    w.options.exclude = {"skip.*", "draft-?.JPG", "private"};
+    w.options.skiphidden = kSwitchOn;
   });
   EXPECT_EQ(Cells("x/vellumcast.html"), (std::vector<std::string>{"keep.gif"}));
   EXPECT_EQ(run.filecount, 2);  // keep.gif and sub/in.gif

@@ -1,4 +1,4 @@
-#include "engine/generated_names.h"
+#include "engine/store/generated_names.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -71,6 +71,12 @@ TEST(GeneratedNames, EachPlaceHasItsOwnExactNames) {
       {"vellumcast-view-0123456789abcde.html", false, false},
       {"vellumcast-view-0123456789abcdefa.html", false, false},
       {"vellumcast-view-0123456789abcdeg.html", false, false},
+      {"vellumcast-search.js", true, false},
+      {"Vellumcast-Search.JS", true, false},
+      {"vellumcast-search.js.tmp4242-1", true, false},
+      {"vellumcast-search.json", false, false},
+      {"my-vellumcast-search.js", false, false},
+      {"index.md", false, false},
       {"quarto_tn0.jpg", false, true},
       {"vc-0123456789abcdef-1x.jpg", false, true},
       {"vc-0123456789abcdef-2x.jpg", false, true},

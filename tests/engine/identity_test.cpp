@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/cell_producer.h"
-#include "engine/thread_vellumcast.h"
+#include "engine/classic/cell_producer.h"
+#include "engine/run/thread_vellumcast.h"
 #include "fixtures/corpus_dir.h"
 #include "fixtures/exif_writer.h"
 #include "fixtures/image_writers.h"
@@ -46,8 +46,8 @@ class TCounterOwner : public TOwnerWindow {
   explicit TCounterOwner(const TThreadVellumcast& worker) : worker_(worker) {}
   void Post(uint32_t message) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    posts_.push_back(TPost{message, worker_.dircount.load(), worker_.filecount.load(),
-                           worker_.indexcount.load()});
+    posts_.push_back(TPost{message, worker_.counters.dircount.load(), worker_.counters.filecount.load(),
+                           worker_.counters.indexcount.load()});
   }
   std::vector<TPost> Posts() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -269,22 +269,22 @@ class IdentityTest : public ::testing::Test {
     {
       TThreadVellumcast worker;
       TCounterOwner owner(worker);
-      worker.path = Root();
+      worker.options.path = Root();
       worker.ownerwindow = &owner;
-      worker.createthumbs = 1;
-      worker.straightforward = straightforward ? 1 : 0;
-      worker.cellwidth = config.cellwidth;
-      worker.cellheight = config.cellheight;
-      worker.thumbwhite = config.thumbwhite;
-      worker.cellsperrow = config.cellsperrow;
-      worker.rowsperpage = config.rowsperpage;
-      worker.includefilenames = config.includefilenames;
-      worker.hlinks = config.hlinks;
+      worker.options.createthumbs = 1;
+      worker.options.straightforward = straightforward ? 1 : 0;
+      worker.options.cellwidth = config.cellwidth;
+      worker.options.cellheight = config.cellheight;
+      worker.options.thumbwhite = config.thumbwhite;
+      worker.options.cellsperrow = config.cellsperrow;
+      worker.options.rowsperpage = config.rowsperpage;
+      worker.options.includefilenames = config.includefilenames;
+      worker.options.hlinks = config.hlinks;
       EXPECT_TRUE(worker.Start());
       worker.WaitFor();
-      record.dircount = worker.dircount;
-      record.filecount = worker.filecount;
-      record.indexcount = worker.indexcount;
+      record.dircount = worker.counters.dircount;
+      record.filecount = worker.counters.filecount;
+      record.indexcount = worker.counters.indexcount;
       record.posts = owner.Posts();
     }
     record.tree = Snapshot(Root());
@@ -442,20 +442,20 @@ class IncrementalIdentityTest : public IdentityTest, public ::testing::WithParam
     TIncrementalRun run;
     {
       TThreadVellumcast worker;
-      worker.path = Root();
-      worker.createthumbs = 1;
-      worker.straightforward = GetParam() ? 1 : 0;
-      worker.rebuild = rebuild ? 1 : 0;
-      worker.cellwidth = settings.cellwidth;
-      worker.cellheight = settings.cellheight;
-      worker.thumbwhite = settings.thumbwhite;
-      worker.includefilenames = settings.includefilenames;
-      worker.rowsperpage = 2;
-      worker.cellsperrow = 3;
+      worker.options.path = Root();
+      worker.options.createthumbs = 1;
+      worker.options.straightforward = GetParam() ? 1 : 0;
+      worker.options.rebuild = rebuild ? 1 : 0;
+      worker.options.cellwidth = settings.cellwidth;
+      worker.options.cellheight = settings.cellheight;
+      worker.options.thumbwhite = settings.thumbwhite;
+      worker.options.includefilenames = settings.includefilenames;
+      worker.options.rowsperpage = 2;
+      worker.options.cellsperrow = 3;
       EXPECT_TRUE(worker.Start());
       worker.WaitFor();
-      run.decoded = worker.decodedcount;
-      run.reused = worker.reusedcount;
+      run.decoded = worker.counters.decodedcount;
+      run.reused = worker.counters.reusedcount;
     }
     run.tree = Snapshot(Root());
     return run;

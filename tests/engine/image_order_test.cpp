@@ -1,7 +1,7 @@
 // The order of a folder's images: natural comparison of names, and the date
 // order with its tie-break.
 
-#include "engine/image_order.h"
+#include "engine/run/image_order.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/generated_names.h"
+#include "engine/store/generated_names.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/jpeg_coding_writer.h"
 #include "fixtures/jpeg_fixtures.h"
@@ -85,15 +85,15 @@ class IncrementalRunTest : public TEngineTest {
   TCounts Run(const std::function<void(TThreadVellumcast&)>& configure = {}) {
     TCounts counts;
     TThreadVellumcast worker;
-    worker.path = Path("tree");
-    worker.createthumbs = 1;
-    worker.rowsperpage = 1;
-    worker.cellsperrow = 3;
+    worker.options.path = Path("tree");
+    worker.options.createthumbs = 1;
+    worker.options.rowsperpage = 1;
+    worker.options.cellsperrow = 3;
     if (configure) configure(worker);
     EXPECT_TRUE(worker.Start());
     worker.WaitFor();
-    counts.decoded = worker.decodedcount;
-    counts.reused = worker.reusedcount;
+    counts.decoded = worker.counters.decodedcount;
+    counts.reused = worker.counters.reusedcount;
     return counts;
   }
 };
@@ -104,7 +104,7 @@ TEST_F(IncrementalRunTest, AnUnchangedTreeIsReadNotWritten) {
   BuildTree();
   for (int32_t thumbs : {0, 1}) {
     SCOPED_TRACE(thumbs ? "thumbnails" : "no thumbnails");
-    auto configure = [thumbs](TThreadVellumcast& w) { w.createthumbs = thumbs; };
+    auto configure = [thumbs](TThreadVellumcast& w) { w.options.createthumbs = thumbs; };
     Run(configure);
     const TTreeState before = StateOf(Path("tree"));
     const TCounts again = Run(configure);
@@ -119,7 +119,7 @@ TEST_F(IncrementalRunTest, AnUnchangedTreeIsReadNotWritten) {
   }
   // With --rebuild every file is written anew, to the same bytes.
   const TTreeState before = StateOf(Path("tree"));
-  const TCounts rebuilt = Run([](TThreadVellumcast& w) { w.rebuild = 1; });
+  const TCounts rebuilt = Run([](TThreadVellumcast& w) { w.options.rebuild = 1; });
   EXPECT_EQ(rebuilt.decoded, kImages);
   EXPECT_EQ(rebuilt.reused, 0);
   const TTreeState after = StateOf(Path("tree"));
@@ -170,7 +170,7 @@ TEST_F(IncrementalRunTest, ADoubtfulManifestOrThumbnailIsDecodedAgain) {
          fs::rename(Path(manifest), Path("copy.manifest"));
          fs::create_symlink(Path("copy.manifest"), Path(manifest));
        },
-       10},
+       10, 10},  // a link is the user's: never replaced, so never trusted
       {"thumbnail of another size",
        [&] { ASSERT_TRUE(WriteFileBytes(Path("tree/a/quarto_tn/quarto_tn3.jpg"), "x")); }, 1},
       {"thumbnail missing", [&] { fs::remove(Path("tree/a/quarto_tn/quarto_tn5.jpg")); }, 1},
@@ -192,7 +192,7 @@ TEST_F(IncrementalRunTest, ADoubtfulManifestOrThumbnailIsDecodedAgain) {
     EXPECT_EQ(counts.decoded, c.decodes);
     EXPECT_EQ(counts.decoded + counts.reused, kImages);
     const auto incremental = BytesOf(StateOf(Path("tree")));
-    Run([](TThreadVellumcast& w) { w.rebuild = 1; });
+    Run([](TThreadVellumcast& w) { w.options.rebuild = 1; });
     EXPECT_TRUE(BytesOf(StateOf(Path("tree"))) == incremental);
     // The next run trusts what this one wrote.
     EXPECT_EQ(Run().decoded, c.decodes_after);
@@ -207,7 +207,7 @@ TEST_F(IncrementalRunTest, PruningRemovesOnlyWhatRunsWroteAndNoLongerWrite) {
   ASSERT_TRUE(WriteFileBytes(Path("tree/a/vellumcast02.html"), "mine"));
   ASSERT_TRUE(WriteFileBytes(Path("tree/a/keep.html"), "link target"));
   fs::create_symlink("keep.html", Path("tree/a/vellumcast9.html"));
-  auto prune = [](TThreadVellumcast& w) { w.prune = 1; };
+  auto prune = [](TThreadVellumcast& w) { w.options.prune = kSwitchOn; };
   Run(prune);
   ASSERT_TRUE(WriteFileBytes(Path("tree/a/quarto_tn/quarto_tn50.jpg"), "mine"));
   ASSERT_TRUE(Exists("tree/a/vellumcast3.html"));
@@ -231,16 +231,16 @@ TEST_F(IncrementalRunTest, PruningRemovesOnlyWhatRunsWroteAndNoLongerWrite) {
 
   // No back links: no back-link pages.
   Run([](TThreadVellumcast& w) {
-    w.prune = 1;
-    w.blinks = 0;
+    w.options.prune = kSwitchOn;
+    w.options.blinks = 0;
   });
   EXPECT_FALSE(Exists("tree/a/imageback.html"));
   EXPECT_FALSE(Exists("tree/imageback.html"));
 
   // No thumbnails: the thumbnails, the manifest and the emptied folder go.
   Run([](TThreadVellumcast& w) {
-    w.prune = 1;
-    w.createthumbs = 0;
+    w.options.prune = kSwitchOn;
+    w.options.createthumbs = 0;
   });
   EXPECT_FALSE(Exists("tree/b/quarto_tn"));
   EXPECT_FALSE(Exists("tree/a/quarto_tn/vellumcast.manifest"));
@@ -295,12 +295,12 @@ TEST_F(IncrementalRunTest, ARunKilledAtAnyPointLeavesATreeTheNextRunMakesWhole) 
       // Only the fast path in the child: it uses no thread made before the fork.
       TKillingOwner owner(kill_after);
       TThreadVellumcast worker;
-      worker.path = Path("tree");
+      worker.options.path = Path("tree");
       worker.ownerwindow = &owner;
-      worker.createthumbs = 1;
-      worker.cellwidth = width;
-      worker.rowsperpage = 1;
-      worker.cellsperrow = 3;
+      worker.options.createthumbs = 1;
+      worker.options.cellwidth = width;
+      worker.options.rowsperpage = 1;
+      worker.options.cellsperrow = 3;
       if (!worker.Start()) ::_exit(2);
       worker.WaitFor();
       ::_exit(0);
@@ -315,12 +315,12 @@ TEST_F(IncrementalRunTest, ARunKilledAtAnyPointLeavesATreeTheNextRunMakesWhole) 
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "not killed";
-    const TCounts next = Run([width](TThreadVellumcast& w) { w.cellwidth = width; });
+    const TCounts next = Run([width](TThreadVellumcast& w) { w.options.cellwidth = width; });
     EXPECT_EQ(next.decoded + next.reused, kImages);
     auto incremental = BytesOf(StateOf(Path("tree")));
     Run([width](TThreadVellumcast& w) {
-      w.cellwidth = width;
-      w.rebuild = 1;
+      w.options.cellwidth = width;
+      w.options.rebuild = 1;
     });
     auto rebuilt = BytesOf(StateOf(Path("tree")));
     EXPECT_TRUE(incremental == rebuilt);

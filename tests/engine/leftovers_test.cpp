@@ -1,4 +1,4 @@
-#include "engine/leftovers.h"
+#include "engine/store/leftovers.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -68,7 +68,7 @@ TEST_F(LeftoversTest, NextRunRemovesTheTemporaryFilesOfAKilledRun) {
   ASSERT_EQ(::symlink(Path("t/notes.txt.tmp" + gone + "-1").c_str(),
                       Path("u/vellumcast.html.tmp" + gone + "-9").c_str()), 0);
 
-  RunIndex(Path("t"), [](TThreadVellumcast& w) { w.hlinks = 0; });
+  RunIndex(Path("t"), [](TThreadVellumcast& w) { w.options.hlinks = 0; });
   RunIndex(Path("u"));
   RunIndex(Path("v"));
 
@@ -90,7 +90,7 @@ TEST_F(LeftoversTest, ThumbnailFolderChangedSinceItsManifestIsLookedThrough) {
   const std::string gone = GoneWriter();
   ASSERT_TRUE(WriteTestJpeg(Path("t/a.jpg"), 40, 30));
   ASSERT_TRUE(WriteTestBmp24(Path("t/b.bmp"), 30, 40));
-  const auto thumbnails = [](TThreadVellumcast& w) { w.createthumbs = 1; };
+  const auto thumbnails = [](TThreadVellumcast& w) { w.options.createthumbs = 1; };
   RunIndex(Path("t"), thumbnails);
   ASSERT_TRUE(Exists("t/quarto_tn/vellumcast.manifest"));
   const std::string leftover = "t/quarto_tn/quarto_tn1.jpg.tmp" + gone + "_2";

@@ -2,24 +2,28 @@
 // against a reference Lanczos-3 reduction, EXIF orientation, ICC conversion,
 // cropping, names, reuse through the manifest, and failures.
 
-#include "engine/modern_images.h"
+#include "engine/modern/images.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <cmath>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "engine/generated_names.h"
-#include "engine/modern_manifest.h"
+#include "engine/store/generated_names.h"
+#include "engine/store/modern_manifest.h"
 #include "fixtures/detail_image.h"
 #include "fixtures/exif_writer.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/jpeg_fixtures.h"
+#include "fixtures/photo_text_writer.h"
+#include "fixtures/png_tiff_writers.h"
 #include "fixtures/tree_writer.h"
 #include "raster/orient.h"
 
@@ -395,6 +399,27 @@ TEST_F(ModernImagesTest, OtherFormatsGetAWebCopyWhenBrowsersCannotShowThem) {
   EXPECT_TRUE(result.web_copy.empty());
 }
 
+// A strip so tall that the web copy's side times the image's exceeds an int:
+// the decode size the outputs need is worked out without overflowing.
+TEST_F(ModernImagesTest, AStripTallerThanAMillionRowsGetsItsImages) {
+  const int32_t height = 1100000;
+  TTestTiffOptions tiff;
+  tiff.layout = TTestTiffLayout::kGrey;
+  tiff.compression = 8;
+  tiff.rows_per_strip = 4096;
+  TRgbaImage reference;
+  ASSERT_TRUE(WriteTestTiff(In("strip.tif"), 2, height,
+                           [](int32_t, int32_t y) { return TTestRgba{static_cast<uint8_t>(y), 0, 0, 255}; }, tiff,
+                           &reference));
+  TModernImageResult result;
+  ASSERT_TRUE(ProduceModernImages(Folder().c_str(), "strip.tif", options_, &result));
+  EXPECT_EQ(result.thumb_width, 1);
+  EXPECT_EQ(result.thumb_height, 100);
+  const TDecodedJpeg thumb = Decode(result.thumb_1x);
+  EXPECT_EQ(thumb.width, 1);
+  EXPECT_EQ(thumb.height, 100);
+}
+
 int64_t ModifiedNs(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return -1;
@@ -447,7 +472,7 @@ TEST_F(ModernImagesTest, ManifestReadsBackWholeOrNotAtAll) {
   entries[0].name = "tab\there.jpg";
   entries[1].name = "new\nline\\.jpg";
   for (TModernManifestEntry& e : entries) {
-    e.source = TModernSourceKey{1234, 5678, 9, 10};
+    e.source = TFileStamp{1234, 5678, 9, 10};
     e.cellwidth = 140;
     e.cellheight = 100;
     e.version = kModernEncoderVersion;
@@ -470,8 +495,8 @@ TEST_F(ModernImagesTest, ManifestReadsBackWholeOrNotAtAll) {
   EXPECT_EQ(back[1].result.web_height, 1536);
   EXPECT_TRUE(back[1].result.thumb_2x.empty());
   TModernImageOptions options;
-  EXPECT_NE(FindModernEntry(back, "tab\there.jpg", TModernSourceKey{1234, 5678, 9, 10}, options), nullptr);
-  EXPECT_EQ(FindModernEntry(back, "tab\there.jpg", TModernSourceKey{1234, 5678, 9, 11}, options), nullptr);
+  EXPECT_NE(FindModernEntry(back, "tab\there.jpg", TFileStamp{1234, 5678, 9, 10}, options), nullptr);
+  EXPECT_EQ(FindModernEntry(back, "tab\there.jpg", TFileStamp{1234, 5678, 9, 11}, options), nullptr);
 
   const std::string path = In(std::string("quarto_tn/") + kModernManifestFile);
   const std::vector<uint8_t> whole = ReadBytesFile(path);
@@ -544,6 +569,126 @@ TEST_F(ModernImagesTest, FolderImagesAreHandedOutInOrderAndRecorded) {
     EXPECT_FALSE(folder.Take(0, &result));  // each position once
   }
   EXPECT_EQ(ReadModernManifest(Folder().c_str()).size(), good);
+}
+
+}  // namespace
+
+namespace {
+
+// The texts of a photo: kept in the manifest, re-read when a sidecar
+// appears, changes or goes, and not read at all on an unchanged re-run.
+class ModernTextsTest : public ::testing::Test {
+ protected:
+  std::string Folder() const { return dir_.path(); }
+  std::string In(const std::string& relative) const { return dir_.Join(relative); }
+  // One production of a.jpg; the counters of what it did.
+  TModernImageResult Produce() {
+    decodes_ = 0;
+    text_reads_ = 0;
+    TModernImageOptions options;
+    options.decodes = &decodes_;
+    options.text_reads = &text_reads_;
+    TModernImageResult result;
+    EXPECT_TRUE(ProduceModernImages(Folder().c_str(), "a.jpg", options, &result));
+    return result;
+  }
+  TScratchDir dir_{"vc-modern-texts"};
+  std::atomic<int32_t> decodes_{0};
+  std::atomic<int32_t> text_reads_{0};
+};
+
+TEST_F(ModernTextsTest, SidecarChangesRereadTheTextsWithoutDecoding) {
+  TTestMetadata m;
+  m.xmp = {{"Xmp.dc.title", "lang=x-default Embedded title"}};
+  ASSERT_TRUE(WriteJpegWithMetadata(In("a.jpg"), m));
+  TModernImageResult result = Produce();
+  EXPECT_EQ(decodes_, 1);
+  EXPECT_EQ(text_reads_, 1);
+  EXPECT_EQ(result.facts.text.title, "Embedded title");
+
+  result = Produce();  // unchanged: nothing decoded, no metadata read
+  EXPECT_EQ(decodes_, 0);
+  EXPECT_EQ(text_reads_, 0);
+  EXPECT_EQ(result.facts.text.title, "Embedded title");
+
+  ASSERT_TRUE(WriteFileBytes(In("a.md"), "Title: From the sidecar\n\nFirst caption\n"));
+  result = Produce();
+  EXPECT_EQ(decodes_, 0);
+  EXPECT_EQ(text_reads_, 1);
+  EXPECT_EQ(result.facts.text.title, "From the sidecar");
+  EXPECT_EQ(result.facts.text.caption, "First caption");
+
+  ASSERT_TRUE(WriteFileBytes(In("a.md"), "Title: From the sidecar\n\nThe edited, longer caption\n"));
+  result = Produce();
+  EXPECT_EQ(decodes_, 0);
+  EXPECT_EQ(text_reads_, 1);
+  EXPECT_EQ(result.facts.text.caption, "The edited, longer caption");
+
+  ASSERT_TRUE(fs::remove(In("a.md")));
+  result = Produce();
+  EXPECT_EQ(decodes_, 0);
+  EXPECT_EQ(text_reads_, 1);
+  EXPECT_EQ(result.facts.text.title, "Embedded title");
+  EXPECT_EQ(result.facts.text.caption, "");
+  // The sidecar is the user's: the runs never wrote or removed one.
+  EXPECT_FALSE(fs::exists(In("a.md")));
+}
+
+TEST_F(ModernTextsTest, ManifestKeepsTheTextsAndRefusesDoubtfulOnes) {
+  ASSERT_TRUE(WriteJpegWithMetadata(In("a.jpg"), {}));
+  ASSERT_TRUE(WriteFileBytes(In("a.md"), "Title: Tab\there\nKeywords: 12:30, caf\xc3\xa9, x\\n\n\n*Line one*\nline two\n"));
+  ASSERT_TRUE(WriteFileBytes(In("a.jpg.json"), R"({"geoData":{"latitude":38.7139,"longitude":-9.1334}})"));
+  const TModernImageResult made = Produce();
+  const std::vector<TModernManifestEntry> back = ReadModernManifest(Folder().c_str());
+  ASSERT_EQ(back.size(), 1u);
+  const TPhotoText& t = back[0].result.facts.text;
+  EXPECT_EQ(t.title, "Tab here");
+  EXPECT_EQ(t.caption, "*Line one*\nline two");
+  EXPECT_TRUE(t.caption_markdown);
+  EXPECT_EQ(t.keywords, (std::vector<std::string>{"12:30", "caf\xc3\xa9", "x\\n"}));
+  ASSERT_TRUE(t.has_location);
+  EXPECT_EQ(t.latitude, 38.7139);
+  EXPECT_EQ(t.longitude, -9.1334);
+  EXPECT_EQ(back[0].sidecars, PhotoTextSidecarKey(Folder().c_str(), "a.jpg"));
+
+  // A line whose text fields are doubtful makes the whole manifest unread.
+  const std::string path = In(std::string("quarto_tn/") + kModernManifestFile);
+  const std::string good = ReadFileBytes(path);
+  // Field `index` of the entry line (the second line) replaced by `value`.
+  auto with_field = [&good](int index, const std::string& value) {
+    size_t start = good.find('\n') + 1;
+    for (int i = 0; i < index; ++i) start = good.find('\t', start) + 1;
+    const size_t end = good.find_first_of("\t\n", start);
+    return good.substr(0, start) + value + good.substr(end);
+  };
+  ASSERT_FALSE(ReadModernManifest(Folder().c_str()).empty());
+  ASSERT_TRUE(WriteFileBytes(path, with_field(21, "Tab here")));
+  ASSERT_FALSE(ReadModernManifest(Folder().c_str()).empty());  // the helper itself keeps a good line good
+  struct TCase {
+    const char* what;
+    int field;
+    std::string value;
+  } cases[] = {
+      {"sidecar key not hex", 20, "zz23456789abcdef"},
+      {"sidecar key too short", 20, "1"},
+      {"title not UTF-8", 21, "Tab \xff"},
+      {"title longer than its cap", 21, std::string(kMaxPhotoTitleBytes + 1, 't')},
+      {"markdown flag not 0 or 1", 23, "2"},
+      {"keyword length past its text", 24, "9:caf"},
+      {"keyword without length", 24, "caf"},
+      {"empty keyword", 24, "0:"},
+      {"rating out of range", 25, "6"},
+      {"location flag not 0 or 1", 28, "3"},
+      {"latitude not a number", 29, "38,7139"},
+      {"latitude out of range", 29, "98.7139"},
+      {"longitude with text after it", 30, "-9.1334x"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WriteFileBytes(path, with_field(c.field, c.value)));
+    EXPECT_TRUE(ReadModernManifest(Folder().c_str()).empty());
+  }
+  (void)made;
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // pagination, links between pages, names in text and URL positions,
 // templates, covers, and images that cannot be decoded.
 
-#include "engine/modern_page_writer.h"
+#include "engine/modern/page_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/generated_names.h"
-#include "engine/modern_html.h"
-#include "engine/modern_page_parts.h"
+#include "engine/store/generated_names.h"
+#include "engine/modern/html.h"
+#include "engine/modern/page_parts.h"
 #include "engine/run_helpers.h"
 #include "fixtures/exif_writer.h"
 #include "fixtures/image_writers.h"
@@ -48,8 +48,8 @@ class ModernPagesTest : public TEngineTest {
     return Modern(folder + "/" + ViewerPageName(image.c_str()));
   }
   static void Style(TThreadVellumcast& worker) {
-    worker.style = 1;
-    worker.title = "My <Photos>";
+    worker.options.style = kStyleModern;
+    worker.options.title = "My <Photos>";
   }
 };
 
@@ -159,8 +159,8 @@ TEST_F(ModernPagesTest, PagesAndViewerChain) {
   }
   RunIndex(Path("top"), [](TThreadVellumcast& w) {
     Style(w);
-    w.rowsperpage = 2;
-    w.cellsperrow = 4;
+    w.options.rowsperpage = 2;
+    w.options.cellsperrow = 4;
   });
   const std::string first = Modern("top/vellumcast.html");
   const std::string second = Modern("top/vellumcast1.html");
@@ -277,8 +277,8 @@ TEST_F(ModernPagesTest, TemplatesGoIntoTheBody) {
   ASSERT_TRUE(WriteFileBytes(Path("foot.html"), "<html><body>\n<p>Footer words</p>\n</body></html>\n"));
   RunIndex(Path("top"), [this](TThreadVellumcast& w) {
     Style(w);
-    w.headertemplate = Path("head.html");
-    w.footertemplate = Path("foot.html");
+    w.options.headertemplate = Path("head.html");
+    w.options.footertemplate = Path("foot.html");
   });
   const std::string top = Modern("top/vellumcast.html");
   const size_t head_end = top.find("</head>");
@@ -301,7 +301,7 @@ TEST_F(ModernPagesTest, FirstPageNameAndUserFile) {
   ASSERT_TRUE(WriteFileBytes(Path("top/own/index.html"), "mine"));
   RunIndex(Path("top"), [](TThreadVellumcast& w) {
     Style(w);
-    w.firstpage = "index.html";
+    w.options.firstpage = "index.html";
   });
   EXPECT_EQ(Page("top/own/index.html"), "mine");
   const std::string top = Modern("top/index.html");
@@ -324,7 +324,7 @@ TEST_F(ModernPagesTest, NoHierarchyLinksNoCardsAndPlainBreadcrumb) {
   ASSERT_TRUE(WriteTestBmp24(Path("top/sub/b.bmp"), 20, 20));
   RunIndex(Path("top"), [](TThreadVellumcast& w) {
     Style(w);
-    w.hlinks = 0;
+    w.options.hlinks = 0;
   });
   EXPECT_LACKS(Modern("top/vellumcast.html"), "class=\"vc-folders\"");
   EXPECT_HAS(Modern("top/sub/vellumcast.html"), "<li>top</li>");
@@ -340,7 +340,7 @@ TEST_F(ModernPagesTest, PruneRemovesTheFilesOfImagesThatAreGone) {
   ASSERT_TRUE(WriteTestJpeg(Path("f/b.jpg"), 300, 200));
   const auto modern_pruned = [](TThreadVellumcast& w) {
     Style(w);
-    w.prune = 1;
+    w.options.prune = kSwitchOn;
   };
   RunIndex(Path("f"), modern_pruned);
   char stem_a[32];

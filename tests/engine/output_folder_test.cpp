@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/clean.h"
-#include "engine/generated_names.h"
-#include "engine/original_copies.h"
+#include "engine/store/clean.h"
+#include "engine/store/generated_names.h"
+#include "engine/publish/original_copies.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/mount_fixtures.h"
 #include "run_helpers.h"
@@ -98,23 +98,23 @@ class OutputFolderTest : public TEngineTest {
 
   TRunResult Run(const std::function<void(TThreadVellumcast&)>& configure) {
     return RunIndex(Path("photos"), [&](TThreadVellumcast& worker) {
-      worker.outputpath = Path("site/catalog");
+      worker.options.outputpath = Path("site/catalog");
       configure(worker);
     });
   }
 };
 
 void Modern(TThreadVellumcast& worker) {
-  worker.style = 1;
-  worker.createthumbs = 1;
-  worker.prune = 1;
-  worker.formats = 1;
-  worker.skiphidden = 1;
+  worker.options.style = kStyleModern;
+  worker.options.createthumbs = 1;
+  worker.options.prune = kSwitchOn;
+  worker.options.formats = kFormatsAll;
+  worker.options.skiphidden = kSwitchOn;
 }
 
 TEST_F(OutputFolderTest, ClassicMirrorsTheTreeAndLinksIntoIt) {
   const auto before = Fingerprint(Path("photos"));
-  const TRunResult run = Run([](TThreadVellumcast& worker) { worker.createthumbs = 1; worker.prune = 1; });
+  const TRunResult run = Run([](TThreadVellumcast& worker) { worker.options.createthumbs = 1; worker.options.prune = kSwitchOn; });
   EXPECT_EQ(run.failures, 0) << (run.failure_lines.empty() ? "" : run.failure_lines[0]);
   EXPECT_EQ(run.indexcount, 3);
   EXPECT_EQ(Fingerprint(Path("photos")), before);
@@ -169,7 +169,7 @@ TEST_F(OutputFolderTest, TheTreeIsOnlyReadEvenWhenReadOnly) {
   TReadOnlyBind read_only(Path("photos"));
   if (!read_only.Mounted()) GTEST_SKIP() << "no read-only bind mount: " << read_only.Why();
   for (const auto& configure : std::vector<std::function<void(TThreadVellumcast&)>>{
-           [](TThreadVellumcast& w) { w.createthumbs = 1; }, Modern}) {
+           [](TThreadVellumcast& w) { w.options.createthumbs = 1; }, Modern}) {
     const TRunResult run = Run(configure);
     EXPECT_EQ(run.failures, 0) << (run.failure_lines.empty() ? "" : run.failure_lines[0]);
     EXPECT_EQ(run.warnings, 0) << (run.warning_lines.empty() ? "" : run.warning_lines[0]);
@@ -179,7 +179,7 @@ TEST_F(OutputFolderTest, TheTreeIsOnlyReadEvenWhenReadOnly) {
 
 struct TImagesCase {
   const char* name;
-  int32_t images;
+  TImagesMode images;
   bool beside;      // the original is a file in the output folder
   bool same_inode;  // ... and the same file as in the tree
   const char* href;
@@ -194,7 +194,7 @@ TEST_P(OutputImagesTest, PagesReachTheOriginals) {
            [](TThreadVellumcast&) {}, Modern}) {
     const TRunResult run = Run([&](TThreadVellumcast& worker) {
       configure(worker);
-      worker.images = c.images;
+      worker.options.images = c.images;
     });
     if (classic) {
       EXPECT_NE(Page("site/catalog/my trip/vellumcast.html").find(c.href), std::string::npos);
@@ -225,7 +225,7 @@ TEST_F(OutputFolderTest, HardLinksAcrossFileSystemsBecomeCopies) {
   ASSERT_TRUE(MakeDirs(Path("site")));
   TTinyTmpfs other(Path("site"), 4L << 20);
   if (!other.Mounted()) GTEST_SKIP() << "no tmpfs: " << other.Why();
-  const TRunResult run = Run([](TThreadVellumcast& worker) { worker.images = kImagesHardLink; });
+  const TRunResult run = Run([](TThreadVellumcast& worker) { worker.options.images = kImagesHardLink; });
   EXPECT_EQ(run.failures, 0);
   EXPECT_EQ(run.warnings, 0);
   EXPECT_EQ(Page("site/catalog/a.jpg"), Page("photos/a.jpg"));
@@ -236,8 +236,8 @@ TEST_F(OutputFolderTest, LinkedPhotosAreCopiedOnlyFromInsideTheTree) {
   ASSERT_TRUE(WriteTestJpeg(Path("elsewhere/secret.jpg"), 16, 16));
   ASSERT_EQ(::symlink(Path("elsewhere/secret.jpg").c_str(), Path("photos/outside.jpg").c_str()), 0);
   ASSERT_EQ(::symlink("a.jpg", Path("photos/inside.jpg").c_str()), 0);
-  for (const int32_t images : {kImagesCopy, kImagesHardLink}) {
-    const TRunResult run = Run([&](TThreadVellumcast& worker) { worker.images = images; });
+  for (const TImagesMode images : {kImagesCopy, kImagesHardLink}) {
+    const TRunResult run = Run([&](TThreadVellumcast& worker) { worker.options.images = images; });
     EXPECT_EQ(run.failures, 0);
     EXPECT_EQ(Page("site/catalog/inside.jpg"), Page("photos/a.jpg"));
     EXPECT_FALSE(Exists("site/catalog/outside.jpg"));
@@ -249,8 +249,8 @@ TEST_F(OutputFolderTest, LinkedPhotosAreCopiedOnlyFromInsideTheTree) {
 
 TEST_F(OutputFolderTest, ReRunWritesNothing) {
   for (const auto& configure : std::vector<std::function<void(TThreadVellumcast&)>>{
-           [](TThreadVellumcast& w) { w.createthumbs = 1; w.images = kImagesCopy; },
-           [](TThreadVellumcast& w) { Modern(w); w.images = kImagesCopy; }}) {
+           [](TThreadVellumcast& w) { w.options.createthumbs = 1; w.options.images = kImagesCopy; },
+           [](TThreadVellumcast& w) { Modern(w); w.options.images = kImagesCopy; }}) {
     Run(configure);
     const auto first = Fingerprint(Path("site"));
     const TRunResult again = Run(configure);
@@ -261,9 +261,9 @@ TEST_F(OutputFolderTest, ReRunWritesNothing) {
 }
 
 TEST_F(OutputFolderTest, AChangedPhotoIsCopiedAgain) {
-  Run([](TThreadVellumcast& w) { w.images = kImagesCopy; });
+  Run([](TThreadVellumcast& w) { w.options.images = kImagesCopy; });
   ASSERT_TRUE(WriteTestJpeg(Path("photos/a.jpg"), 32, 32, GradientPixels(9)));
-  Run([](TThreadVellumcast& w) { w.images = kImagesCopy; });
+  Run([](TThreadVellumcast& w) { w.options.images = kImagesCopy; });
   EXPECT_EQ(Page("site/catalog/a.jpg"), Page("photos/a.jpg"));
 }
 
@@ -272,9 +272,9 @@ TEST_F(OutputFolderTest, UnrecordedFilesInTheOutputFolderStay) {
   ASSERT_TRUE(WriteFileBytes(Path("site/catalog/a.jpg"), "mine"));
   ASSERT_TRUE(WriteFileBytes(Path("site/catalog/my trip/notes.txt"), "notes"));
   auto copy_and_prune = [](TThreadVellumcast& w) {
-    w.images = kImagesCopy;
-    w.prune = 1;
-    w.createthumbs = 1;
+    w.options.images = kImagesCopy;
+    w.options.prune = kSwitchOn;
+    w.options.createthumbs = 1;
   };
   Run(copy_and_prune);
   EXPECT_EQ(Page("site/catalog/a.jpg"), "mine");
@@ -306,8 +306,8 @@ TEST_F(OutputFolderTest, UnrecordedFilesInTheOutputFolderStay) {
 TEST_F(OutputFolderTest, OutputInsideTheTreeIsNotWalked) {
   const auto before = Fingerprint(Path("photos/my trip"));
   const TRunResult run = RunIndex(Path("photos"), [&](TThreadVellumcast& worker) {
-    worker.outputpath = Path("photos/web");
-    worker.createthumbs = 1;
+    worker.options.outputpath = Path("photos/web");
+    worker.options.createthumbs = 1;
   });
   EXPECT_EQ(run.failures, 0);
   EXPECT_EQ(run.indexcount, 3);
@@ -318,8 +318,8 @@ TEST_F(OutputFolderTest, OutputInsideTheTreeIsNotWalked) {
   EXPECT_EQ(Fingerprint(Path("photos/my trip")), before);
   // A second run finds its own catalog in the tree and still leaves it out.
   const TRunResult again = RunIndex(Path("photos"), [&](TThreadVellumcast& worker) {
-    worker.outputpath = Path("photos/web");
-    worker.createthumbs = 1;
+    worker.options.outputpath = Path("photos/web");
+    worker.options.createthumbs = 1;
   });
   EXPECT_EQ(again.indexcount, 3);
   EXPECT_FALSE(Exists("photos/web/web"));
@@ -333,7 +333,7 @@ TEST_F(OutputFolderTest, ALinkInTheOutputFolderNeverLeadsIntoTheTree) {
   ASSERT_TRUE(WriteFileBytes(Path("photos/empty/vellumcast.html"), "old page"));
   ASSERT_EQ(::symlink(Path("photos/empty").c_str(), Path("site/catalog/empty").c_str()), 0);
   const auto before = Fingerprint(Path("photos"));
-  const TRunResult run = Run([](TThreadVellumcast& worker) { worker.createthumbs = 1; worker.prune = 1; });
+  const TRunResult run = Run([](TThreadVellumcast& worker) { worker.options.createthumbs = 1; worker.options.prune = kSwitchOn; });
   EXPECT_EQ(Fingerprint(Path("photos")), before);
   EXPECT_GE(run.failures, 1);
   EXPECT_TRUE(Exists("site/catalog/vellumcast.html"));
@@ -358,6 +358,41 @@ TEST(OriginalsRecord, AForgedRecordRemovesNothingChanged) {
     DeleteGenerated(dir.path().c_str());
     EXPECT_EQ(ReadFileBytes(dir.Join("photo.jpg")), "precious") << record;
   }
+}
+
+// A name holding a NUL reaches the file system as its part before the NUL:
+// a record naming "photo.jpg<NUL>x.jpg" with the user's photo's own stamp
+// must not make the clean-up remove the photo.
+TEST(OriginalsRecord, ANameHoldingANulIsNoEntry) {
+  TScratchDir dir("vc-originals");
+  ASSERT_TRUE(WriteFileBytes(dir.Join("photo.jpg"), "precious"));
+  struct stat info {};
+  ASSERT_EQ(::stat(dir.Join("photo.jpg").c_str(), &info), 0);
+  const std::string stamp = "8 " + std::to_string(info.st_mtim.tv_sec) + " " + std::to_string(info.st_mtim.tv_nsec);
+  ASSERT_TRUE(WriteFileBytes(dir.Join(kOriginalsRecordFile),
+                             "vellumcast originals 1\n" + stamp + " photo.jpg" + std::string(1, '\0') + "x.jpg\n"));
+  DeleteGenerated(dir.path().c_str());
+  EXPECT_EQ(ReadFileBytes(dir.Join("photo.jpg")), "precious");
+}
+
+// A record that is not a regular file (a FIFO would block a plain open
+// forever, a link leads anywhere) is not read: nothing is removed.
+TEST(OriginalsRecord, ARecordThatIsNoRegularFileIsNotRead) {
+  TScratchDir dir("vc-originals");
+  ASSERT_TRUE(WriteFileBytes(dir.Join("photo.jpg"), "precious"));
+  struct stat info {};
+  ASSERT_EQ(::stat(dir.Join("photo.jpg").c_str(), &info), 0);
+  // A record that lists the photo as it is: read, it would remove it.
+  ASSERT_TRUE(WriteFileBytes(dir.Join("elsewhere.list"), "vellumcast originals 1\n8 " +
+                                                             std::to_string(info.st_mtim.tv_sec) + " " +
+                                                             std::to_string(info.st_mtim.tv_nsec) + " photo.jpg\n"));
+  ASSERT_EQ(::mkfifo(dir.Join(kOriginalsRecordFile).c_str(), 0600), 0);
+  DeleteGenerated(dir.path().c_str());
+  EXPECT_EQ(ReadFileBytes(dir.Join("photo.jpg")), "precious");
+  ASSERT_EQ(std::remove(dir.Join(kOriginalsRecordFile).c_str()), 0);
+  ASSERT_EQ(::symlink("elsewhere.list", dir.Join(kOriginalsRecordFile).c_str()), 0);
+  DeleteGenerated(dir.path().c_str());
+  EXPECT_EQ(ReadFileBytes(dir.Join("photo.jpg")), "precious");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "engine/page_file.h"
+#include "engine/store/page_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "engine/html_escape.h"
+#include "engine/classic/html_escape.h"
 #include "fixtures/tree_writer.h"
 #include "platform/dir_listing.h"
 

@@ -1,6 +1,6 @@
 // Catalog pages byte for byte, CR LF line ends included.
 
-#include "engine/page_writer.h"
+#include "engine/classic/page_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -86,8 +86,8 @@ TEST_F(PageWriterTest, WorkedExample) {
 TEST_F(PageWriterTest, PaginationWithPreviousAndNext) {
   TouchImages("p", 9);
   const TRunResult run = RunIndex(Path("p"), [](TThreadVellumcast& w) {
-    w.rowsperpage = 2;
-    w.includefilenames = 0;
+    w.options.rowsperpage = 2;
+    w.options.includefilenames = 0;
   });
   std::string first_rows = "<tr>";
   for (int i = 0; i < 4; ++i) first_rows += BmpCell("i" + std::to_string(i) + ".bmp");
@@ -107,7 +107,7 @@ TEST_F(PageWriterTest, PaginationWithPreviousAndNext) {
 
 TEST_F(PageWriterTest, ExactlyFullPagesMakeNoEmptyTrailingPage) {
   TouchImages("p", 8);
-  RunIndex(Path("p"), [](TThreadVellumcast& w) { w.rowsperpage = 2; });
+  RunIndex(Path("p"), [](TThreadVellumcast& w) { w.options.rowsperpage = 2; });
   const std::string page = Page("p/vellumcast.html");
   EXPECT_EQ(page.find("Next Page"), std::string::npos);
   EXPECT_NE(page.find(Crlf("</tr></table><hr>\n<center>")), std::string::npos);
@@ -117,7 +117,7 @@ TEST_F(PageWriterTest, ExactlyFullPagesMakeNoEmptyTrailingPage) {
 TEST_F(PageWriterTest, NoRowLimitPutsEveryImageOnOnePage) {
   for (int rows : {0, -1}) {
     TouchImages("p" + std::to_string(-rows), 9);
-    RunIndex(Path("p" + std::to_string(-rows)), [rows](TThreadVellumcast& w) { w.rowsperpage = rows; });
+    RunIndex(Path("p" + std::to_string(-rows)), [rows](TThreadVellumcast& w) { w.options.rowsperpage = rows; });
     const std::string page = Page("p" + std::to_string(-rows) + "/vellumcast.html");
     EXPECT_NE(page.find(Crlf(BmpCell("i8.bmp", true) + "</tr></table>\n<hr>")), std::string::npos) << rows;
     EXPECT_EQ(page.find("Page</a>"), std::string::npos) << rows;
@@ -129,13 +129,13 @@ TEST_F(PageWriterTest, NoRowLimitPutsEveryImageOnOnePage) {
 // lowest 32-bit value: every cell is a row of its own, as with one per row.
 TEST_F(PageWriterTest, CellsPerRowBelowOneGivesOneCellPerRow) {
   TouchImages("one", 3);
-  RunIndex(Path("one"), [](TThreadVellumcast& w) { w.cellsperrow = 1; });
+  RunIndex(Path("one"), [](TThreadVellumcast& w) { w.options.cellsperrow = 1; });
   const std::string expected = Page("one/vellumcast.html");
   ASSERT_NE(expected.find(Crlf("</tr><tr><td><a href=\"i2.bmp\">")), std::string::npos);
   for (const int32_t cells : {0, -1, INT32_MIN}) {
     const std::string folder = "c" + std::to_string(static_cast<int64_t>(cells) * -1);
     TouchImages(folder, 3);
-    RunIndex(Path(folder), [cells](TThreadVellumcast& w) { w.cellsperrow = cells; });
+    RunIndex(Path(folder), [cells](TThreadVellumcast& w) { w.options.cellsperrow = cells; });
     EXPECT_EQ(Page(folder + "/vellumcast.html"), expected) << cells;
   }
 }
@@ -154,7 +154,7 @@ TEST_F(PageWriterTest, ImagesSortInByteOrder) {
 
 TEST_F(PageWriterTest, RedirectChainAndBackLinkPages) {
   TouchImages("root/a/b", 2);
-  const TRunResult run = RunIndex(Path("root"), [](TThreadVellumcast& w) { w.includefilenames = 0; });
+  const TRunResult run = RunIndex(Path("root"), [](TThreadVellumcast& w) { w.options.includefilenames = 0; });
   EXPECT_EQ(Page("root/a/vellumcast.html"),
             Crlf("<html><head><title>Vellumcast</title>\n"
                  "<META HTTP-EQUIV=\"Refresh\" CONTENT=\"0; URL=b/vellumcast.html\">\n"
@@ -198,7 +198,7 @@ TEST_F(PageWriterTest, HierarchyListInBothSortOrders) {
     const char* order;
   };
   for (const TCase& c : {TCase{1, "z a B x"}, TCase{0, "a B x z"}}) {
-    RunIndex(Path("s"), [&c](TThreadVellumcast& w) { w.sort = c.sort; });
+    RunIndex(Path("s"), [&c](TThreadVellumcast& w) { w.options.sort = c.sort; });
     const std::string page = Page("s/vellumcast.html");
     std::string order;
     for (size_t at = page.find("<li><a href=\""); at != std::string::npos; at = page.find("<li><a href=\"", at + 1)) {
@@ -216,10 +216,10 @@ TEST_F(PageWriterTest, DirFirstPageOnlyKeepsTheListOnPageZero) {
   TouchImages("t/d", 5);
   for (int first_only : {1, 0}) {
     RunIndex(Path("t"), [first_only](TThreadVellumcast& w) {
-      w.cellsperrow = 2;
-      w.rowsperpage = 1;
-      w.dirfirstpageonly = first_only;
-      w.includefilenames = 0;
+      w.options.cellsperrow = 2;
+      w.options.rowsperpage = 1;
+      w.options.dirfirstpageonly = first_only;
+      w.options.includefilenames = 0;
     });
     const std::string list = Crlf("<a href=../imageback.html>Up Level</a><br>\n<ul>\n"
                                   "<li><a href=\"sub/vellumcast.html\">sub</a> 1 images</li>\n</ul><hr>");
@@ -239,7 +239,7 @@ TEST_F(PageWriterTest, DirFirstPageOnlyKeepsTheListOnPageZero) {
 TEST_F(PageWriterTest, UpLevelStandsOnceOnAOnePageFolderWithSubfolders) {
   TouchImages("u/d/sub", 1);
   TouchImages("u/d", 2);
-  RunIndex(Path("u"), [](TThreadVellumcast& w) { w.includefilenames = 0; });
+  RunIndex(Path("u"), [](TThreadVellumcast& w) { w.options.includefilenames = 0; });
   EXPECT_EQ(Page("u/d/vellumcast.html"),
             Crlf(kHead +
                  "<a href=../imageback.html>Up Level</a><br>\n<ul>\n"
@@ -253,8 +253,8 @@ TEST_F(PageWriterTest, HierarchyAndBackLinksOff) {
   TouchImages("h/withimages", 1);
   TouchImages("h/noimages/sub", 1);
   const TRunResult run = RunIndex(Path("h"), [](TThreadVellumcast& w) {
-    w.hlinks = 0;
-    w.blinks = 0;
+    w.options.hlinks = 0;
+    w.options.blinks = 0;
   });
   const std::string page = Page("h/withimages/vellumcast.html");
   EXPECT_EQ(page.find("<ul>"), std::string::npos);
@@ -269,20 +269,20 @@ TEST_F(PageWriterTest, HierarchyAndBackLinksOff) {
 TEST_F(PageWriterTest, DefaultHeadAndFootFollowTheirOptions) {
   TouchImages("c", 1);
   RunIndex(Path("c"), [](TThreadVellumcast& w) {
-    w.title = "";
-    w.footertext = "";
-    w.centernavbar = 0;
-    w.centertable = 0;
-    w.includefilenames = 0;
+    w.options.title = "";
+    w.options.footertext = "";
+    w.options.centernavbar = 0;
+    w.options.centertable = 0;
+    w.options.includefilenames = 0;
   });
   EXPECT_EQ(Page("c/vellumcast.html"),
             Crlf("<html><head><title>Vellumcast</title>\n</head><body>\n<table border=1><tr>" +
                  BmpCell("i0.bmp") + "</tr></table>\n</body></html>\n"));
   RunIndex(Path("c"), [](TThreadVellumcast& w) {
-    w.title = "<i>Mine &amp; yours</i>";
-    w.footertext = "<b>foot</b>";
-    w.centertitle = 0;
-    w.centerfooter = 0;
+    w.options.title = "<i>Mine &amp; yours</i>";
+    w.options.footertext = "<b>foot</b>";
+    w.options.centertitle = 0;
+    w.options.centerfooter = 0;
   });
   const std::string page = Page("c/vellumcast.html");
   EXPECT_NE(page.find(Crlf("</head><body>\n<h3><i>Mine &amp; yours</i></h3>\n<Center>")), std::string::npos);
@@ -331,8 +331,8 @@ TEST_F(PageWriterTest, SchemeLikeAndNonAsciiNamesStayRelativeLinksAndPagesStayAs
   Touch("h/javascript:alert(3)/caf\xE9.bmp");  // Latin-1, not UTF-8
   Touch("h/javascript:alert(3)/sub\xC3\xA9/x.bmp");
   RunIndex(Path("h"), [](TThreadVellumcast& w) {
-    w.title = "<i>Caf\xC3\xA9 \xE2\x82\xAC" "5</i>";
-    w.footertext = "<b>\xFF</b>";
+    w.options.title = "<i>Caf\xC3\xA9 \xE2\x82\xAC" "5</i>";
+    w.options.footertext = "<b>\xFF</b>";
   });
 
   const std::string top = Page("h/vellumcast.html");
@@ -419,7 +419,7 @@ TEST_F(PageWriterTest, WithThumbnailsTheCellPointsAtTheThumbnail) {
   ASSERT_TRUE(WriteTestGif(Path("th/A.gif"), 64, 48));
   ASSERT_TRUE(WriteTestBmp24(Path("th/c.bmp"), 40, 30));
   ASSERT_TRUE(WriteFileBytes(Path("th/broken.jpg"), "not a jpeg"));
-  RunIndex(Path("th"), [](TThreadVellumcast& w) { w.createthumbs = 1; });
+  RunIndex(Path("th"), [](TThreadVellumcast& w) { w.options.createthumbs = 1; });
   const std::string page = Page("th/vellumcast.html");
   EXPECT_NE(page.find("<td><a href=\"A.gif\"><img src=quarto_tn/quarto_tn0.jpg width=120 height=80><br>A.gif</a></td>"),
             std::string::npos);
@@ -442,17 +442,6 @@ TEST(PageFileName, NamesPagesFromZero) {
   ASSERT_TRUE(PageFileName(out, sizeof out, "pics", 0));
   EXPECT_STREQ(out, "pics/vellumcast.html");
   EXPECT_FALSE(PageFileName(out, 10, "pics", 0));
-}
-
-TEST(FindNoCase, FindsLowerCaseNeedlesInAnyCase) {
-  const std::string line = "<HTML><Body bgcolor=x>text</BODY></html>";
-  EXPECT_EQ(FindNoCase(line.data(), line.size(), "<body"), 6);
-  EXPECT_EQ(FindNoCase(line.data(), line.size(), "</body"), 26);
-  EXPECT_EQ(FindNoCase(line.data(), line.size(), "</html"), 33);
-  EXPECT_EQ(FindNoCase(line.data(), line.size(), "<head"), -1);
-  EXPECT_EQ(FindNoCase(line.data(), 5, "<html>"), -1);
-  const char with_nul[] = "a\0<BODY>";
-  EXPECT_EQ(FindNoCase(with_nul, sizeof with_nul - 1, "<body"), 2);
 }
 
 }  // namespace

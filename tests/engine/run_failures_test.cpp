@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/run_helpers.h"
-#include "engine/run_report.h"
+#include "engine/run/run_report.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/mount_fixtures.h"
 #include "fixtures/tree_writer.h"
@@ -68,10 +68,10 @@ TEST_F(RunFailuresTest, AFullDiskFailsPagesAndThumbnailsAndLeavesNoPartFiles) {
     ASSERT_TRUE(WriteTestJpeg(Path(root + "/b.jpg"), 48, 64));
     ASSERT_TRUE(disk.Fill("filler"));
     const TRunResult run = RunIndex(Path(root), [&](TThreadVellumcast& w) {
-      w.createthumbs = 1;
-      w.straightforward = straightforward ? 1 : 0;
+      w.options.createthumbs = 1;
+      w.options.straightforward = straightforward ? 1 : 0;
     });
-    EXPECT_EQ(run.filecount, 2);
+    EXPECT_EQ(run.filecount, 0);  // the page holding the two cells was not written
     EXPECT_EQ(run.indexcount, 0);
     EXPECT_EQ(run.failures, 3);  // two thumbnails, then the page
     ASSERT_EQ(run.failure_lines.size(), 3u);
@@ -88,7 +88,7 @@ TEST_F(RunFailuresTest, EveryFailureIsCountedAndTheFirstTwentyAreKept) {
   for (int i = 0; i < 25; ++i) Touch("many/s" + std::to_string(100 + i) + "/a.bmp");
   TReadOnlyBind read_only(Path("many"));
   if (!read_only.Mounted()) GTEST_SKIP() << read_only.Why();
-  const TRunResult run = RunIndex(Path("many"), [](TThreadVellumcast& w) { w.sort = 0; });
+  const TRunResult run = RunIndex(Path("many"), [](TThreadVellumcast& w) { w.options.sort = 0; });
   EXPECT_EQ(run.failures, 26);  // 25 subfolders and the top folder
   ASSERT_EQ(run.failure_lines.size(), static_cast<size_t>(TRunReport::kKeptEntries));
   EXPECT_EQ(run.indexcount, 0);

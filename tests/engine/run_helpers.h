@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/thread_vellumcast.h"
+#include "engine/run/thread_vellumcast.h"
 #include "fixtures/tree_writer.h"
 
 // Records every message; can request the stop after a number of progress messages.
@@ -42,6 +42,8 @@ struct TRunResult {
   int32_t dircount = 0;
   int32_t filecount = 0;
   int32_t indexcount = 0;
+  int32_t renderedcount = 0;  // pages rendered from a theme view
+  int32_t currentcount = 0;   // pages found current without rendering
   std::vector<uint32_t> messages;
   // The run's report: counts, and the kept entries as "action path: reason".
   int32_t failures = 0;
@@ -62,7 +64,7 @@ inline TRunResult RunIndex(const std::string& path,
   TRunResult result;
   {
     TThreadVellumcast worker;
-    worker.path = path;
+    worker.options.path = path;
     worker.ownerwindow = &owner;
     owner.worker = &worker;
     owner.stop_after_progress = stop_after_progress;
@@ -70,9 +72,11 @@ inline TRunResult RunIndex(const std::string& path,
     if (terminate_first) worker.Terminate();
     EXPECT_TRUE(worker.Start());
     worker.WaitFor();
-    result.dircount = worker.dircount;
-    result.filecount = worker.filecount;
-    result.indexcount = worker.indexcount;
+    result.dircount = worker.counters.dircount;
+    result.filecount = worker.counters.filecount;
+    result.indexcount = worker.counters.indexcount;
+    result.renderedcount = worker.counters.renderedcount;
+    result.currentcount = worker.counters.currentcount;
     result.failures = worker.report.FailureCount();
     result.warnings = worker.report.WarningCount();
     TRunEntry entry;

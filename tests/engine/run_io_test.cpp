@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/image_cell.h"
-#include "engine/page_file.h"
+#include "engine/classic/image_cell.h"
+#include "engine/store/page_file.h"
 #include "engine/run_helpers.h"
 #include "fixtures/tree_writer.h"
 
@@ -96,11 +96,11 @@ TEST_F(RunIoTest, ARunHoldsAtMostOneProbeLogDescriptorAndClosesIt) {
   TDescriptorOwner owner;
   {
     TThreadVellumcast worker;
-    worker.path = Path("r");
+    worker.options.path = Path("r");
     worker.ownerwindow = &owner;
     ASSERT_TRUE(worker.Start());
     worker.WaitFor();
-    EXPECT_EQ(worker.filecount, 4);
+    EXPECT_EQ(worker.counters.filecount, 4);
   }
   EXPECT_EQ(owner.most, 1);
   EXPECT_EQ(OpenProbeLogDescriptors(), 0);
@@ -130,11 +130,11 @@ TEST_F(RunIoTest, ImagesAddedWhileTheSubfoldersAreWalkedAreListed) {
   TLateImageOwner owner(Path("t/late.gif"));
   {
     TThreadVellumcast worker;
-    worker.path = Path("t");
+    worker.options.path = Path("t");
     worker.ownerwindow = &owner;
     ASSERT_TRUE(worker.Start());
     worker.WaitFor();
-    EXPECT_EQ(worker.filecount, 3);
+    EXPECT_EQ(worker.counters.filecount, 3);
   }
   ASSERT_TRUE(owner.written);
   const std::string top = Page("t/vellumcast.html");

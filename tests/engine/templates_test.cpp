@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "engine/page_writer.h"
+#include "engine/classic/page_writer.h"
 #include "engine/run_helpers.h"
-#include "engine/template_reader.h"
+#include "engine/classic/template_reader.h"
 #include "fixtures/tree_writer.h"
 #include "support/product.h"
 
@@ -30,9 +30,9 @@ class TemplateTest : public TEngineTest {
       EXPECT_TRUE(WriteFileBytes(Path("foot.html"), *footer));
     }
     RunIndex(Path("t"), [&](TThreadVellumcast& w) {
-      w.includefilenames = 0;
-      if (header != nullptr) w.headertemplate = Path("head.html");
-      if (footer != nullptr) w.footertemplate = Path("foot.html");
+      w.options.includefilenames = 0;
+      if (header != nullptr) w.options.headertemplate = Path("head.html");
+      if (footer != nullptr) w.options.footertemplate = Path("foot.html");
     });
     return Page("t/vellumcast.html");
   }
@@ -70,8 +70,8 @@ TEST_F(TemplateTest, LongLinesArriveIn1023BytePieces) {
 
 TEST_F(TemplateTest, AMissingHeaderTemplateGivesTheBareHeadLine) {
   RunIndex(Path("t"), [&](TThreadVellumcast& w) {
-    w.includefilenames = 0;
-    w.headertemplate = Path("missing.html");
+    w.options.includefilenames = 0;
+    w.options.headertemplate = Path("missing.html");
   });
   EXPECT_EQ(Page("t/vellumcast.html"),
             Crlf("<html><head><title>Vellumcast</title>\n<Center></Center><table border=1 align=center>" + kCell +
@@ -105,7 +105,7 @@ TEST_F(TemplateTest, AFooterWithoutBodyIsWrittenWhole) {
 }
 
 TEST_F(TemplateTest, AMissingFooterTemplateGivesTheDefaultFooter) {
-  RunIndex(Path("t"), [&](TThreadVellumcast& w) { w.footertemplate = Path("missing.html"); });
+  RunIndex(Path("t"), [&](TThreadVellumcast& w) { w.options.footertemplate = Path("missing.html"); });
   const std::string page = Page("t/vellumcast.html");
   EXPECT_EQ(page.substr(page.size() - Crlf(kFoot).size()), Crlf(kFoot));
 }
@@ -113,8 +113,8 @@ TEST_F(TemplateTest, AMissingFooterTemplateGivesTheDefaultFooter) {
 TEST_F(TemplateTest, TemplatesAreNotOpenedUnlessRegularFiles) {
   ASSERT_EQ(::mkfifo(Path("fifo.html").c_str(), 0600), 0);
   RunIndex(Path("t"), [&](TThreadVellumcast& w) {
-    w.headertemplate = Path("fifo.html");
-    w.footertemplate = Path("fifo.html");
+    w.options.headertemplate = Path("fifo.html");
+    w.options.footertemplate = Path("fifo.html");
   });
   const std::string page = Page("t/vellumcast.html");
   const std::string head = Crlf("<html><head><title>Vellumcast</title>\n<Center>");

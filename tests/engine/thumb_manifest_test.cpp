@@ -1,4 +1,4 @@
-#include "engine/thumb_manifest.h"
+#include "engine/store/thumb_manifest.h"
 
 #include <gtest/gtest.h>
 

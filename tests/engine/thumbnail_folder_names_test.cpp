@@ -1,14 +1,14 @@
 // The names of the files runs write into thumbnail folders, and that the
 // clean-up removes them (the per-image files and their manifest included).
 
-#include "engine/generated_names.h"
+#include "engine/store/generated_names.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "engine/clean.h"
+#include "engine/store/clean.h"
 #include "fixtures/tree_writer.h"
 
 namespace {

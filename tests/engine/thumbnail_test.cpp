@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/image_cell.h"
+#include "engine/classic/image_cell.h"
 #include "fixtures/exif_writer.h"
 #include "fixtures/image_writers.h"
 #include "fixtures/jpeg_fixtures.h"

@@ -51,7 +51,7 @@ TEST_F(WalkBoundsTest, LinksOutOfTheTreeAreEnteredOnlyOnRequest) {
   EXPECT_EQ(Page("root/vellumcast.html").find("out/vellumcast.html"), std::string::npos);
   EXPECT_NE(Page("root/vellumcast.html").find("inner/vellumcast.html"), std::string::npos);
 
-  const TRunResult followed = RunIndex(Path("root"), [](TThreadVellumcast& w) { w.followlinks = 1; });
+  const TRunResult followed = RunIndex(Path("root"), [](TThreadVellumcast& w) { w.options.followlinks = 1; });
   EXPECT_TRUE(Exists("outside/vellumcast.html"));
   EXPECT_EQ(followed.warnings, 0);
 }
@@ -72,7 +72,7 @@ TEST_F(WalkBoundsTest, KernelFileSystemsAreNeverEnteredEvenWhenFollowingLinks) {
   Link("/proc", "k/proc");
   Link("/sys", "k/sys");
   Link("/dev", "k/dev");
-  const TRunResult run = RunIndex(Path("k"), [](TThreadVellumcast& w) { w.followlinks = 1; });
+  const TRunResult run = RunIndex(Path("k"), [](TThreadVellumcast& w) { w.options.followlinks = 1; });
   EXPECT_EQ(run.indexcount, 1);
   EXPECT_EQ(run.failures, 0);
   std::vector<std::string> expected;
@@ -89,27 +89,7 @@ TEST_F(WalkBoundsTest, KernelFileSystemsAreNeverEnteredEvenWhenFollowingLinks) {
   EXPECT_EQ(started.warnings, 1);
 }
 
-TEST_F(WalkBoundsTest, ALinkedThumbnailFolderIsNeverWrittenThrough) {
-  for (const bool straightforward : {true, false}) {
-    SCOPED_TRACE(straightforward ? "straightforward" : "fast");
-    const std::string root = straightforward ? "th1" : "th2";
-    ASSERT_TRUE(WriteTestJpeg(Path(root + "/a.jpg"), 64, 48));
-    ASSERT_TRUE(MakeDirs(Path(root + "-elsewhere")));
-    Link(Path(root + "-elsewhere"), root + "/quarto_tn");
-    const TRunResult run = RunIndex(Path(root), [&](TThreadVellumcast& w) {
-      w.createthumbs = 1;
-      w.straightforward = straightforward ? 1 : 0;
-    });
-    EXPECT_EQ(Entries(root + "-elsewhere"), 0);
-    EXPECT_TRUE(IsLink(root + "/quarto_tn"));
-    // The cell shows the full image instead.
-    EXPECT_NE(Page(root + "/vellumcast.html").find("<img src=\"a.jpg\" width="), std::string::npos);
-    EXPECT_EQ(run.indexcount, 1);
-    EXPECT_EQ(run.failure_lines,
-              std::vector<std::string>{"cannot write " + Path(root + "/quarto_tn/quarto_tn0.jpg") +
-                                       ": its folder is a symbolic link"});
-  }
-}
+// A linked thumbnail folder: write_trust_test.cpp, for both styles.
 
 TEST_F(WalkBoundsTest, ALinkedProbeLogIsNotWrittenThroughAndTheRunGoesOn) {
   Touch("p/a.bmp");

@@ -1,7 +1,7 @@
 // The walk: which folders and files enter the catalog, counters, progress,
 // cancel, and hostile trees.
 
-#include "engine/walk.h"
+#include "engine/run/walk.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -60,7 +60,9 @@ TEST_F(WalkTest, OnlyTheDeepestFolderHoldsImages) {
   EXPECT_EQ(run.messages.back(), WM_INDEX_DONE);
 
   TThreadVellumcast worker;
-  TFolderWalk walk(worker);
+  const std::atomic<bool> stop{false};
+  TIndexRun index_run(worker.options, worker.counters, worker.report, nullptr, stop);
+  TFolderWalk walk(index_run);
   EXPECT_EQ(walk.IndexFolder(0, Path("root").c_str()), 3);
 }
 
@@ -84,7 +86,7 @@ TEST_F(WalkTest, ThreeExtensionsInAnyCaseAndOnlyRegularFiles) {
   Touch("x/album.jpg/inside.bmp");
   ASSERT_EQ(::symlink("a.GIF", Path("x/alias.gif").c_str()), 0);
   ASSERT_EQ(::symlink("nowhere.gif", Path("x/dangling.gif").c_str()), 0);
-  const TRunResult run = RunIndex(Path("x"), [](TThreadVellumcast& w) { w.includefilenames = 0; });
+  const TRunResult run = RunIndex(Path("x"), [](TThreadVellumcast& w) { w.options.includefilenames = 0; });
   const std::string page = Page("x/vellumcast.html");
   for (const char* listed : {"\"a.GIF\"", "\"b.jpg\"", "\"c.Bmp\"", "\"alias.gif\""}) {
     EXPECT_NE(page.find(std::string("<a href=") + listed), std::string::npos) << listed;
@@ -194,7 +196,7 @@ TEST_F(WalkTest, CancelAfterACompleteRunKeepsEveryPageWhole) {
     // The same run again, but with the options changed so that any page it
     // writes differs: a page equal to the old one was not written.
     const TRunResult cancelled = RunIndex(
-        Path(root), [](TThreadVellumcast& w) { w.title = "second"; }, c.stop_after);
+        Path(root), [](TThreadVellumcast& w) { w.options.title = "second"; }, c.stop_after);
     EXPECT_EQ(Files(root), before);  // no file added, none lost
     int rewritten = 0;
     for (size_t i = 0; i < pages.size(); ++i) {
@@ -259,7 +261,7 @@ TEST_F(WalkTest, LinkFanOutIsWalkedOnceNotExponentially) {
   }
   const auto start = std::chrono::steady_clock::now();
   // The links lead out of fan/l0 into its siblings: entered only on request.
-  const TRunResult run = RunIndex(Path("fan/l0"), [](TThreadVellumcast& w) { w.followlinks = 1; });
+  const TRunResult run = RunIndex(Path("fan/l0"), [](TThreadVellumcast& w) { w.options.followlinks = 1; });
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
   EXPECT_EQ(run.filecount, 1);
   // Both links of a level lead to the same catalog; each path counts its images.
@@ -298,7 +300,7 @@ TEST_F(WalkTest, AFifoNamedLikeAnImageBlocksNothing) {
   Touch("f/a.gif");
   ASSERT_EQ(::mkfifo(Path("f/x.gif").c_str(), 0600), 0);
   ASSERT_EQ(::mkfifo(Path("f/y.jpg").c_str(), 0600), 0);
-  const TRunResult run = RunIndex(Path("f"), [](TThreadVellumcast& w) { w.createthumbs = 1; });
+  const TRunResult run = RunIndex(Path("f"), [](TThreadVellumcast& w) { w.options.createthumbs = 1; });
   EXPECT_EQ(run.filecount, 1);
   EXPECT_EQ(Page("f/vellumcast.html").find("x.gif"), std::string::npos);
 }

@@ -3,12 +3,12 @@
 // the extensions.
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "fixtures/header_only_images.h"
 #include "fixtures/png_tiff_writers.h"
 #include "fixtures/seal_writer.h"
 #include "fixtures/tree_writer.h"
@@ -24,69 +24,6 @@ std::string Corpus(const std::string& file) { return std::string(VELLUMCAST_SOUR
 std::vector<uint8_t> Bytes(const std::string& path) {
   const std::string text = ReadFileBytes(path);
   return std::vector<uint8_t>(text.begin(), text.end());
-}
-
-void PutBig32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-void PutLittle(std::vector<uint8_t>& out, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-void PngChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
-  PutBig32(out, static_cast<uint32_t>(data.size()));
-  std::vector<uint8_t> body(type, type + 4);
-  body.insert(body.end(), data.begin(), data.end());
-  out.insert(out.end(), body.begin(), body.end());
-  PutBig32(out, static_cast<uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))));
-}
-
-// A PNG that declares width x height RGB and holds one byte of image data.
-std::vector<uint8_t> PngHeaderOnly(uint32_t width, uint32_t height) {
-  std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  std::vector<uint8_t> ihdr;
-  PutBig32(ihdr, width);
-  PutBig32(ihdr, height);
-  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
-  PngChunk(out, "IHDR", ihdr);
-  PngChunk(out, "IDAT", {0x78});
-  return out;
-}
-
-// A lossless WebP header declaring width x height (VP8L, no pixel data).
-std::vector<uint8_t> WebpHeaderOnly(uint32_t width, uint32_t height) {
-  std::vector<uint8_t> vp8l = {0x2F};
-  const uint32_t bits = (width - 1) | ((height - 1) << 14);
-  PutLittle(vp8l, bits, 4);
-  vp8l.resize(32, 0);
-  std::vector<uint8_t> out = {'R', 'I', 'F', 'F'};
-  PutLittle(out, static_cast<uint32_t>(4 + 8 + vp8l.size()), 4);
-  out.insert(out.end(), {'W', 'E', 'B', 'P', 'V', 'P', '8', 'L'});
-  PutLittle(out, static_cast<uint32_t>(vp8l.size()), 4);
-  out.insert(out.end(), vp8l.begin(), vp8l.end());
-  return out;
-}
-
-// A little-endian TIFF directory declaring a grey width x height image with
-// one strip of a few bytes.
-std::vector<uint8_t> TiffHeaderOnly(uint32_t width, uint32_t height) {
-  std::vector<uint8_t> out = {'I', 'I', 42, 0};
-  PutLittle(out, 8, 4);
-  const struct {
-    uint16_t tag, type;
-    uint32_t value;
-  } entries[] = {{256, 4, width}, {257, 4, height}, {258, 3, 8},   {259, 3, 1},
-                 {262, 3, 1},     {273, 4, 122},    {278, 4, height}, {279, 4, 16}};
-  PutLittle(out, 8, 2);
-  for (const auto& e : entries) {
-    PutLittle(out, e.tag, 2);
-    PutLittle(out, e.type, 2);
-    PutLittle(out, 1, 4);
-    PutLittle(out, e.value, 4);
-  }
-  PutLittle(out, 0, 4);
-  out.resize(122 + 16, 0x55);
-  return out;
 }
 
 class FormatReadersTest : public ::testing::Test {
@@ -110,6 +47,11 @@ TEST_F(FormatReadersTest, ImagesOverThePixelCapAreRefusedBeforeAnyPixelMemory) {
       {"huge.png", PngHeaderOnly(30000, 30000)},
       {"wide.png", PngHeaderOnly(1000000, 400)},
       {"huge.tif", TiffHeaderOnly(40000, 40000)},
+      // Each under the cap alone, over it with what the decode holds beside:
+      // the interlaced image held whole as RGBA beside the bitmap,
+      {"interlaced.png", PngHeaderOnly(13000, 13000, true)},
+      // libwebp's own ARGB image beside the RGBA block (a 38-byte file),
+      {"lossless.webp", WebpHeaderOnly(16383, 16383)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -121,6 +63,10 @@ TEST_F(FormatReadersTest, ImagesOverThePixelCapAreRefusedBeforeAnyPixelMemory) {
   TMemBitmap bitmap;
   EXPECT_EQ(Load(Write("small.webp", WebpHeaderOnly(300, 200)), bitmap), kWebpDamaged);
   EXPECT_EQ(Load(Write("small.tif", TiffHeaderOnly(300, 200)), bitmap), kTiffDecodeFailed);
+  // A TIFF image is read in bands: under the cap beside the bitmap alone, it
+  // too gets as far as its missing data, before the bitmap is taken.
+  EXPECT_EQ(Load(Write("big.tif", TiffHeaderOnly(16000, 16000)), bitmap), kTiffDecodeFailed);
+  EXPECT_EQ(bitmap.pixels, nullptr);
 }
 
 TEST_F(FormatReadersTest, SealedFilesLoadWithTheirKeyLikeThePlainOnes) {

@@ -10,16 +10,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <string>
 #include <vector>
 
+#include "fixtures/child_run.h"
 #include "fixtures/hostile_jpeg.h"
 #include "fixtures/jpeg_fixtures.h"
 #include "fixtures/tree_writer.h"
 #include "imagein/jpeg_adapter.h"
+#include "imagein/jpeg_row_stream.h"
 #include "imagein/jpeg_thumb_decode.h"
 #include "imagein/load_codes.h"
+#include "imagein/memory_budget.h"
 
 namespace {
 
@@ -28,24 +34,26 @@ namespace {
 // hostile files would touch.
 constexpr long kRefusalPeakKiB = 400 * 1024;
 
-struct TChildRun {
-  int exit_code = -1;
-  long peak_kib = 0;
-};
 
-// Runs `body` in a forked child; its return value (0..255) is the exit code.
-template <typename Body>
-TChildRun RunInChild(Body body) {
-  TChildRun run;
-  const pid_t pid = fork();
-  if (pid < 0) return run;
-  if (pid == 0) _exit(body());
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid) return run;
-  if (WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
-  run.peak_kib = usage.ru_maxrss;
-  return run;
+
+// The row stream the modern style decodes with, asking for `size` pixels on
+// each side, its rows dropped.
+TJpegStreamResult StreamRows(const std::string& path, int32_t size) {
+  struct TWanted {
+    int32_t size;
+  } wanted{size};
+  TJpegRowSink sink;
+  sink.context = &wanted;
+  sink.plan = [](void* context, const TJpegStreamHeader&, int32_t* w, int32_t* h) {
+    *w = *h = static_cast<TWanted*>(context)->size;
+    return true;
+  };
+  sink.start = [](void*, int32_t, int32_t) { return true; };
+  sink.row = [](void*, int32_t, const uint8_t*) {};
+  TJpegStreamFacts facts;
+  const TJpegStreamResult result = JpegStreamRows(path.c_str(), sink, &facts);
+  std::free(facts.icc);
+  return result;
 }
 
 class JpegLimitsTest : public ::testing::Test {
@@ -66,11 +74,12 @@ TEST_F(JpegLimitsTest, HugeDeclaredProgressiveFileIsRefusedWithoutTakingTheMemor
     uint16_t height;
     int32_t flags;
     int32_t request;
+    bool coefficients_over_cap;  // refused by a decode that holds no full-size pixels too
   } cases[] = {
       // Pixels (1.07 GB) just under the cap, coefficients (1.07 GB) beside them.
-      {"pixels under the cap, coefficients beside them", 18900, 18900, kThumbnailLoadFlags, 120},
+      {"pixels under the cap, coefficients beside them", 18900, 18900, kThumbnailLoadFlags, 120, false},
       // Decoded at 1/8 the pixels are 75 MB; the coefficients alone are 4.8 GB.
-      {"scaled output, coefficients alone over the cap", 40000, 40000, LF_SCALE | LF_NO_QUANTIZE, 120},
+      {"scaled output, coefficients alone over the cap", 40000, 40000, LF_SCALE | LF_NO_QUANTIZE, 120, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -92,6 +101,15 @@ TEST_F(JpegLimitsTest, HugeDeclaredProgressiveFileIsRefusedWithoutTakingTheMemor
     });
     EXPECT_EQ(thumb.exit_code, 0);
     EXPECT_LT(thumb.peak_kib, kRefusalPeakKiB);
+
+    // The modern style's row stream, scaled as far as libjpeg goes.
+    if (c.coefficients_over_cap) {
+      const TChildRun stream = RunInChild([&] {
+        return StreamRows(path, c.request) == TJpegStreamResult::kOutOfMemory ? 0 : 1;
+      });
+      EXPECT_EQ(stream.exit_code, 0);
+      EXPECT_LT(stream.peak_kib, kRefusalPeakKiB);
+    }
 
     // The size probe reads the header alone and still reports the size.
     int32_t width = 0, height = 0;
@@ -174,10 +192,13 @@ TEST_F(JpegLimitsTest, ScanCountIsCapped) {
       }
       EXPECT_EQ(differing, 0);
       EXPECT_EQ(made, TJpegCellResult::kMade);
+      EXPECT_EQ(StreamRows(path, width), TJpegStreamResult::kDone);
     } else {
       EXPECT_EQ(bitmap.pixels, nullptr);
       EXPECT_EQ(bitmap.width, 0);
       EXPECT_EQ(made, TJpegCellResult::kNoThumbnail);
+      // The modern style's row stream stops at the same scan.
+      EXPECT_EQ(StreamRows(path, width), TJpegStreamResult::kFailed);
     }
   }
 }
@@ -204,6 +225,57 @@ TEST_F(JpegLimitsTest, MemoryLimitReachedInsideLibjpegRefusesTheImage) {
   TMemBitmap bitmap;
   EXPECT_EQ(JpegLoadBitmap(path.c_str(), 1600, 1200, bitmap, kThumbnailLoadFlags, nullptr), kLoadOk);
   EXPECT_EQ(bitmap.width, 1600);
+}
+
+// A progressive file's coefficient buffers are held from the coefficient
+// budget while it decodes: with the budget held elsewhere every JPEG decode
+// of such a file waits (the cell, the full load, the row stream), and gives
+// back all it held; a single-scan file holds nothing and never waits.
+TEST_F(JpegLimitsTest, ProgressiveDecodesWaitForTheCoefficientBudget) {
+  TJpegFixtureOptions options;
+  options.flavour = TJpegFlavour::kProgressive;
+  const std::string progressive = Write("p.jpg", EncodeJpeg(MakeGradientImage(640, 480), options));
+  const std::string single = Write("s.jpg", EncodeJpeg(MakeGradientImage(640, 480), TJpegFixtureOptions{}));
+  TMemoryBudget& budget = CoefficientMemoryBudget();
+  ASSERT_EQ(budget.Held(), 0u);
+  const struct {
+    const char* label;
+    bool (*decode)(const std::string& path);
+  } decoders[] = {
+      {"cell", [](const std::string& path) {
+         TMemBitmap cell;
+         return JpegThumbnailCell(path.c_str(), 120, 90, 0, cell, TJpegCellRowMode::kSkipWhereExact) ==
+                TJpegCellResult::kMade;
+       }},
+      {"full load", [](const std::string& path) {
+         TMemBitmap bitmap;
+         return JpegLoadBitmap(path.c_str(), 120, 90, bitmap, kThumbnailLoadFlags, nullptr) == kLoadOk;
+       }},
+      {"row stream", [](const std::string& path) { return StreamRows(path, 640) == TJpegStreamResult::kDone; }},
+  };
+  for (const auto& d : decoders) {
+    SCOPED_TRACE(d.label);
+    // The whole capacity and the one hold beyond it.
+    const uint64_t held = budget.Reserve(budget.Capacity());
+    const uint64_t beyond = budget.Reserve(1);
+    ASSERT_EQ(budget.HeldBeyond(), 1u);
+    // The single-scan file goes through while the whole budget is held.
+    EXPECT_TRUE(d.decode(single));
+    std::atomic<bool> done{false};
+    bool decoded = false;
+    std::thread decoder([&] {
+      decoded = d.decode(progressive);
+      done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(done.load());
+    budget.Release(held);
+    budget.Release(beyond);
+    decoder.join();
+    EXPECT_TRUE(decoded);
+    EXPECT_EQ(budget.Held(), 0u);
+    EXPECT_EQ(budget.HeldBeyond(), 0u);
+  }
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ class JpegThumbDecodeTest : public ::testing::Test {
 
 // Which codings skip rows: the rest must be read row by row.
 bool ExpectSkipping(const TJpegCoding& coding) {
-  if (coding.progressive || coding.multi_scan || coding.arithmetic) return false;
+  if (coding.arithmetic) return false;
   if (coding.components == 1) return coding.h_samp[0] == 1 && coding.v_samp[0] == 1;
   const int h = coding.h_samp[0];
   const int v = coding.v_samp[0];

@@ -11,9 +11,11 @@
 #include "fixtures/exif_writer.h"
 #include "fixtures/jpeg_fixtures.h"
 #include "fixtures/tree_writer.h"
+#include "imagein/exif.h"
+#include "imagein/image_record.h"
 #include "imagein/jpeg_adapter.h"
+#include "imagein/load_peak.h"
 #include "imagein/loader.h"
-#include "imagein/orientation_probe.h"
 
 namespace {
 
@@ -69,8 +71,21 @@ TEST(ProbeHeadTest, SizeAndOrientationMatchTheFileProbes) {
     EXPECT_EQ(file_width, width);
     EXPECT_EQ(file_height, height);
     if (c.readable) {
-      EXPECT_EQ(ProbeImageOrientation(path.c_str()), orientation);
+      TExifFacts facts;
+      ReadExifFacts(path.c_str(), &facts);
+      EXPECT_EQ(facts.orientation, orientation);
     }
+    // The image record's one probe gives what the separate probes give.
+    TImageRecord record;
+    EXPECT_EQ(ProbeImageRecord(path.c_str(), kRecordSize | kRecordDecodeNeeds, &record), c.readable);
+    EXPECT_EQ(record.width, width);
+    EXPECT_EQ(record.height, height);
+    EXPECT_EQ(record.orientation, orientation);
+    const TLoadPeak peak = ReadLoadPeak(path.c_str());
+    EXPECT_EQ(record.peak.known, peak.known);
+    EXPECT_EQ(record.peak.jpeg, peak.jpeg);
+    EXPECT_EQ(record.peak.decoder_bytes, peak.decoder_bytes);
+    EXPECT_EQ(record.peak.pixel_bytes, peak.pixel_bytes);
   }
 }
 

@@ -46,6 +46,42 @@ TEST(ResolvePath, FollowsLinksAndRefusesWhatIsMissingOrTooLong) {
   EXPECT_FALSE(IsSymbolicLink(dir.Join("missing").c_str()));
 }
 
+// A path not made yet: what exists resolves with its links, the rest is
+// added as a folder maker would make it; a part that could never be made
+// (a dangling link, a file in the way) gives no answer.
+TEST(ResolvePathAhead, ResolvesWhatExistsAndAddsTheRest) {
+  TScratchDir dir("vc-ahead");
+  ASSERT_TRUE(MakeDirs(dir.Join("real/inner")));
+  ASSERT_EQ(::symlink(dir.Join("real").c_str(), dir.Join("link").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.Join("gone").c_str(), dir.Join("dangling").c_str()), 0);
+  ASSERT_TRUE(WriteFileBytes(dir.Join("file"), "x"));
+  char base_buffer[PATH_MAX];
+  ASSERT_NE(::realpath(dir.path().c_str(), base_buffer), nullptr);
+  const std::string base = base_buffer;
+  const struct {
+    std::string path;
+    const char* resolved;  // below `base`; nullptr: no answer
+  } cases[] = {
+      {dir.Join("link/inner"), "/real/inner"},
+      {dir.Join("link/new/deeper"), "/real/new/deeper"},
+      {dir.Join("new/../link/./x/"), "/real/x"},
+      {dir.Join("new/../../") + base.substr(base.rfind('/') + 1) + "/link", "/real"},
+      {dir.Join("link/inner/../../new"), "/new"},
+      {dir.Join("dangling/x"), nullptr},
+      {dir.Join("dangling"), nullptr},
+      {dir.Join("file/x"), nullptr},
+  };
+  for (const auto& c : cases) {
+    std::string out = "untouched";
+    const bool ok = ResolvePathAhead(c.path.c_str(), &out);
+    EXPECT_EQ(ok, c.resolved != nullptr) << c.path;
+    if (ok && c.resolved != nullptr) EXPECT_EQ(out, base + c.resolved) << c.path;
+  }
+  std::string root;
+  ASSERT_TRUE(ResolvePathAhead("/..//./", &root));
+  EXPECT_EQ(root, "/");
+}
+
 TEST(IsKernelFileSystem, ProcSysAndDevButNotOrdinaryFolders) {
   struct stat info;
   if (::stat("/proc/self", &info) != 0) GTEST_SKIP() << "no /proc here";

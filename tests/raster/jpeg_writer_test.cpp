@@ -1,4 +1,4 @@
-#include "raster/jpeg_writer.h"
+#include "fixtures/jpeg_file_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -262,7 +262,7 @@ TEST_F(JpegWriterTest, AWriteErrorKeepsTheOldFileAndRemovesTheTemporary) {
   ASSERT_TRUE(WriteBytesFile(path, old_bytes));
 
   // Noise codes to far more than the file-size limit set below, so the
-  // stdio destination's write fails part-way.
+  // file's write fails part-way.
   const TRgbImage noise = MakePhotoLikeImage(256, 256, 7);
   TMemBitmap bitmap;
   ASSERT_TRUE(BitmapCreate(bitmap, 256, 256));

@@ -175,4 +175,39 @@ TEST_F(FileHelpers, OnlyRegularFilesMayBeOpened) {
   EXPECT_EQ(OpenRegularFileForReading("/dev/zero"), nullptr);
 }
 
+TEST_F(FileHelpers, WholeFilesAreReadUpToALimit) {
+  ASSERT_TRUE(WriteFileBytes(dir_.Join("s.conf"), "a=1\n"));
+  ASSERT_EQ(::symlink("s.conf", dir_.Join("link.conf").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir_.Join("fifo").c_str(), 0600), 0);
+  struct TCase {
+    std::string path;
+    size_t limit;
+    TLinkRule links;
+    bool read;
+    const char* error;  // when not read
+  } cases[] = {
+      {dir_.Join("s.conf"), 100, TLinkRule::kRefuse, true, ""},
+      {dir_.Join("s.conf"), 4, TLinkRule::kRefuse, true, ""},
+      {dir_.Join("s.conf"), 3, TLinkRule::kFollow, false, "larger than 3 bytes"},
+      {dir_.Join("link.conf"), 100, TLinkRule::kFollow, true, ""},
+      {dir_.Join("link.conf"), 100, TLinkRule::kRefuse, false, "a symbolic link"},
+      {dir_.path(), 100, TLinkRule::kFollow, false, "not a regular file"},
+      {dir_.Join("fifo"), 100, TLinkRule::kFollow, false, "not a regular file"},  // would block
+      {"/dev/zero", 100, TLinkRule::kFollow, false, "not a regular file"},      // would never end
+      {dir_.Join("none"), 100, TLinkRule::kRefuse, false, "No such file or directory"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.path + " limit " + std::to_string(c.limit));
+    std::string text = "stale";
+    std::string error;
+    EXPECT_EQ(ReadWholeRegularFile(c.path.c_str(), c.limit, c.links, &text, &error), c.read);
+    if (c.read) {
+      EXPECT_EQ(text, "a=1\n");
+    } else {
+      EXPECT_EQ(text, "");
+      EXPECT_EQ(error, c.error);
+    }
+  }
+}
+
 }  // namespace

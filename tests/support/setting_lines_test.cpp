@@ -113,21 +113,4 @@ TEST(ConfigText, NameValueLines) {
   EXPECT_EQ(bad.error, "a name is missing before '='");
 }
 
-TEST(SettingsFile, ReadsRegularFilesUpToALimit) {
-  TScratchDir dir("vc-settings-file");
-  ASSERT_TRUE(WriteFileBytes(dir.Join("s.conf"), "a=1\n"));
-  std::string text;
-  std::string error;
-  EXPECT_TRUE(ReadSettingsFile(dir.Join("s.conf").c_str(), 100, &text, &error));
-  EXPECT_EQ(text, "a=1\n");
-  EXPECT_FALSE(ReadSettingsFile(dir.Join("s.conf").c_str(), 3, &text, &error));
-  EXPECT_EQ(error, "larger than 3 bytes");
-  EXPECT_FALSE(ReadSettingsFile(dir.path().c_str(), 100, &text, &error));
-  EXPECT_EQ(error, "not a regular file");
-  EXPECT_FALSE(ReadSettingsFile("/dev/zero", 100, &text, &error));  // would never end
-  EXPECT_EQ(error, "not a regular file");
-  EXPECT_FALSE(ReadSettingsFile(dir.Join("none").c_str(), 100, &text, &error));
-  EXPECT_EQ(error, "No such file or directory");
-}
-
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -75,6 +76,8 @@ const TControlSpec kControls[] = {
     {"CheckBoxCenterTable", "QCheckBox", "TabSheet1", "Center the Image Table", 8, 128, -1, -1},
     {"CheckBoxCenterNavBar", "QCheckBox", "TabSheet1", "Center the Navigation Bar", 8, 144, -1, -1},
     {"CheckBoxIncludeFileNames", "QCheckBox", "TabSheet1", "Include filenames in each cell", 8, 160, -1, -1},
+    {"LabelCaptions", "QLabel", "TabSheet1", "Text under each photo:", 8, 192, -1, -1},
+    {"ComboBoxCaptions", "QComboBox", "TabSheet1", nullptr, 8, 208, 321, 21},
     // Clean
     {"Label11", "QLabel", "TabSheet2",
      "Pressing the <Clean> button will remove all of the vellumcast*.html files that have been created. It is "
@@ -149,8 +152,19 @@ const TControlSpec kControls[] = {
      "Modern style (pages for phones and desktops, photo viewer)", 8, 72, -1, -1},
     {"LabelFirstPage", "QLabel", "TabSheetPublishing", "First page name:", 8, 104, -1, -1},
     {"EditFirstPage", "QLineEdit", "TabSheetPublishing", nullptr, 8, 120, 185, 21},
+    {"LabelTheme", "QLabel", "TabSheetPublishing", "Theme folder (empty: built-in):", 208, 104, -1, -1},
+    {"EditTheme", "QLineEdit", "TabSheetPublishing", nullptr, 208, 120, 121, 21},
+    {"ButtonThemeBrowse", "QPushButton", "TabSheetPublishing", "Browse", 336, 118, 75, 25},
     {"CheckBoxPrune", "QCheckBox", "TabSheetPublishing", "Remove generated files that a run no longer writes", 8,
      152, -1, -1},
+    {"LabelOutputPath", "QLabel", "TabSheetPublishing", "Output folder (empty: write into the photo folders):", 8,
+     184, -1, -1},
+    {"EditOutputPath", "QLineEdit", "TabSheetPublishing", nullptr, 8, 200, 321, 21},
+    {"ButtonOutputBrowse", "QPushButton", "TabSheetPublishing", "Browse", 336, 198, 75, 25},
+    {"RadioGroupImages", "TRadioGroup", "TabSheetPublishing", "Photos in the output folder: ", 8, 228, 193, 61},
+    {"GroupBoxLocation", "QGroupBox", "TabSheetPublishing", "Photo locations (GPS): ", 208, 228, 201, 61},
+    {"CheckBoxShowLocation", "QCheckBox", "GroupBoxLocation", "Show on the viewer pages", 8, 18, -1, -1},
+    {"CheckBoxStripLocation", "QCheckBox", "GroupBoxLocation", "Leave out of copied photos", 8, 37, -1, -1},
     // About
     {"Label22", "QLabel", "TabSheet4", nullptr, 95, 136, -1, -1},
     {"LabelVersion", "QLabel", "TabSheet4", "version 1.4", 168, 176, 81, -1},
@@ -258,6 +272,55 @@ TEST_F(FormMainTest, EveryControlByNameKindTextAndPlace) {
       EXPECT_GE(w->width(), w->sizeHint().width());  // natural size: never cut
     }
   }
+}
+
+// The inside of a group box: below its caption, within its frame.
+QRect GroupInside(QGroupBox* group) {
+  QStyleOptionGroupBox option;
+  option.initFrom(group);
+  option.text = group->title();
+  option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+  return group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxContents, group);
+}
+
+// The two tabs that hold the cell captions and the location boxes: no control
+// covers another, none is cut, and each says what it does in a tooltip.
+TEST_F(FormMainTest, CaptionsAndLocationControlsFitTheirTabs) {
+  TForm1 form;
+  form.show();
+  // A group places its items when it is shown: show the tab as a user does.
+  form.PageControl1->setCurrentWidget(form.TabSheetPublishing);
+  const QWidget* placed[] = {form.LabelCaptions,         form.ComboBoxCaptions,     form.RadioGroupImages,
+                             form.GroupBoxLocation,      form.CheckBoxShowLocation, form.CheckBoxStripLocation};
+  for (const QWidget* control : placed) {
+    for (const QWidget* other : control->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (other == control) continue;
+      EXPECT_FALSE(control->geometry().intersects(other->geometry()))
+          << control->objectName().toStdString() << " covers " << other->objectName().toStdString();
+    }
+  }
+  // The boxes sit below the group's caption, inside its frame.
+  const QRect inside = GroupInside(form.GroupBoxLocation);
+  for (QCheckBox* box : {form.CheckBoxShowLocation, form.CheckBoxStripLocation}) {
+    EXPECT_TRUE(inside.contains(box->geometry()))
+        << box->objectName().toStdString() << " at " << box->geometry().top() << "+" << box->height() << " in "
+        << inside.top() << "+" << inside.height();
+    EXPECT_FALSE(box->toolTip().isEmpty());
+  }
+  // The narrower images group still shows each item whole.
+  const QRect images_inside = GroupInside(form.RadioGroupImages);
+  for (int i = 0; i < form.RadioGroupImages->Count(); ++i) {
+    const QRadioButton* item = form.RadioGroupImages->Item(i);
+    EXPECT_TRUE(images_inside.contains(item->geometry())) << i;
+    EXPECT_GE(item->width(), item->sizeHint().width()) << item->text().toStdString();
+  }
+  // The combo is wide enough for its longest item; each item carries the
+  // word the settings file and --captions use.
+  EXPECT_GE(form.ComboBoxCaptions->width(), form.ComboBoxCaptions->sizeHint().width());
+  EXPECT_FALSE(form.ComboBoxCaptions->toolTip().isEmpty());
+  const char* const words[] = {"auto", "title", "name"};
+  ASSERT_EQ(form.ComboBoxCaptions->count(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(form.ComboBoxCaptions->itemData(i).toString(), words[i]);
 }
 
 }  // namespace

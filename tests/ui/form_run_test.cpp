@@ -7,6 +7,7 @@
 #include <string>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -17,7 +18,9 @@
 #include <QUrl>
 
 #include "fixtures/image_writers.h"
+#include "fixtures/photo_text_writer.h"
 #include "fixtures/tree_writer.h"
+#include "imagein/photo_text.h"
 #include "support/product.h"
 #include "ui/click_panel.h"
 #include "ui/form_browse.h"
@@ -84,28 +87,28 @@ TEST_F(FormRunTest, StartCopiesTheControlsIntoTheWorker) {
   const TThreadVellumcast* w = form_.Worker();
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(w->ownerwindow, static_cast<TOwnerWindow*>(&form_));
-  EXPECT_EQ(w->path, scratch_.path());
-  EXPECT_EQ(w->cellwidth, 140);
-  EXPECT_EQ(w->cellheight, 0);  // a trailing blank spoils the number
-  EXPECT_EQ(w->cellsperrow, 31);
-  EXPECT_EQ(w->rowsperpage, -2);
-  EXPECT_EQ(w->createthumbs, 1);
-  EXPECT_EQ(w->sort, 0);
-  EXPECT_EQ(w->centertable, 0);
-  EXPECT_EQ(w->centertitle, 1);
-  EXPECT_EQ(w->centerfooter, 0);
-  EXPECT_EQ(w->centernavbar, 1);
-  EXPECT_EQ(w->dirfirstpageonly, 0);
-  EXPECT_EQ(w->includefilenames, 1);
-  EXPECT_EQ(w->thumbwhite, 255);  // not 1
-  EXPECT_EQ(w->title, "T\u00eftle");
-  EXPECT_EQ(w->footertext, "");
-  EXPECT_EQ(w->headertemplate, scratch_.Join("t/head.html"));
-  EXPECT_EQ(w->footertemplate, "");  // box unticked: no template, whatever the edit holds
-  EXPECT_EQ(w->blinks, 0);
-  EXPECT_EQ(w->hlinks, 1);
-  EXPECT_EQ(w->rebuild, 0);  // not in the store: off
-  EXPECT_EQ(w->prune, 0);
+  EXPECT_EQ(w->options.path, scratch_.path());
+  EXPECT_EQ(w->options.cellwidth, 140);
+  EXPECT_EQ(w->options.cellheight, 0);  // a trailing blank spoils the number
+  EXPECT_EQ(w->options.cellsperrow, 31);
+  EXPECT_EQ(w->options.rowsperpage, -2);
+  EXPECT_EQ(w->options.createthumbs, 1);
+  EXPECT_EQ(w->options.sort, 0);
+  EXPECT_EQ(w->options.centertable, 0);
+  EXPECT_EQ(w->options.centertitle, 1);
+  EXPECT_EQ(w->options.centerfooter, 0);
+  EXPECT_EQ(w->options.centernavbar, 1);
+  EXPECT_EQ(w->options.dirfirstpageonly, 0);
+  EXPECT_EQ(w->options.includefilenames, 1);
+  EXPECT_EQ(w->options.thumbwhite, 255);  // not 1
+  EXPECT_EQ(w->options.title, "T\u00eftle");
+  EXPECT_EQ(w->options.footertext, "");
+  EXPECT_EQ(w->options.headertemplate, scratch_.Join("t/head.html"));
+  EXPECT_EQ(w->options.footertemplate, "");  // box unticked: no template, whatever the edit holds
+  EXPECT_EQ(w->options.blinks, 0);
+  EXPECT_EQ(w->options.hlinks, 1);
+  EXPECT_EQ(w->options.rebuild, 0);  // not in the store: off
+  EXPECT_EQ(w->options.prune, 0);
   FinishRun(boxes);
 }
 
@@ -131,13 +134,104 @@ TEST_F(FormRunTest, StartTakesRebuildFromTheStoreAndPruneFromItsCheckBox) {
     form_.ButtonStart->click();
     const TThreadVellumcast* w = form_.Worker();
     ASSERT_NE(w, nullptr);
-    EXPECT_EQ(w->rebuild, c.want_rebuild) << c.rebuild;
-    EXPECT_EQ(w->prune, c.want_prune) << c.prune_ticked;
+    EXPECT_EQ(w->options.rebuild, c.want_rebuild) << c.rebuild;
+    EXPECT_EQ(w->options.prune, c.want_prune) << c.prune_ticked;
     FinishRun(boxes);
   }
   form_.SaveSettings();
   QSettings settings("Korvane", "vellumcast");
   EXPECT_EQ(settings.value("rebuild").toString(), "7");
+}
+
+// The cell captions combo and the two location boxes reach the worker, in
+// either style; each combo item carries the mode the command line names so.
+TEST_F(FormRunTest, CaptionsAndLocationControlsReachTheWorker) {
+  const struct {
+    int captions_item;
+    bool show, strip, modern;
+    TCaptionsMode want_captions;
+  } cases[] = {
+      {0, false, false, false, kCaptionsAuto},
+      {1, true, false, false, kCaptionsTitle},
+      {2, false, true, true, kCaptionsName},
+      {1, true, true, true, kCaptionsTitle},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.captions_item);
+    form_.EditStartPath->setText(Q(scratch_.path()));
+    form_.CheckBoxModernStyle->setChecked(c.modern);
+    form_.ComboBoxCaptions->setCurrentIndex(c.captions_item);
+    form_.CheckBoxShowLocation->setChecked(c.show);
+    form_.CheckBoxStripLocation->setChecked(c.strip);
+    TDoneBoxWatcher boxes;
+    form_.ButtonStart->click();
+    const TThreadVellumcast* w = form_.Worker();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->options.captions, c.want_captions);
+    EXPECT_EQ(w->options.showlocation, c.show);
+    EXPECT_EQ(w->options.striplocation, c.strip);
+    FinishRun(boxes);
+  }
+}
+
+// As a user publishes a modern catalog from the window: with the boxes
+// ticked the viewer page shows the place and the copy carries no GPS tags,
+// and File names puts names under the cells; cleared again, the copy is made
+// whole, the place leaves the page and the cell shows the photo's title.
+TEST_F(FormRunTest, LocationAndCaptionChoicesShapeThePublishedCatalog) {
+  TTestMetadata tram;
+  tram.xmp = {{"Xmp.dc.title", "lang=x-default Tram at dawn"}};
+  tram.exif = {{"Exif.GPSInfo.GPSLatitudeRef", "N"},
+               {"Exif.GPSInfo.GPSLatitude", "38/1 42/1 36/1"},
+               {"Exif.GPSInfo.GPSLongitudeRef", "W"},
+               {"Exif.GPSInfo.GPSLongitude", "9/1 8/1 0/1"}};
+  ASSERT_TRUE(WriteJpegWithMetadata(scratch_.Join("photos/tram.jpg"), tram));
+  const std::string original = ReadFileBytes(scratch_.Join("photos/tram.jpg"));
+  form_.EditStartPath->setText(Q(scratch_.Join("photos")));
+  form_.CheckBoxModernStyle->setChecked(true);
+  form_.EditOutputPath->setText(Q(scratch_.Join("site")));
+  form_.RadioGroupImages->SetItemIndex(1);  // Copy
+
+  // The viewer page of tram.jpg in the output folder, and the folder page.
+  auto viewer = [&] {
+    QDir site(Q(scratch_.Join("site")));
+    for (const QString& name : site.entryList({"vellumcast-view-*.html"}, QDir::Files)) {
+      const std::string page = ReadFileBytes(scratch_.Join("site/" + name.toStdString()));
+      if (page.find("tram.jpg") != std::string::npos) return page;
+    }
+    return std::string();
+  };
+  auto copy_has_location = [&] {
+    TPhotoText text;
+    std::vector<TPhotoTextWarning> warnings;
+    EXPECT_TRUE(ReadPhotoText(scratch_.Join("site").c_str(), "tram.jpg", &text, &warnings));
+    EXPECT_EQ(text.title, "Tram at dawn");  // the rest of the metadata stays
+    return text.has_location;
+  };
+  const struct {
+    int captions_item;
+    bool ticked;
+    const char* cell;
+  } runs[] = {
+      {2, true, "<span class=\"vc-caption\">tram.jpg</span>"},
+      {0, false, "<span class=\"vc-caption vc-titled\" title=\"Tram at dawn\">Tram at dawn</span>"},
+  };
+  for (const auto& r : runs) {
+    SCOPED_TRACE(r.ticked);
+    form_.ComboBoxCaptions->setCurrentIndex(r.captions_item);
+    form_.CheckBoxShowLocation->setChecked(r.ticked);
+    form_.CheckBoxStripLocation->setChecked(r.ticked);
+    TDoneBoxWatcher boxes;
+    form_.ButtonStart->click();
+    FinishRun(boxes);
+    const std::string page = viewer();
+    ASSERT_FALSE(page.empty());
+    EXPECT_EQ(page.find("openstreetmap.org/?mlat=38.710000") != std::string::npos, r.ticked);
+    EXPECT_EQ(copy_has_location(), !r.ticked);
+    const std::string folder = ReadFileBytes(scratch_.Join("site/vellumcast.html"));
+    EXPECT_NE(folder.find(r.cell), std::string::npos) << folder;
+  }
+  EXPECT_EQ(ReadFileBytes(scratch_.Join("photos/tram.jpg")), original);  // the original untouched
 }
 
 TEST_F(FormRunTest, UntickedTemplatesAndNoSortSelection) {
@@ -155,13 +249,13 @@ TEST_F(FormRunTest, UntickedTemplatesAndNoSortSelection) {
   form_.ButtonStart->click();
   const TThreadVellumcast* w = form_.Worker();
   ASSERT_NE(w, nullptr);
-  EXPECT_EQ(w->headertemplate, "");
-  EXPECT_EQ(w->footertemplate, "");
-  EXPECT_EQ(w->thumbwhite, 0);
-  EXPECT_EQ(w->sort, -1);
-  EXPECT_EQ(w->cellwidth, 0);
-  EXPECT_EQ(w->cellheight, 0);
-  EXPECT_EQ(w->cellsperrow, 0);
+  EXPECT_EQ(w->options.headertemplate, "");
+  EXPECT_EQ(w->options.footertemplate, "");
+  EXPECT_EQ(w->options.thumbwhite, 0);
+  EXPECT_EQ(w->options.sort, -1);
+  EXPECT_EQ(w->options.cellwidth, 0);
+  EXPECT_EQ(w->options.cellheight, 0);
+  EXPECT_EQ(w->options.cellsperrow, 0);
   FinishRun(boxes);
 }
 
@@ -211,7 +305,7 @@ TEST_F(FormRunTest, SecondStartDuringARunIsIgnored) {
   form_.EditStartPath->setText("/elsewhere");
   form_.ButtonStart->click();
   EXPECT_EQ(form_.Worker(), first);
-  EXPECT_EQ(form_.Worker()->path, scratch_.path());
+  EXPECT_EQ(form_.Worker()->options.path, scratch_.path());
   FinishRun(boxes);
   SpinFor(300);  // a second run would have shown a second box by now
   EXPECT_EQ(boxes.Count(), 1);
@@ -318,9 +412,9 @@ TEST_F(FormRunTest, PublishingTabReachesTheRunAndItsPages) {
   form_.ButtonStart->click();
   const TThreadVellumcast* w = form_.Worker();
   ASSERT_NE(w, nullptr);
-  EXPECT_EQ(w->style, 1);
-  EXPECT_EQ(w->firstpage, "index.html");
-  EXPECT_EQ(w->prune, 1);
+  EXPECT_EQ(w->options.style, 1);
+  EXPECT_EQ(w->options.firstpage, "index.html");
+  EXPECT_EQ(w->options.prune, 1);
   FinishRun(boxes);
   const std::string top = ReadFileBytes(scratch_.Join("index.html"));
   EXPECT_EQ(top.rfind("<!doctype html>", 0), 0u);
@@ -453,8 +547,8 @@ TEST_F(FormRunTest, OutputFolderAndImagesReachTheRunAndView) {
   form_.ButtonStart->click();
   const TThreadVellumcast* w = form_.Worker();
   ASSERT_NE(w, nullptr);
-  EXPECT_EQ(w->outputpath, scratch_.Join("site"));
-  EXPECT_EQ(w->images, 1);
+  EXPECT_EQ(w->options.outputpath, scratch_.Join("site"));
+  EXPECT_EQ(w->options.images, 1);
   FinishRun(boxes);
   EXPECT_TRUE(FileExists(scratch_.Join("site/a/vellumcast.html")));
   EXPECT_EQ(ReadFileBytes(scratch_.Join("site/a/x.bmp")), ReadFileBytes(scratch_.Join("photos/a/x.bmp")));
@@ -497,6 +591,67 @@ TEST_F(FormRunTest, OutputBrowseTakesTheDialogsPathOnlyOnOk) {
   answer("/not/taken", false);
   EXPECT_EQ(form_.EditOutputPath->text(), "/srv/site");
   EXPECT_EQ(form_.EditStartPath->text(), Q(scratch_.path()));
+}
+
+}  // namespace
+
+namespace {
+
+// The theme folder of the Publishing tab reaches the run, which renders the
+// modern pages from it, and is saved under the key the command line reads.
+TEST_F(FormRunTest, ThemeFolderReachesTheRunAndIsSaved) {
+  ASSERT_TRUE(WriteTestBmp24(scratch_.Join("photos/a.bmp"), 40, 30));
+  ASSERT_TRUE(WriteFileBytes(scratch_.Join("my theme/style.css"), "body { color: teal } /* my-theme-mark */\n"));
+  form_.EditStartPath->setText(Q(scratch_.Join("photos")));
+  form_.CheckBoxModernStyle->setChecked(true);
+  form_.EditTheme->setText(Q(scratch_.Join("my theme")));
+
+  TDoneBoxWatcher boxes;
+  form_.ButtonStart->click();
+  const TThreadVellumcast* w = form_.Worker();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(w->options.theme, scratch_.Join("my theme"));
+  FinishRun(boxes);
+  EXPECT_NE(ReadFileBytes(scratch_.Join("photos/vellumcast.html")).find("my-theme-mark"), std::string::npos);
+
+  form_.SaveSettings();
+  EXPECT_EQ(QSettings("Korvane", "vellumcast").value("theme").toString(), Q(scratch_.Join("my theme")));
+  TForm1 again;
+  EXPECT_EQ(again.EditTheme->text(), Q(scratch_.Join("my theme")));
+
+  // Emptied, the run takes the built-in theme again.
+  form_.EditTheme->clear();
+  form_.ButtonStart->click();
+  ASSERT_NE(form_.Worker(), nullptr);
+  EXPECT_EQ(form_.Worker()->options.theme, "");
+  FinishRun(boxes, 2);
+  EXPECT_EQ(ReadFileBytes(scratch_.Join("photos/vellumcast.html")).find("my-theme-mark"), std::string::npos);
+}
+
+TEST_F(FormRunTest, ThemeBrowseStartsFromTheFolderAndTakesTheDialogsPathOnlyOnOk) {
+  const QString dark = Q(scratch_.Join("themes/dark"));
+  ASSERT_TRUE(QDir().mkpath(dark));
+  form_.EditStartPath->setText(Q(scratch_.path()));
+  QString shown;
+  auto answer = [&](const QString& typed, bool ok) {
+    TModalWatcher watcher([](QWidget* w) { return qobject_cast<TFormBrowse*>(w) != nullptr; },
+                          [&](QWidget* w) {
+                            auto* dialog = qobject_cast<TFormBrowse*>(w);
+                            shown = dialog->EditBrowseName->text();
+                            dialog->EditBrowseName->setText(typed);
+                            (ok ? dialog->Button2 : dialog->Button3)->click();
+                          });
+    form_.ButtonThemeBrowse->click();
+    EXPECT_EQ(watcher.Handled(), 1);
+  };
+  answer(dark, true);
+  EXPECT_EQ(shown, Q(scratch_.path()));  // no theme yet: opened on the starting folder
+  EXPECT_EQ(form_.EditTheme->text(), dark);
+  answer("/not/taken", false);
+  EXPECT_EQ(shown, dark);  // opened on the chosen theme
+  EXPECT_EQ(form_.EditTheme->text(), dark);
+  EXPECT_EQ(form_.EditStartPath->text(), Q(scratch_.path()));
+  EXPECT_EQ(form_.EditOutputPath->text(), "");
 }
 
 }  // namespace

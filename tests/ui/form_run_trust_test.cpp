@@ -1,9 +1,11 @@
 // Run control that never reports a failure as success: a missing starting
-// folder or an unreadable template starts nothing, a run that could not
+// folder, an unreadable template, an output folder overlapping the photo
+// tree or a theme that does not load starts nothing, a run that could not
 // write something says how many files, counters start from zero, and the
 // follow-links setting reaches the run.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -11,6 +13,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTabWidget>
 
 #include "fixtures/image_writers.h"
 #include "fixtures/mount_fixtures.h"
@@ -132,13 +135,65 @@ TEST_F(FormRunTrustTest, FollowLinksReachesTheRun) {
   TDoneBoxWatcher boxes;
   form_.ButtonStart->click();
   ASSERT_NE(form_.Worker(), nullptr);
-  EXPECT_EQ(form_.Worker()->followlinks, 0);
+  EXPECT_EQ(form_.Worker()->options.followlinks, false);
   ASSERT_TRUE(boxes.WaitFor(1));
   form_.CheckBoxFollowLinks->setChecked(true);
   form_.ButtonStart->click();
   ASSERT_NE(form_.Worker(), nullptr);
-  EXPECT_EQ(form_.Worker()->followlinks, 1);
+  EXPECT_EQ(form_.Worker()->options.followlinks, true);
   ASSERT_TRUE(boxes.WaitFor(2));
+}
+
+// An output folder that overlaps the photo tree is said, with the command
+// line's words, and nothing starts; a theme that does not load likewise.
+TEST_F(FormRunTrustTest, AnOverlappingOutputFolderOrABadThemeIsSaidAndNothingStarts) {
+  ASSERT_TRUE(WriteTestBmp24(scratch_.Join("photos/sub/a.bmp"), 4, 4));
+  ASSERT_EQ(::symlink(scratch_.Join("photos/sub").c_str(), scratch_.Join("sub-link").c_str()), 0);
+  ASSERT_TRUE(MakeDirs(scratch_.Join("bad-theme/style.css")));  // a folder where the style sheet goes
+  const std::string photos = scratch_.Join("photos");
+  const struct {
+    const char* label;
+    std::string output;
+    bool modern;
+    std::string theme;
+    std::string said;
+  } cases[] = {
+      {"the tree", photos, false, "", "The output folder '" + photos + "' is the photo folder '" + photos +
+                                          "' itself; choose a folder outside it."},
+      {"inside, through a link", scratch_.Join("sub-link/web"), false, "",
+       "The output folder '" + scratch_.Join("sub-link/web") + "' lies inside the photo folder '" + photos +
+           "'; choose a folder outside it."},
+      {"holding the tree", scratch_.path(), false, "",
+       "The output folder '" + scratch_.path() + "' contains the photo folder '" + photos +
+           "'; choose a folder outside it."},
+      {"a theme that does not load", "", true, scratch_.Join("bad-theme"),
+       "The theme cannot be used: " + scratch_.Join("bad-theme/style.css") + ": cannot read: not a regular file."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    form_.EditStartPath->setText(Q(photos));
+    form_.EditOutputPath->setText(Q(c.output));
+    form_.CheckBoxModernStyle->setChecked(c.modern);
+    form_.EditTheme->setText(Q(c.theme));
+    form_.PageControl1->setCurrentWidget(form_.TabSheetRun);
+    TRefusalWatcher refusals;
+    form_.ButtonStart->click();
+    EXPECT_EQ(form_.Worker(), nullptr);
+    ASSERT_EQ(refusals.Texts().size(), 1);
+    EXPECT_EQ(refusals.Texts()[0], Q(c.said));
+    EXPECT_EQ(form_.PageControl1->currentWidget(), form_.TabSheetPublishing);
+    EXPECT_FALSE(FileExists(photos + "/vellumcast.html"));
+    EXPECT_FALSE(FileExists(photos + "/sub/vellumcast.html"));
+  }
+
+  // The window's empty output folder is no output folder: the run goes into the tree.
+  form_.EditOutputPath->clear();
+  form_.EditTheme->clear();
+  TDoneBoxWatcher boxes;
+  form_.ButtonStart->click();
+  ASSERT_NE(form_.Worker(), nullptr);
+  ASSERT_TRUE(boxes.WaitFor(1));
+  EXPECT_TRUE(FileExists(photos + "/sub/vellumcast.html"));
 }
 
 }  // namespace

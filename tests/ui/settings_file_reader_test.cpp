@@ -16,6 +16,7 @@
 
 #include "fixtures/image_writers.h"
 #include "fixtures/tree_writer.h"
+#include "support/path_util.h"
 #include "support/setting_lines.h"
 #include "ui/form_main.h"
 #include "ui/settings_store.h"
@@ -26,7 +27,7 @@ namespace {
 TSettingLines ReadStoreFile(const TSettingsSandbox& sandbox) {
   std::string text;
   std::string error;
-  EXPECT_TRUE(ReadSettingsFile(sandbox.StoreFile().toStdString().c_str(), kMaxSettingsFileBytes, &text, &error))
+  EXPECT_TRUE(ReadWholeRegularFile(sandbox.StoreFile().toStdString().c_str(), kMaxSettingsFileBytes, TLinkRule::kFollow, &text, &error))
       << error;
   return ParseQtIniText(text);
 }

@@ -2,15 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/catalog_filter.h"
-#include "engine/image_order.h"
-#include "engine/thread_vellumcast.h"
+#include "engine/run/catalog_filter.h"
+#include "engine/run/image_order.h"
+#include "engine/run/thread_vellumcast.h"
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -27,7 +28,8 @@
 namespace {
 
 // What a control shows, as the text it would be stored from: edits their
-// text, check boxes "0"/"1", the radio group its index.
+// text, check boxes "0"/"1", the radio group its index, a combo box the word
+// its item carries.
 QString Shown(const TForm1& form, const TSettingDef& def) {
   const QString control = QString::fromLatin1(def.control);
   switch (def.kind) {
@@ -39,12 +41,15 @@ QString Shown(const TForm1& form, const TSettingDef& def) {
     case TSettingKind::kSort:
     case TSettingKind::kChoice:
       return QString::number(form.findChild<TRadioGroup*>(control)->ItemIndex());
+    case TSettingKind::kWord:
+      return form.findChild<QComboBox*>(control)->currentData().toString();
   }
   return {};
 }
 
 QString DefaultShown(const TSettingDef& def) {
-  return def.kind == TSettingKind::kText ? def.text_default : QString::number(def.int_default);
+  return def.kind == TSettingKind::kText || def.kind == TSettingKind::kWord ? def.text_default
+                                                                           : QString::number(def.int_default);
 }
 
 QSettings Store() { return QSettings("Korvane", "vellumcast"); }
@@ -61,7 +66,8 @@ TEST_F(SettingsTest, TableHoldsEveryValueInOrder) {
                                   "footertemplate", "footertext", "hlinks", "blinks", "sort", "centertable",
                                   "centertitle", "centerfooter", "centernavbar", "dirfirstpageonly",
                                   "includefilenames", "thumbwhite", "followlinks",
-                                  "style", "firstpage", "prune", "outputpath", "images"};
+                                  "style", "firstpage", "prune", "outputpath", "images", "theme",
+                                  "captions", "showlocation", "striplocation"};
   ASSERT_EQ(std::size(expected), table_.Defs().size());
   for (size_t i = 0; i < std::size(expected); ++i) EXPECT_STREQ(table_.Defs()[i].name, expected[i]);
   EXPECT_EQ(table_.Find("title")->text_default, "Vellumcast!");
@@ -89,6 +95,9 @@ TEST_F(SettingsTest, FirstStartShowsDefaultsAndStoresAllValues) {
   EXPECT_EQ(form.EditFirstPage->text(), "vellumcast.html");
   EXPECT_FALSE(form.CheckBoxHeaderTemplate->isChecked());
   EXPECT_TRUE(form.EditHeaderFileName->text().isEmpty());
+  EXPECT_EQ(form.ComboBoxCaptions->currentData().toString(), "auto");
+  EXPECT_FALSE(form.CheckBoxShowLocation->isChecked());
+  EXPECT_FALSE(form.CheckBoxStripLocation->isChecked());
 
   // Before the user has changed anything, the store holds every value.
   ASSERT_TRUE(QFile::exists(sandbox_.StoreFile()));
@@ -129,6 +138,9 @@ TEST_F(SettingsTest, EveryValueRoundTripsThroughCloseAndStart) {
     form.CheckBoxModernStyle->setChecked(true);
     form.CheckBoxPrune->setChecked(false);  // cleared after the style ticked it
     form.EditFirstPage->setText("index.html");
+    form.ComboBoxCaptions->setCurrentIndex(2);
+    form.CheckBoxShowLocation->setChecked(true);
+    form.CheckBoxStripLocation->setChecked(true);
     form.PageControl1->setCurrentWidget(form.TabSheet4);
   }
   TForm1 form;
@@ -162,6 +174,53 @@ TEST_F(SettingsTest, EveryValueRoundTripsThroughCloseAndStart) {
   EXPECT_EQ(form.EditFirstPage->text(), "index.html");
   EXPECT_EQ(Store().value("style").toInt(), 1);
   EXPECT_EQ(Store().value("firstpage").toString(), "index.html");
+  EXPECT_EQ(form.ComboBoxCaptions->currentIndex(), 2);
+  EXPECT_EQ(Store().value("captions").toString(), "name");  // the word --captions takes
+  EXPECT_TRUE(form.CheckBoxShowLocation->isChecked());
+  EXPECT_EQ(Store().value("showlocation").toInt(), 1);
+  EXPECT_TRUE(form.CheckBoxStripLocation->isChecked());
+  EXPECT_EQ(Store().value("striplocation").toInt(), 1);
+}
+
+// The cell captions, shown location and stripped location: what a settings
+// file holds (written by the command line's users or an earlier window) is
+// shown, and saved back as the word or flag the command line reads.
+TEST_F(SettingsTest, CaptionsAndLocationSettingsLoadAndSaveAsTheCommandLineReadsThem) {
+  const struct {
+    const char* captions;  // stored
+    const char* show;
+    const char* strip;
+    int shown_index;        // combo item shown
+    bool shown_show, shown_strip;
+    const char* saved_captions;
+    int saved_show, saved_strip;
+  } cases[] = {
+      {"auto", "0", "0", 0, false, false, "auto", 0, 0},
+      {"title", "1", "0", 1, true, false, "title", 1, 0},
+      {"name", "0", "1", 2, false, true, "name", 0, 1},
+      // Unknown words and a case the command line refuses show the default.
+      {"names", "7", "yes", 0, true, false, "auto", 1, 0},
+      {"Title", "", "1", 0, false, true, "auto", 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.captions);
+    {
+      QSettings store = Store();
+      store.setValue("cellwidth", 140);  // not a new store: the values below are read
+      store.setValue("captions", c.captions);
+      store.setValue("showlocation", c.show);
+      store.setValue("striplocation", c.strip);
+    }
+    {
+      TForm1 form;
+      EXPECT_EQ(form.ComboBoxCaptions->currentIndex(), c.shown_index);
+      EXPECT_EQ(form.CheckBoxShowLocation->isChecked(), c.shown_show);
+      EXPECT_EQ(form.CheckBoxStripLocation->isChecked(), c.shown_strip);
+    }
+    EXPECT_EQ(Store().value("captions").toString(), c.saved_captions);
+    EXPECT_EQ(Store().value("showlocation").toString(), QString::number(c.saved_show));
+    EXPECT_EQ(Store().value("striplocation").toString(), QString::number(c.saved_strip));
+  }
 }
 
 TEST_F(SettingsTest, EmptyTextsStayEmpty) {
@@ -427,10 +486,10 @@ TEST_F(SettingsTest, RunSettingsLoadSaveAndReachTheWorker) {
     EXPECT_EQ(form.RunSetting(0), c.formats);
     TThreadVellumcast worker;
     form.ApplyRunSettings(worker);
-    EXPECT_EQ(worker.formats, c.want_formats) << c.formats;
-    EXPECT_EQ(worker.order, c.want_order) << c.order;
-    EXPECT_EQ(worker.exclude, c.want_exclude) << c.exclude;
-    EXPECT_EQ(worker.skiphidden, 0);
+    EXPECT_EQ(worker.options.formats, c.want_formats) << c.formats;
+    EXPECT_EQ(worker.options.order, c.want_order) << c.order;
+    EXPECT_EQ(worker.options.exclude, c.want_exclude) << c.exclude;
+    EXPECT_EQ(worker.options.skiphidden, 0);
     form.SetRunSetting(1, "natural");
     form.SaveSettings();
     EXPECT_EQ(Store().value("order").toString(), "natural");
@@ -449,12 +508,12 @@ TEST_F(SettingsTest, FirstStartStoresTheRunSettingDefaults) {
   EXPECT_EQ(store.value("exclude").toString(), "");
   TThreadVellumcast classic;
   form.ApplyRunSettings(classic);
-  EXPECT_EQ(classic.formats, kFormatsClassic);
-  EXPECT_EQ(classic.order, kOrderName);
+  EXPECT_EQ(classic.options.formats, kFormatsClassic);
+  EXPECT_EQ(classic.options.order, kOrderName);
   TThreadVellumcast modern;
-  modern.style = 1;
+  modern.options.style = kStyleModern;
   form.ApplyRunSettings(modern);
-  EXPECT_EQ(modern.formats, kFormatsAll);
-  EXPECT_EQ(modern.order, kOrderNatural);
-  EXPECT_EQ(modern.skiphidden, 1);
+  EXPECT_EQ(modern.options.formats, kFormatsAll);
+  EXPECT_EQ(modern.options.order, kOrderNatural);
+  EXPECT_EQ(modern.options.skiphidden, 1);
 }

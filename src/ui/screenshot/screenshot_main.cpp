@@ -83,6 +83,8 @@ int main(int argc, char** argv) {
   bool ok = Save(&form, out + "/window-run.png");
   form.PageControl1->setCurrentWidget(form.TabSheetHeader);
   ok = Save(&form, out + "/window-header-footer.png") && ok;
+  form.PageControl1->setCurrentWidget(form.TabSheetPublishing);
+  ok = Save(&form, out + "/window-publishing.png") && ok;
   form.PageControl1->setCurrentWidget(form.TabSheetRun);
 
   QString chosen = form.EditStartPath->text();

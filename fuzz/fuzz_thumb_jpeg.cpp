@@ -1,0 +1,12 @@
+// libFuzzer target: the whole thumbnail path of a JPEG file (see
+// fuzz_thumbnail_path.h), classic and modern.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_thumbnail_path.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  thumbnail_path::Run(data, size, ".jpg", true);
+  return 0;
+}

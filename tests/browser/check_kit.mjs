@@ -1,0 +1,66 @@
+// What the browser checks that build a catalog with the CLI share: the
+// packages they need, Chromium's settings, the tally of checks, the
+// command line (--cli, --make-tree, --work, --keep) and running a tool.
+
+import { spawnSync } from 'node:child_process';
+import path from 'node:path';
+import { createRequire } from 'node:module';
+
+export const kChromiumPath = '/usr/bin/chromium';
+export const kChromiumArgs = ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+export const kToolTimeoutMs = 100_000;
+
+// playwright-core's chromium, axe-core's script and, when asked,
+// html-validate's HtmlValidate; exits 1 naming `script` when one is missing.
+export async function LoadBrowserPackages(script, { htmlValidate = false } = {}) {
+  const require = createRequire(import.meta.url);
+  try {
+    const { chromium } = await import('playwright-core');
+    const packages = { chromium, axePath: require.resolve('axe-core/axe.min.js') };
+    if (htmlValidate) ({ HtmlValidate: packages.HtmlValidate } = await import('html-validate'));
+    return packages;
+  } catch (error) {
+    console.error(`${script}: a package is not installed (${error.code ?? error.message}); `
+      + 'run scripts/install-deps.sh or `npm ci` in tests/browser');
+    process.exit(1);
+  }
+}
+
+let passed = 0;
+const failures = [];
+export function Check(ok, text) {
+  if (ok) {
+    passed += 1;
+  } else {
+    failures.push(text);
+    console.error(`FAIL: ${text}`);
+  }
+  return ok;
+}
+
+// Prints the tally; the exit status: 0 when every check passed, else 1.
+export function Summary() {
+  console.log(`${passed} passed, ${failures.length} failed`);
+  return failures.length === 0 ? 0 : 1;
+}
+
+export function ParseArguments(argv) {
+  const args = { keep: false };
+  for (const arg of argv) {
+    const match = /^--([a-z-]+)(?:=(.*))?$/.exec(arg);
+    if (!match) throw new Error(`unexpected argument '${arg}'`);
+    const [, name, value] = match;
+    if (name === 'keep' && value === undefined) args.keep = true;
+    else if (['cli', 'make-tree', 'work'].includes(name) && value) args[name] = path.resolve(value);
+    else throw new Error(`unknown or empty option '--${name}'`);
+  }
+  if (!args.cli || !args['make-tree']) throw new Error('--cli=PATH and --make-tree=PATH are required');
+  return args;
+}
+
+export function RunTool(program, args, what) {
+  const result = spawnSync(program, args, { timeout: kToolTimeoutMs, encoding: 'utf8' });
+  if (result.error) throw new Error(`${what}: ${result.error.message}`);
+  if (result.status !== 0) throw new Error(`${what} exited with ${result.status}: ${result.stderr}`);
+}
