@@ -9,6 +9,7 @@ packages=(
   libexif-dev liblcms2-dev
   libkainjow-mustache-dev libcmark-dev
   libexiv2-dev nlohmann-json3-dev
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   qt6-base-dev
   clang libclang-rt-14-dev llvm
   chromium nodejs npm
