@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/avstring.h>
 #include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
@@ -553,9 +554,26 @@ int32_t OpenVideoInput(const char* path, double max_cpu_seconds, AVFormatContext
   av_dict_set(&options, "enable_drefs", "0", 0);
   av_dict_set(&options, "use_absolute_path", "0", 0);
 
+  // The demuxer is probed here so that a file no allowed demuxer takes (not a
+  // video) is told apart from one an allowed demuxer takes but cannot read
+  // (damaged or truncated).
+  const AVInputFormat* demuxer = nullptr;
+  int result = av_probe_input_buffer2(io, &demuxer, "", nullptr, 0, static_cast<unsigned>(kProbeBytes));
+  if (result < 0 || demuxer == nullptr || av_match_list(demuxer->name, kAllowedDemuxers, ',') <= 0) {
+    av_dict_free(&options);
+    avformat_free_context(format);
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+    const bool timed_out = state->timed_out;
+    std::fclose(state->file);
+    delete state;
+    if (timed_out) return kVideoTimedOut;
+    return result == AVERROR(ENOMEM) ? kVideoNoMemory : kVideoNotVideo;
+  }
+
   // On failure avformat_open_input frees the format context (not our AVIO context).
   AVFormatContext* opened = format;
-  int result = avformat_open_input(&opened, nullptr, nullptr, &options);
+  result = avformat_open_input(&opened, nullptr, demuxer, &options);
   av_dict_free(&options);
   if (result < 0) {
     av_freep(&io->buffer);
@@ -564,7 +582,7 @@ int32_t OpenVideoInput(const char* path, double max_cpu_seconds, AVFormatContext
     std::fclose(state->file);
     delete state;
     if (timed_out) return kVideoTimedOut;
-    return result == AVERROR(ENOMEM) ? kVideoNoMemory : kVideoNotVideo;
+    return result == AVERROR(ENOMEM) ? kVideoNoMemory : kVideoDamaged;
   }
   *context = opened;
 
