@@ -552,6 +552,7 @@ int32_t OpenVideoInput(const char* path, double max_cpu_seconds, AVFormatContext
   av_dict_set(&options, "protocol_whitelist", "none", 0);
   av_dict_set(&options, "protocol_blacklist", "all", 0);
   av_dict_set(&options, "enable_drefs", "0", 0);
+  av_dict_set(&options, "max_streams", "100", 0);
   av_dict_set(&options, "use_absolute_path", "0", 0);
 
   // The demuxer is probed here so that a file no allowed demuxer takes (not a
