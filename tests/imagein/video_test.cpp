@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fixtures/child_run.h"
@@ -174,6 +175,36 @@ TEST_F(VideoTest, FactsAndUprightPosterOfEachContainerAndCodec) {
     EXPECT_TRUE(IsRed(BitmapPixel(poster, x, y))) << "red half not at the side the turn puts it";
     HalfCentre(poster, Opposite(RedSide(c.spec.rotation)), &x, &y);
     EXPECT_TRUE(IsBlue(BitmapPixel(poster, x, y)));
+  }
+}
+
+TEST_F(VideoTest, CameraAndDateTagsAreReadSafely) {
+  using TTags = std::vector<std::pair<std::string, std::string>>;
+  const struct {
+    const char* name;
+    TTags tags;
+    const char* camera;
+    const char* date;
+  } cases[] = {
+      {"android", {{"com.android.manufacturer", "samsung"}, {"com.android.model", "SM-G991B"}}, "samsung SM-G991B", ""},
+      {"model only", {{"com.apple.quicktime.model", " iPhone 15 Pro "}}, "iPhone 15 Pro", ""},
+      {"bad UTF-8 ends the text", {{"com.apple.quicktime.make", "Nikon\xff\xfe"}, {"com.apple.quicktime.model", "Z\x01 6"}},
+       "Nikon Z", ""},
+      {"date without time", {{"com.apple.quicktime.creationdate", "2024-05-01"}}, "", ""},
+      {"impossible month", {{"com.apple.quicktime.creationdate", "2024-13-01T10:00:00+0000"}}, "", ""},
+      {"space between date and time", {{"com.apple.quicktime.creationdate", "2021-02-03 04:05:06"}}, "",
+       "2021-02-03 04:05:06"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTestVideoSpec spec;
+    spec.frames = 3;
+    spec.tags = c.tags;
+    const std::string path = Clip(std::string("tags-") + c.name + ".mp4", spec);
+    TVideoFacts facts;
+    ASSERT_EQ(ReadVideoFacts(path.c_str(), &facts), kLoadOk);
+    EXPECT_EQ(facts.camera, c.camera);
+    EXPECT_EQ(facts.date_recorded, c.date);
   }
 }
 
