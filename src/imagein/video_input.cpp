@@ -198,53 +198,53 @@ int32_t OpenVideoInput(const char* path, double max_cpu_seconds, AVFormatContext
   if (LoadPathTooLong(path)) return kLoadPathTooLong;
   QuietLogOnce();
 
-  auto* state = new (std::nothrow) TVideoInputState;
+  // What the open holds until the format context owns it; freed on every failure.
+  struct TOpening {
+    TVideoInputState* state = nullptr;
+    AVIOContext* io = nullptr;
+    AVFormatContext* format = nullptr;
+    AVDictionary* options = nullptr;
+    ~TOpening() {
+      av_dict_free(&options);
+      avformat_free_context(format);
+      if (io != nullptr) av_freep(&io->buffer);
+      avio_context_free(&io);
+      if (state != nullptr && state->file != nullptr) std::fclose(state->file);
+      delete state;
+    }
+    int32_t Failed(int result, int32_t code) const {
+      if (state->timed_out) return kVideoTimedOut;
+      return result == AVERROR(ENOMEM) ? kVideoNoMemory : code;
+    }
+  } opening;
+
+  opening.state = new (std::nothrow) TVideoInputState;
+  TVideoInputState* state = opening.state;
   if (state == nullptr) return kVideoNoMemory;
   state->cpu_cap = max_cpu_seconds > 0 ? max_cpu_seconds : 0;
   state->cpu_start = ClockSeconds(CLOCK_THREAD_CPUTIME_ID);
   state->wall_start = ClockSeconds(CLOCK_MONOTONIC);
   state->file = OpenRegularFileForReading(path);
-  if (state->file == nullptr) {
-    delete state;
-    return kLoadCannotOpen;
-  }
+  if (state->file == nullptr) return kLoadCannotOpen;
   struct stat info {};
-  if (::fstat(fileno(state->file), &info) != 0) {
-    std::fclose(state->file);
-    delete state;
-    return kLoadCannotOpen;
-  }
+  if (::fstat(fileno(state->file), &info) != 0) return kLoadCannotOpen;
   state->size = static_cast<int64_t>(info.st_size);
   state->head_size = std::fread(state->head, 1, sizeof(state->head), state->file);
-  if (std::ferror(state->file) != 0) {
-    // A folder opened on some systems, or an unreadable file.
-    std::fclose(state->file);
-    delete state;
-    return kLoadCannotOpen;
-  }
+  if (std::ferror(state->file) != 0) return kLoadCannotOpen;  // unreadable after all
   std::rewind(state->file);
-  if (state->size == 0 || state->head_size == 0) {
-    std::fclose(state->file);
-    delete state;
-    return kVideoNotVideo;
-  }
+  if (state->size == 0 || state->head_size == 0) return kVideoNotVideo;
 
-  AVFormatContext* format = avformat_alloc_context();
   auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
-  AVIOContext* io = buffer != nullptr ? avio_alloc_context(buffer, kIoBufferSize, 0, state, ReadPacket, nullptr, SeekPacket)
-                                      : nullptr;
-  if (format == nullptr || io == nullptr) {
-    if (io == nullptr) av_free(buffer);
-    else {
-      av_freep(&io->buffer);
-      avio_context_free(&io);
-    }
-    avformat_free_context(format);
-    std::fclose(state->file);
-    delete state;
+  if (buffer == nullptr) return kVideoNoMemory;
+  opening.io = avio_alloc_context(buffer, kIoBufferSize, 0, state, ReadPacket, nullptr, SeekPacket);
+  if (opening.io == nullptr) {
+    av_free(buffer);
     return kVideoNoMemory;
   }
-  format->pb = io;
+  opening.format = avformat_alloc_context();
+  if (opening.format == nullptr) return kVideoNoMemory;
+  AVFormatContext* format = opening.format;
+  format->pb = opening.io;
   format->flags |= AVFMT_FLAG_CUSTOM_IO;
   format->opaque = state;
   format->interrupt_callback.callback = InterruptCallback;
@@ -252,76 +252,54 @@ int32_t OpenVideoInput(const char* path, double max_cpu_seconds, AVFormatContext
   format->probesize = kProbeBytes;
   format->max_analyze_duration = kAnalyzeMicroseconds;
 
-  AVDictionary* options = nullptr;
   const std::string decoders = DecoderList();
-  av_dict_set(&options, "format_whitelist", kAllowedDemuxers, 0);
-  av_dict_set(&options, "codec_whitelist", decoders.c_str(), 0);
+  av_dict_set(&opening.options, "format_whitelist", kAllowedDemuxers, 0);
+  av_dict_set(&opening.options, "codec_whitelist", decoders.c_str(), 0);
   // No demuxer may open another file or protocol: none is on this list.
-  av_dict_set(&options, "protocol_whitelist", "none", 0);
-  av_dict_set(&options, "protocol_blacklist", "all", 0);
-  av_dict_set(&options, "enable_drefs", "0", 0);
-  av_dict_set(&options, "max_streams", "100", 0);
-  av_dict_set(&options, "use_absolute_path", "0", 0);
+  av_dict_set(&opening.options, "protocol_whitelist", "none", 0);
+  av_dict_set(&opening.options, "enable_drefs", "0", 0);
+  av_dict_set(&opening.options, "use_absolute_path", "0", 0);
+  av_dict_set(&opening.options, "max_streams", "100", 0);
 
   // The demuxer is probed here so that a file no allowed demuxer takes (not a
   // video) is told apart from one an allowed demuxer takes but cannot read
   // (damaged or truncated).
   const AVInputFormat* demuxer = nullptr;
-  int result = av_probe_input_buffer2(io, &demuxer, "", nullptr, 0, static_cast<unsigned>(kProbeBytes));
+  int result = av_probe_input_buffer2(opening.io, &demuxer, "", nullptr, 0, static_cast<unsigned>(kProbeBytes));
   if (result < 0 || demuxer == nullptr || av_match_list(demuxer->name, kAllowedDemuxers, ',') <= 0) {
-    av_dict_free(&options);
-    avformat_free_context(format);
-    av_freep(&io->buffer);
-    avio_context_free(&io);
-    const bool timed_out = state->timed_out;
-    std::fclose(state->file);
-    delete state;
-    if (timed_out) return kVideoTimedOut;
-    return result == AVERROR(ENOMEM) ? kVideoNoMemory : kVideoNotVideo;
+    return opening.Failed(result, kVideoNotVideo);
   }
-
-  // On failure avformat_open_input frees the format context (not our AVIO context).
-  AVFormatContext* opened = format;
-  result = avformat_open_input(&opened, nullptr, demuxer, &options);
-  av_dict_free(&options);
-  if (result < 0) {
-    av_freep(&io->buffer);
-    avio_context_free(&io);
-    const bool timed_out = state->timed_out;
-    std::fclose(state->file);
-    delete state;
-    if (timed_out) return kVideoTimedOut;
-    return result == AVERROR(ENOMEM) ? kVideoNoMemory : kVideoDamaged;
-  }
-  *context = opened;
+  // avformat_open_input frees the format context when it fails (never our I/O context).
+  opening.format = nullptr;
+  result = avformat_open_input(&format, nullptr, demuxer, &opening.options);
+  if (result < 0) return opening.Failed(result, kVideoDamaged);
+  // From here CloseVideoInput frees it all.
+  *context = format;
+  opening.state = nullptr;
+  opening.io = nullptr;
 
   // Stream parameters; decoders only from the allowed list (codec_whitelist
   // applies to the decoders this opens), single-threaded.
-  AVDictionary** stream_options = static_cast<AVDictionary**>(av_calloc(opened->nb_streams > 0 ? opened->nb_streams : 1,
-                                                                        sizeof(AVDictionary*)));
+  const unsigned streams = format->nb_streams;
+  auto** stream_options = static_cast<AVDictionary**>(av_calloc(streams > 0 ? streams : 1, sizeof(AVDictionary*)));
   if (stream_options == nullptr) {
     CloseVideoInput(context);
     return kVideoNoMemory;
   }
-  for (unsigned i = 0; i < opened->nb_streams; ++i) {
-    av_dict_set(&stream_options[i], "threads", "1", 0);
-  }
-  result = avformat_find_stream_info(opened, stream_options);
-  for (unsigned i = 0; i < opened->nb_streams; ++i) av_dict_free(&stream_options[i]);
+  for (unsigned i = 0; i < streams; ++i) av_dict_set(&stream_options[i], "threads", "1", 0);
+  result = avformat_find_stream_info(format, stream_options);
+  for (unsigned i = 0; i < streams; ++i) av_dict_free(&stream_options[i]);
   av_free(stream_options);
+  int32_t code = kLoadOk;
   if (state->timed_out) {
-    CloseVideoInput(context);
-    return kVideoTimedOut;
+    code = kVideoTimedOut;
+  } else if (result < 0) {
+    code = result == AVERROR(ENOMEM) ? kVideoNoMemory : kVideoDamaged;
+  } else if (FindVideoStream(format) < 0) {
+    code = kVideoNotVideo;
   }
-  if (result < 0) {
-    CloseVideoInput(context);
-    return result == AVERROR(ENOMEM) ? kVideoNoMemory : kVideoDamaged;
-  }
-  if (FindVideoStream(opened) < 0) {
-    CloseVideoInput(context);
-    return kVideoNotVideo;
-  }
-  return kLoadOk;
+  if (code != kLoadOk) CloseVideoInput(context);
+  return code;
 }
 
 bool VideoInputTimedOut(AVFormatContext* context) {
