@@ -32,6 +32,7 @@ using TClock = std::chrono::steady_clock;
 constexpr const char* kDamaged = "damaged or truncated video";
 constexpr int kAudioBitRate = 128000;
 constexpr int64_t kProgressStep = 200;  // milliseconds of the clip between progress calls
+constexpr size_t kMaxHeldDurations = 512;
 
 // What ends a copy early: the run's stop and the time cap. Asked between
 // packets and by the demuxer while it waits on a read.
@@ -400,7 +401,11 @@ bool TWebVideoCopy::EncodeVideoFrame(AVFrame* frame) {
   sws_scale(c_.scaler, frame->data, frame->linesize, 0, frame->height, scaled->data, scaled->linesize);
   scaled->pts = pts;
   scaled->pict_type = AV_PICTURE_TYPE_NONE;
-  if (frame->pkt_duration > 0) frame_durations_[pts] = frame->pkt_duration;
+  if (frame->pkt_duration > 0) {
+    // Only the frames inside the encoder's delay are wanted: the map stays small.
+    if (frame_durations_.size() >= kMaxHeldDurations) frame_durations_.erase(frame_durations_.begin());
+    frame_durations_[pts] = frame->pkt_duration;
+  }
   ++video_frames_;
   return Drain(c_.video_encoder, out_video_, scaled);
 }
