@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -66,6 +68,56 @@ int64_t VideoPackets(const std::string& path) {
   av_packet_free(&packet);
   CloseVideoInput(&input);
   return count;
+}
+
+// The times (ms from the first) of the video packets of a file, in order of time.
+std::vector<int64_t> VideoTimesMs(const std::string& path) {
+  std::vector<int64_t> times;
+  AVFormatContext* input = nullptr;
+  if (OpenVideoInput(path.c_str(), 0, &input) != 0) return times;
+  const int video = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  AVPacket* packet = av_packet_alloc();
+  while (video >= 0 && av_read_frame(input, packet) >= 0) {
+    if (packet->stream_index == video && packet->pts != AV_NOPTS_VALUE) {
+      times.push_back(av_rescale_q(packet->pts, input->streams[video]->time_base, AVRational{1, 1000}));
+    }
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  CloseVideoInput(&input);
+  std::sort(times.begin(), times.end());
+  for (size_t i = times.size(); i-- > 0;) times[i] -= times[0];
+  return times;
+}
+
+// Copies the video packets of the intra-only clip `source` whose index `keep`
+// takes into a Matroska file: a clip of variable frame rate.
+bool RemuxKeeping(const std::string& source, const std::string& target, const std::function<bool(int)>& keep) {
+  AVFormatContext* input = nullptr;
+  if (OpenVideoInput(source.c_str(), 0, &input) != 0) return false;
+  AVFormatContext* output = nullptr;
+  bool ok = avformat_alloc_output_context2(&output, nullptr, "matroska", target.c_str()) >= 0;
+  AVStream* stream = ok ? avformat_new_stream(output, nullptr) : nullptr;
+  const AVStream* in = input->streams[0];
+  ok = stream && avcodec_parameters_copy(stream->codecpar, in->codecpar) >= 0;
+  if (ok) stream->codecpar->codec_tag = 0;
+  ok = ok && avio_open(&output->pb, target.c_str(), AVIO_FLAG_WRITE) >= 0 &&
+       avformat_write_header(output, nullptr) >= 0;
+  AVPacket* packet = av_packet_alloc();
+  for (int index = 0; ok && av_read_frame(input, packet) >= 0; ++index) {
+    if (packet->stream_index == 0 && keep(index)) {
+      av_packet_rescale_ts(packet, in->time_base, stream->time_base);
+      packet->duration = 0;
+      ok = av_interleaved_write_frame(output, packet) >= 0;
+    }
+    av_packet_unref(packet);
+  }
+  ok = ok && av_write_trailer(output) >= 0;
+  av_packet_free(&packet);
+  if (output) avio_closep(&output->pb);
+  avformat_free_context(output);
+  CloseVideoInput(&input);
+  return ok;
 }
 
 class WebVideoTest : public TEngineTest {
@@ -212,6 +264,22 @@ TEST_F(WebVideoTest, AviCodecsBecomeH264) {
   }
 }
 
+TEST_F(WebVideoTest, AVariableFrameRateKeepsEveryFramesTime) {
+  TTestVideoSpec spec = Spec("matroska", "mjpeg");
+  spec.frames = 40;
+  spec.fps = 20;
+  const std::string steady = Clip("steady.mkv", spec);
+  if (!skipped_.empty()) GTEST_SKIP() << skipped_;
+  // Every third frame missing, and a gap of half a second.
+  ASSERT_TRUE(RemuxKeeping(steady, Path("uneven.mkv"), [](int i) { return i % 3 != 1 && (i < 20 || i >= 30); }));
+  const std::vector<int64_t> source_times = VideoTimesMs(Path("uneven.mkv"));
+  ASSERT_EQ(source_times.size(), 20u);
+  ASSERT_TRUE(Copy(Path("uneven.mkv"), Path("uneven.mp4"))) << reason_;
+  const std::vector<int64_t> copy_times = VideoTimesMs(Path("uneven.mp4"));
+  ASSERT_EQ(copy_times.size(), source_times.size());
+  for (size_t i = 0; i < copy_times.size(); ++i) EXPECT_NEAR(copy_times[i], source_times[i], 1) << "frame " << i;
+}
+
 TEST_F(WebVideoTest, BadSourcesFailWithAReasonAndLeaveNothing) {
   // Clips that state their duration before their frames: Matroska, and an MP4
   // with its index first (a web copy itself).
@@ -252,7 +320,9 @@ TEST_F(WebVideoTest, BadSourcesFailWithAReasonAndLeaveNothing) {
     ASSERT_TRUE(WriteFileBytes(Path(std::string("bad/") + c.name), c.bytes));
     EXPECT_FALSE(Copy(Path(std::string("bad/") + c.name), Path("out/copy.mp4")));
     EXPECT_FALSE(reason_.empty());
-    if (*c.reason) EXPECT_EQ(reason_, c.reason);
+    if (*c.reason) {
+      EXPECT_EQ(reason_, c.reason);
+    }
     ExpectNothingLeft("out", "copy.mp4");
   }
   EXPECT_FALSE(Copy(Path("missing.mov"), Path("out/copy.mp4")));
