@@ -62,6 +62,9 @@ struct TCopyContexts {
   AVCodecContext* audio_encoder = nullptr;
   SwsContext* scaler = nullptr;
   SwrContext* resampler = nullptr;
+  AVChannelLayout resampled_layout = {};  // the sound the resampler is set for
+  AVSampleFormat resampled_format = AV_SAMPLE_FMT_NONE;
+  int resampled_rate = 0;
   AVAudioFifo* fifo = nullptr;
   AVFrame* frame = nullptr;
   AVFrame* scaled = nullptr;
@@ -77,6 +80,7 @@ struct TCopyContexts {
     av_frame_free(&frame);
     if (fifo) av_audio_fifo_free(fifo);
     swr_free(&resampler);
+    av_channel_layout_uninit(&resampled_layout);
     sws_freeContext(scaler);
     avcodec_free_context(&audio_encoder);
     avcodec_free_context(&audio_decoder);
@@ -114,6 +118,7 @@ class TWebVideoCopy {
   bool OpenVideoEncoder();
   bool OpenAudioEncoder();
   bool OpenOutput();
+  bool SetResampler(const AVChannelLayout* layout, AVSampleFormat format, int rate);
   bool CopyPackets();
   bool Finish();
 
@@ -128,8 +133,8 @@ class TWebVideoCopy {
 
   const TWebVideoOptions& options_;
   TWebVideoOutput* out_;
+  TCopyWatch watch_;  // before c_: the input's interrupt callback holds it until the input is closed
   TCopyContexts c_;
-  TCopyWatch watch_;
   std::string reason_;
 
   AVStream* in_video_ = nullptr;
@@ -288,14 +293,26 @@ bool TWebVideoCopy::OpenAudioEncoder() {
   if (c_.output->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   const int opened = avcodec_open2(encoder, codec, nullptr);
   if (opened < 0) return FailOutput(opened);
-  if (swr_alloc_set_opts2(&c_.resampler, &encoder->ch_layout, encoder->sample_fmt, rate,
-                          &c_.audio_decoder->ch_layout, c_.audio_decoder->sample_fmt,
-                          c_.audio_decoder->sample_rate, 0, nullptr) < 0 ||
-      swr_init(c_.resampler) < 0) {
-    return Fail("cannot convert the sound");
+  if (!SetResampler(&c_.audio_decoder->ch_layout, c_.audio_decoder->sample_fmt, c_.audio_decoder->sample_rate)) {
+    return false;
   }
   c_.fifo = av_audio_fifo_alloc(encoder->sample_fmt, channels, std::max(encoder->frame_size, 1024));
   if (!c_.fifo) return Fail("out of memory");
+  return true;
+}
+
+// (Re)sets the resampler for sound of that layout, format and rate, into the encoder's.
+bool TWebVideoCopy::SetResampler(const AVChannelLayout* layout, AVSampleFormat format, int rate) {
+  const AVCodecContext* encoder = c_.audio_encoder;
+  if (layout->nb_channels <= 0 || rate <= 0 || format == AV_SAMPLE_FMT_NONE ||
+      // (FFmpeg 5.1 takes the layouts as non-const; it only reads them.)
+      swr_alloc_set_opts2(&c_.resampler, const_cast<AVChannelLayout*>(&encoder->ch_layout), encoder->sample_fmt,
+                          encoder->sample_rate, const_cast<AVChannelLayout*>(layout), format, rate, 0, nullptr) < 0 ||
+      swr_init(c_.resampler) < 0 || av_channel_layout_copy(&c_.resampled_layout, layout) < 0) {
+    return Fail("cannot convert the sound");
+  }
+  c_.resampled_format = format;
+  c_.resampled_rate = rate;
   return true;
 }
 
@@ -440,6 +457,11 @@ bool TWebVideoCopy::ResampleAudio(const AVFrame* frame) {
       next_audio_pts_ = std::max<int64_t>(at, 0);
     }
   }
+  // A stream whose sound changes its channels or rate midway: the resampler follows.
+  if (frame && (frame->format != c_.resampled_format || frame->sample_rate != c_.resampled_rate ||
+                av_channel_layout_compare(&frame->ch_layout, &c_.resampled_layout) != 0)) {
+    if (!SetResampler(&frame->ch_layout, static_cast<AVSampleFormat>(frame->format), frame->sample_rate)) return false;
+  }
   const int in_samples = frame ? frame->nb_samples : 0;
   const int room = swr_get_out_samples(c_.resampler, in_samples);
   if (room < 0) return Fail("cannot convert the sound");
@@ -583,7 +605,6 @@ bool TWebVideoCopy::Run(const char* source, std::string* reason) {
 
 bool MakeWebVideo(const char* source, const char* target, const TWebVideoOptions& options, std::string* reason) {
   if (reason) reason->clear();
-  av_log_set_level(AV_LOG_QUIET);
   TWebVideoOutput out(target);
   bool made = false;
   {
