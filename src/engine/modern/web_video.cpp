@@ -23,6 +23,7 @@ extern "C" {
 }
 
 #include "engine/modern/web_video_output.h"
+#include "engine/run/run_report.h"
 #include "imagein/video.h"
 
 namespace {
@@ -155,7 +156,7 @@ class TWebVideoCopy {
 
 bool TWebVideoCopy::FailOutput(int code) {
   if (out_->Error() != 0) {
-    reason_ = std::string("cannot write: ") + std::strerror(out_->Error());
+    reason_ = std::string("cannot write: ") + ErrorText(out_->Error());
     return false;
   }
   if (const char* why = watch_.Why()) return Fail(why);
@@ -613,7 +614,7 @@ bool MakeWebVideo(const char* source, const char* target, const TWebVideoOptions
   }
   if (!made) return false;
   if (!out.Commit()) {
-    if (reason) *reason = std::string("cannot write: ") + std::strerror(out.Error() != 0 ? out.Error() : EIO);
+    if (reason) *reason = std::string("cannot write: ") + ErrorText(out.Error() != 0 ? out.Error() : EIO);
     return false;
   }
   return true;
