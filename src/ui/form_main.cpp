@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QUrl>
 
+#include "engine/run/catalog_filter.h"
 #include "engine/store/clean.h"
 #include "engine/classic/template_reader.h"
 #include "engine/store/first_page.h"
@@ -212,6 +213,9 @@ void TForm1::ButtonStartClick() {
   int32_t captions_mode = kCaptionsAuto;
   w.options.captions = ParseCaptionsMode(captions.c_str(), &captions_mode) ? static_cast<TCaptionsMode>(captions_mode)
                                                                             : kCaptionsAuto;
+  const std::string video = ComboBoxVideo->currentData().toString().toStdString();
+  int32_t video_mode = kVideoTranscode;
+  w.options.video = ParseVideoMode(video.c_str(), &video_mode) ? static_cast<TVideoMode>(video_mode) : kVideoTranscode;
   w.options.showlocation = Tick(CheckBoxShowLocation);
   w.options.striplocation = Tick(CheckBoxStripLocation);
   ApplyRunSettings(w);  // after the style, whose defaults it follows
