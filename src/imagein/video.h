@@ -67,6 +67,11 @@ int32_t ReadVideoPoster(const char* path, const TVideoLimits& limits, TVideoFact
 int32_t OpenVideoInput(const char* path, double max_cpu_seconds, AVFormatContext** context);
 void CloseVideoInput(AVFormatContext** context);
 
+// True once the CPU-time cap (or the wall-clock cap of three times it) of an
+// input from OpenVideoInput has passed; a caller decoding from it checks this
+// between frames and stops with kVideoTimedOut.
+bool VideoInputTimedOut(AVFormatContext* context);
+
 // True when FFmpeg's decoder of that codec name is one a video read may use.
 bool VideoDecoderAllowed(const char* codec_name);
 
