@@ -67,7 +67,7 @@ TEST_F(CliVideoTest, AnUnknownModeIsRefusedAndTheHelpNamesTheDefault) {
   const size_t line = help.out.find("--video=link|transcode|off");
   ASSERT_NE(line, std::string::npos) << help.out;
   const std::string rest = help.out.substr(line, help.out.find("\n  --", line + 1) - line);
-  EXPECT_TRUE(Contains(rest, "transcode)")) << rest;
+  EXPECT_TRUE(Contains(rest, "[transcode]")) << rest;
 }
 
 TEST_F(CliVideoTest, AnOutputFolderGetsTheVideoOriginalAsItGetsThePhotos) {

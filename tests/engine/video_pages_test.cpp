@@ -199,6 +199,32 @@ TEST_F(VideoPagesTest, EachModeGivesItsCellsPlayersAndWarnings) {
   }
 }
 
+// By date, a video sorts by when it was recorded, among the photos by when they were taken.
+TEST_F(VideoPagesTest, DateOrderTakesTheRecordingDate) {
+  const std::string tree = Path("dated");
+  ASSERT_TRUE(MakeDirs(tree));
+  std::string error;
+  TTestVideoSpec june;
+  june.creation_time = "2024-06-01T10:00:00Z";
+  TTestVideoSpec january;
+  january.creation_time = "2024-01-01T10:00:00Z";
+  ASSERT_TRUE(WriteTestVideo(tree + "/a.mp4", june, &error)) << error;
+  ASSERT_TRUE(WriteTestVideo(tree + "/b.mp4", january, &error)) << error;
+  ASSERT_TRUE(WriteTestJpeg(tree + "/c.jpg", 64, 48));  // no EXIF date: its modification time, today
+  const TRunResult run = RunIndex(tree, [](TThreadVellumcast& worker) {
+    worker.options.style = kStyleModern;
+    worker.options.order = kOrderDate;
+  });
+  EXPECT_EQ(run.warnings, 0);
+  const std::string page = ReadFileBytes(tree + "/vellumcast.html");
+  const size_t b = page.find("alt=\"b.mp4\"");
+  const size_t a = page.find("alt=\"a.mp4\"");
+  const size_t c = page.find("alt=\"c.jpg\"");
+  ASSERT_NE(c, std::string::npos);
+  EXPECT_LT(b, a);
+  EXPECT_LT(a, c);
+}
+
 TEST_F(VideoPagesTest, UnchangedRerunDecodesAndEncodesNothingAndAModeChangeRedoesTheVideos) {
   const std::string tree = WriteTree("tree");
   const TRunResult first = RunModern(tree, kVideoTranscode);
