@@ -100,6 +100,10 @@ constexpr TIndexOption kIndexOptions[] = {
      "show where a photo was taken (its coordinates and a map link) on its viewer page"},
     {"strip-location", TOptionKind::kFlag, &TIndexOptions::striplocation,
      "with --output and --images=copy, copies of the photos leave out their GPS tags"},
+    {"video", TOptionKind::kNamed, &TIndexOptions::video,
+     "modern style: videos linked as they are, a web copy of those browsers do not play (minutes of CPU per "
+     "minute of video), or left out",
+     "link|transcode|off", ParseVideoMode},
 };
 
 bool ParseInt32(const std::string& text, int32_t* value) {
@@ -306,11 +310,20 @@ struct TStopSignalHandlers {
 // line that each refresh overwrites.
 void ShowProgress(const TThreadVellumcast& worker, std::chrono::steady_clock::time_point started) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  const int32_t images = worker.counters.filecount.load();
+  const int32_t images = worker.counters.filecount.load() - worker.counters.videocount.load();
   const double rate = seconds > 0.05 ? images / seconds : 0.0;
   const long whole = static_cast<long>(seconds);
-  std::fprintf(stderr, "\rFolders: %d  Images: %d  %.1f images/s  %ld:%02ld:%02ld elapsed   ",
-               worker.counters.dircount.load(), images, rate, whole / 3600, whole / 60 % 60, whole % 60);
+  // Videos are counted apart once there are any; a web copy under way shows how far it is.
+  char videos[64] = "";
+  const int32_t video_count = worker.counters.videocount.load();
+  const int32_t copying = worker.counters.videoprogress.load();
+  if (copying >= 0) {
+    std::snprintf(videos, sizeof videos, "  Videos: %d (web copy %d%%)", video_count, copying / 10);
+  } else if (video_count > 0) {
+    std::snprintf(videos, sizeof videos, "  Videos: %d", video_count);
+  }
+  std::fprintf(stderr, "\rFolders: %d  Images: %d%s  %.1f images/s  %ld:%02ld:%02ld elapsed   ",
+               worker.counters.dircount.load(), images, videos, rate, whole / 3600, whole / 60 % 60, whole % 60);
   std::fflush(stderr);
 }
 
@@ -437,6 +450,11 @@ int RunIndexCommand(int argc, char** argv) {
   if (request.verbosity > 1) {
     // Thumbnails decoded from their source images, and reused from earlier runs.
     std::printf("decoded %d, reused %d\n", worker.counters.decodedcount.load(), worker.counters.reusedcount.load());
+    // Videos apart, once a run has any.
+    if (worker.counters.videocount.load() > 0) {
+      std::printf("videos %d, transcoded %d\n", worker.counters.videocount.load(),
+                  worker.counters.transcodedcount.load());
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("Time: %.2f s, %.1f images/s\n", seconds, seconds > 0 ? worker.counters.filecount.load() / seconds : 0.0);
   }

@@ -27,7 +27,7 @@ enum class TOptionKind {
 using TOptionField = std::variant<std::monostate, int32_t TIndexOptions::*, bool TIndexOptions::*,
                                   TStyleSwitch TIndexOptions::*, TPageStyle TIndexOptions::*,
                                   TCatalogFormats TIndexOptions::*, TImageOrder TIndexOptions::*,
-                                  TImagesMode TIndexOptions::*, TCaptionsMode TIndexOptions::*,
+                                  TImagesMode TIndexOptions::*, TCaptionsMode TIndexOptions::*, TVideoMode TIndexOptions::*,
                                   std::string TIndexOptions::*>;
 
 // The number a non-text field holds (an on/off value as 0 or 1); 0 for a text.

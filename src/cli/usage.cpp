@@ -26,8 +26,16 @@ std::string OptionForm(const TIndexOption& option) {
 std::string DefaultText(const TIndexOptions& defaults, const TIndexOption& option) {
   switch (option.kind) {
     case TOptionKind::kNamed: {
-      // The classic style's choice: the first one named.
+      // The named choice whose number the defaults hold (the classic style's), else the first one named.
       const std::string choices = option.value_name != nullptr ? option.value_name : "";
+      const int32_t number = OptionNumber(defaults, option);
+      for (size_t start = 0; option.parse != nullptr && start <= choices.size();) {
+        size_t end = choices.find('|', start);
+        if (end == std::string::npos) end = choices.size();
+        const std::string choice = choices.substr(start, end - start);
+        if (int32_t parsed = 0; option.parse(choice.c_str(), &parsed) && parsed == number) return choice;
+        start = end + 1;
+      }
       return choices.substr(0, choices.find('|'));
     }
     case TOptionKind::kStyle: return "classic";
@@ -95,8 +103,9 @@ void PrintIndexHelp(std::FILE* out) {
   }
   std::fputs(
       "\n"
-      "On a terminal a progress line shows folders, images, images per second and\n"
-      "the time so far; at the end the three counters are printed.\n"
+      "On a terminal a progress line shows folders, images, videos (and how far a\n"
+      "video's web copy is), images per second and the time so far; at the end the\n"
+      "three counters are printed.\n"
       "Files the run could not write are named on stderr (at most 20, then a count);\n"
       "folders not listed or not entered, paths too long and unreadable images are\n"
       "warnings (not shown with -q).\n"

@@ -87,6 +87,17 @@ constexpr TFormatNeeds HeifNeeds = ReaderNeeds<ProbeHeif, 19>;
 
 constexpr int32_t Id(TImageFormat format) { return static_cast<int32_t>(format); }
 
+constexpr TFormatRow VideoRow(TImageFormat format, const char* name, const char* pattern,
+                              const char* second = nullptr) {
+  TFormatRow row;
+  row.id = Id(format);
+  row.name = name;
+  row.patterns[0] = pattern;
+  row.patterns[1] = second;
+  row.video = true;
+  return row;
+}
+
 // BMP, Targa and FITS files get no size probe: their full-image cells take
 // the cell's width, as the described classic pages have them.
 const TFormatRow kBuiltInRows[] = {
@@ -109,6 +120,15 @@ const TFormatRow kBuiltInRows[] = {
      230},
     {Id(TImageFormat::kFits), "FITS", {"*.fts", "*.fits"}, nullptr, false, nullptr, nullptr, CreateFitsSource,
      236, 241},
+    // Videos: no probe, no reader; whether a browser plays one depends on
+    // its codecs (TVideoFacts::browser_playable), not its extension.
+    VideoRow(TImageFormat::kMp4, "MP4 video", "*.mp4", "*.m4v"),
+    VideoRow(TImageFormat::kMov, "QuickTime video", "*.mov"),
+    VideoRow(TImageFormat::kWebm, "WebM video", "*.webm"),
+    VideoRow(TImageFormat::kMkv, "Matroska video", "*.mkv"),
+    VideoRow(TImageFormat::kAvi, "AVI video", "*.avi"),
+    VideoRow(TImageFormat::kThreeGp, "3GP video", "*.3gp"),
+    VideoRow(TImageFormat::kMts, "AVCHD video", "*.mts"),
 };
 
 constexpr size_t kBuiltInCount = std::size(kBuiltInRows);
@@ -124,6 +144,8 @@ struct TTable {
   size_t all_count = 0;
   const char* classic[kMaxRows] = {};
   size_t classic_count = 0;
+  const char* videos[kMaxPatterns] = {};
+  size_t video_count = 0;
 
   TTable() {
     for (const TFormatRow& row : kBuiltInRows) rows[count++] = row;
@@ -133,6 +155,7 @@ struct TTable {
   void BuildPatterns() {
     all_count = 0;
     classic_count = 0;
+    video_count = 0;
     // The classic set in its described order.
     for (const char* wanted : {"*.gif", "*.jpg", "*.bmp"}) {
       for (size_t i = 0; i < count; ++i) {
@@ -142,7 +165,12 @@ struct TTable {
     }
     for (size_t i = 0; i < count; ++i) {
       for (const char* pattern : rows[i].patterns) {
-        if (pattern != nullptr) all[all_count++] = pattern;
+        if (pattern == nullptr) continue;
+        if (rows[i].video) {
+          videos[video_count++] = pattern;
+        } else {
+          all[all_count++] = pattern;
+        }
       }
     }
   }
@@ -189,6 +217,11 @@ int32_t FormatIdOfPath(const char* path) {
   return row != nullptr ? row->id : Id(TImageFormat::kUnknown);
 }
 
+bool IsVideoPath(const char* path) {
+  const TFormatRow* row = FormatOfPath(path);
+  return row != nullptr && row->video;
+}
+
 bool BrowserShowsPath(const char* path) {
   const TFormatRow* row = FormatOfPath(path);
   return row != nullptr && row->browser_shows;
@@ -203,6 +236,12 @@ const char* const* FormatPatterns(bool classic_only, size_t* count) {
   const TTable& table = Table();
   *count = classic_only ? table.classic_count : table.all_count;
   return classic_only ? table.classic : table.all;
+}
+
+const char* const* VideoPatterns(size_t* count) {
+  const TTable& table = Table();
+  *count = table.video_count;
+  return table.videos;
 }
 
 bool RegisterImageFormat(const TFormatRow& row) {

@@ -27,6 +27,14 @@ enum class TImageFormat : int32_t {
   kTiff = 8,   // .tif .tiff
   kJpeg = 9,   // .jpg .jpeg .jpe .jfif
   kAvif = 10,
+  // Videos: listed beside the photos by the modern style, never decoded as images.
+  kMp4 = 32,   // .mp4 .m4v
+  kMov = 33,   // .mov
+  kWebm = 34,
+  kMkv = 35,
+  kAvi = 36,
+  kThreeGp = 37,  // .3gp
+  kMts = 38,      // .mts (AVCHD)
 };
 // Rows registered at run time (RegisterImageFormat) take ids from here on.
 inline constexpr int32_t kFirstRegisteredFormat = 64;
@@ -72,6 +80,10 @@ struct TFormatRow {
   // a browser shows it and it is compressed for the web. BMP is shown by
   // browsers but is not: it gets a web copy.
   bool web_ready = false;
+  // A video: read through imagein/video.h, never by an image path (the
+  // loader's dispatch, probes, thumbnails, the classic pages); its patterns
+  // are not among FormatPatterns but VideoPatterns.
+  bool video = false;
 };
 
 // The rows, built-in first and registered after; `count` receives their number.
@@ -82,15 +94,19 @@ const TFormatRow* FormatOfPath(const char* path);
 const TFormatRow* FormatRowById(int32_t id);
 // The id of FormatOfPath, kUnknown (0) for none.
 int32_t FormatIdOfPath(const char* path);
+// True when `path` names a video (a row marked `video`).
+bool IsVideoPath(const char* path);
 // True when a browser shows the file at `path` as it is (by its format).
 bool BrowserShowsPath(const char* path);
 // True when the file at `path` is served as it is in a viewer (TFormatRow::web_ready).
 bool WebReadyPath(const char* path);
 
-// The listing patterns of every row, or (classic_only) the classic set in the
-// order "*.gif", "*.jpg", "*.bmp". The array stays valid until the next
-// registration.
+// The listing patterns of every image row, or (classic_only) the classic set
+// in the order "*.gif", "*.jpg", "*.bmp". Videos are never among them. The
+// array stays valid until the next registration.
 const char* const* FormatPatterns(bool classic_only, size_t* count);
+// The listing patterns of the video rows.
+const char* const* VideoPatterns(size_t* count);
 
 // Adds a row, for a format the program does not build in (tests use it):
 // false when the id or one of its extensions is taken, the row has no

@@ -6,6 +6,7 @@ bool ProbeImageRecord(const char* path, uint32_t wants, TImageRecord* record) {
   *record = TImageRecord{};
   if (path == nullptr) return false;
   record->format = FormatOfPath(path);
+  if (record->format != nullptr && record->format->video) return false;  // read through imagein/video.h
   // Files of no row go to the JPEG adapter: their decode is a JPEG decode.
   const TFormatRow* decoder = record->format;
   if (decoder == nullptr) decoder = FormatRowById(static_cast<int32_t>(TImageFormat::kJpeg));

@@ -87,6 +87,8 @@ int32_t LoadImageByExtension(const char* path, int32_t requested_width, int32_t 
   // socket, a folder) is refused before it is opened.
   if (IsReservedDeviceName(path)) return kLoadCannotOpen;
   const TFormatRow* row = FormatOfPath(path);
+  // A video is no image: no image decoder is handed one.
+  if (row != nullptr && row->video) return kLoadCannotOpen;
   if (row != nullptr && row->reader != nullptr)
     return LoadImageWithSource(path, requested_width, requested_height, bitmap, load_flags, key, row->reader,
                                row->id == static_cast<int32_t>(TImageFormat::kGif));

@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QUrl>
 
+#include "engine/run/catalog_filter.h"
 #include "engine/store/clean.h"
 #include "engine/classic/template_reader.h"
 #include "engine/store/first_page.h"
@@ -212,6 +213,9 @@ void TForm1::ButtonStartClick() {
   int32_t captions_mode = kCaptionsAuto;
   w.options.captions = ParseCaptionsMode(captions.c_str(), &captions_mode) ? static_cast<TCaptionsMode>(captions_mode)
                                                                             : kCaptionsAuto;
+  const std::string video = ComboBoxVideo->currentData().toString().toStdString();
+  int32_t video_mode = kVideoTranscode;
+  w.options.video = ParseVideoMode(video.c_str(), &video_mode) ? static_cast<TVideoMode>(video_mode) : kVideoTranscode;
   w.options.showlocation = Tick(CheckBoxShowLocation);
   w.options.striplocation = Tick(CheckBoxStripLocation);
   ApplyRunSettings(w);  // after the style, whose defaults it follows
@@ -303,8 +307,18 @@ void TForm1::WMIndexDone() {
   // The final counters: the last folder may count after the last progress message.
   WMIndexProgress();
   const int32_t not_written = worker_->report.FailureCount();
+  const int32_t videos = worker_->counters.videocount.load();
+  const int32_t transcoded = worker_->counters.transcodedcount.load();
   worker_.reset();
   QString text = QString::fromLatin1(kDoneText);
+  // Videos are counted apart from the photos (they are among the files processed).
+  if (videos > 0) {
+    text += QStringLiteral("\n%1 %2, %3 web %4 made.")
+                .arg(videos)
+                .arg(videos == 1 ? QStringLiteral("video") : QStringLiteral("videos"))
+                .arg(transcoded)
+                .arg(transcoded == 1 ? QStringLiteral("copy") : QStringLiteral("copies"));
+  }
   if (not_written > 0) {
     text += QStringLiteral("\n%1 %2 could not be written.")
                 .arg(not_written)

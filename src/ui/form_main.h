@@ -95,6 +95,8 @@ class TForm1 : public QWidget, public TOwnerWindow {
   QCheckBox* CheckBoxIncludeFileNames;
   QLabel* LabelCaptions;
   QComboBox* ComboBoxCaptions;
+  QLabel* LabelVideo;
+  QComboBox* ComboBoxVideo;
   // Clean
   QWidget* TabSheet2;
   QLabel* Label11;

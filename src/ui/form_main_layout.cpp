@@ -163,6 +163,16 @@ void TForm1::BuildTableSetupTab() {
                      "file; a photo without one shows its file name (or its caption's first line). The classic "
                      "style shows no text when \"Include filenames in each cell\" is off."));
   Place(ComboBoxCaptions, "ComboBoxCaptions", 8, 208, 321, 21);
+  // Each item carries the word stored under "video" and taken by --video.
+  LabelVideo = Place(PlainLabel("Videos (modern style):", tab), "LabelVideo", 8, 236);
+  ComboBoxVideo = new QComboBox(tab);
+  ComboBoxVideo->addItem(QStringLiteral("Web copies of those browsers do not play"), QStringLiteral("transcode"));
+  ComboBoxVideo->addItem(QStringLiteral("Linked as they are"), QStringLiteral("link"));
+  ComboBoxVideo->addItem(QStringLiteral("Left out"), QStringLiteral("off"));
+  ComboBoxVideo->setToolTip(
+      QStringLiteral("Videos beside the photos get a poster thumbnail and a player page. A web copy (H.264 in "
+                     "MP4) takes minutes of CPU per minute of video, once; the classic style lists no videos."));
+  Place(ComboBoxVideo, "ComboBoxVideo", 8, 252, 321, 21);
 }
 
 void TForm1::BuildCleanTab() {

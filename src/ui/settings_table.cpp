@@ -41,6 +41,7 @@ TVellumcastSettings::TVellumcastSettings()
           {"images", TSettingKind::kChoice, "RadioGroupImages", 0, {}},
           {"theme", TSettingKind::kText, "EditTheme", 0, QString()},
           {"captions", TSettingKind::kWord, "ComboBoxCaptions", 0, QStringLiteral("auto")},
+          {"video", TSettingKind::kWord, "ComboBoxVideo", 0, QStringLiteral("transcode")},
           {"showlocation", TSettingKind::kFlag, "CheckBoxShowLocation", 0, {}},
           {"striplocation", TSettingKind::kFlag, "CheckBoxStripLocation", 0, {}},
       }} {}

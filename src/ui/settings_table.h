@@ -59,7 +59,7 @@ class TVellumcastSettings {
       {"exclude", ""},
   }};
 
-  static constexpr int kCount = 32;
+  static constexpr int kCount = 33;
   static constexpr const char* kStoreName = "vellumcast";
   static constexpr int32_t kSortMin = -1;
   static constexpr int32_t kSortMax = 1;

@@ -31,6 +31,26 @@ struct TModernImageOptions {
   std::atomic<int32_t>* text_reads = nullptr;
   // 0: the photos' texts are not read (they stay empty).
   int32_t read_texts = 1;
+  // Videos: kVideoLink or kVideoTranscode (index_options.h): in transcode
+  // mode a web copy is made of a video browsers do not play.
+  int32_t video_mode = 1;
+  // The run's stop, which ends a web copy under way; may be null.
+  const std::atomic<bool>* stop = nullptr;
+  // When set, raised once per web copy of a video made; `video_progress`
+  // holds the per-mille of the copy under way (-1 when none).
+  std::atomic<int32_t>* transcodes = nullptr;
+  std::atomic<int32_t>* video_progress = nullptr;
+};
+
+// What a video's container tells and what was made of it.
+struct TModernVideo {
+  bool is_video = false;
+  int32_t code = 0;          // the poster read's result (imagein/video.h); 0: a poster was made
+  int64_t duration_ms = 0;   // 0 when not known
+  std::string mime_type;     // of the original, for a <source type>
+  bool playable = false;     // a browser plays the original as it is
+  std::string web_copy;      // relative path of the MP4 web copy, or empty
+  std::string web_failure;   // why a wanted web copy was not made; not stored
 };
 
 // What the source image tells about itself.
@@ -61,6 +81,7 @@ struct TModernImageResult {
   std::string web_copy;     // relative path, or empty when the original serves
   int32_t web_width = 0;
   int32_t web_height = 0;
+  TModernVideo video;       // a video's facts (is_video false for a photo)
   TModernWriteFailure failure;  // not stored in the manifest
   std::vector<TPhotoTextWarning> text_warnings;  // what reading the texts left out; not stored
 };

@@ -28,6 +28,7 @@
 #include "engine/store/page_output.h"
 #include "engine/run/walk.h"
 #include "imagein/format_table.h"
+#include "imagein/video.h"
 #include "support/path_util.h"
 
 namespace {
@@ -167,6 +168,19 @@ TThemeView CardsView(const std::vector<TCard>& cards) {
   return list;
 }
 
+// A video's warnings: its poster could not be read (the cell shows the play
+// mark alone), or its web copy could not be made (the page plays the original).
+void ReportVideo(TIndexRun& run, const TFolderPlace& place, const char* name, const TModernVideo& video) {
+  if (video.code == 0 && (video.web_failure.empty() || run.Terminated())) return;
+  char path[kPathBufferSize];
+  if (!PathJoin(path, sizeof path, kMaxPath, place.source, name)) return;
+  if (video.code != 0) {
+    run.report.AddWarning(TRunWarning::kUnreadable, path, 0, VideoCodeText(video.code));
+  } else {
+    run.report.AddWarning(TRunWarning::kUnreadable, path, 0, ("no web copy: " + video.web_failure).c_str());
+  }
+}
+
 enum class TCellImage : uint8_t { kNone, kThumbnail, kOriginal };
 
 // What a cell of the image shows and its URL from the folder's pages: the
@@ -207,6 +221,14 @@ TThemeView CellView(const TModernFolder& folder, const char* name, const TModern
   cell.set("label", label.empty() ? std::string(name) : label);
   cell.set("full", OptionalText(label));
   cell.set("caption", run.options.includefilenames != 0 || !label.empty());
+  // A video: {duration ("1:02", or false)}, shown over its poster with a play mark; false for a photo.
+  if (result.video.is_video) {
+    TThemeView video;
+    video.set("duration", OptionalText(VideoDurationText(result.video.duration_ms)));
+    cell.set("video", std::move(video));
+  } else {
+    cell.set("video", false);
+  }
   TThemeView image;
   url.clear();
   const TCellImage shown = CellImage(folder, name, result, produced, &url);
@@ -327,6 +349,10 @@ void WriteModernFolderPages(TIndexRun& run, TModernTheme& theme, TModernCovers& 
   options.rebuild = run.options.rebuild;
   options.decodes = &run.counters.decodedcount;
   options.reuses = &run.counters.reusedcount;
+  options.video_mode = run.options.video;
+  options.stop = &run.StopFlag();
+  options.transcodes = &run.counters.transcodedcount;
+  options.video_progress = &run.counters.videoprogress;
   TModernFolderImages produced_images(place.source, folder, names.data(), count, options);
 
   TModernCover own_cover;
@@ -353,7 +379,7 @@ void WriteModernFolderPages(TIndexRun& run, TModernTheme& theme, TModernCovers& 
     // Values of a folder page (besides those of ModernPageView): body_top
     // (the header template's markup), site (the catalog title when no
     // header template is given, or false), crumbs, name, pager, folders
-    // (the subfolder cards are shown), cards, grid (the page has images)
+    // (the subfolder cards are shown), cards, grid (the page has images), videos (some are videos)
     // and cells.
     TThemeView view = ModernPageView(context, ModernTitle(context, title),
                                      refresh && page == 0 ? &refresh_url : nullptr, nullptr);
@@ -382,14 +408,20 @@ void WriteModernFolderPages(TIndexRun& run, TModernTheme& theme, TModernCovers& 
     const int32_t end = static_cast<int32_t>(std::min<int64_t>(count, position + per_page));
     view.set("grid", position < end);
     TThemeView cells(TThemeView::type::list);
+    bool page_videos = false;  // the page shows a video: the theme adds its cells' marks
     for (; position < end; ++position) {
       TModernImageResult result;
-      const bool made = produced_images.Take(position, &result);
+      bool made = produced_images.Take(position, &result);
       const char* name = names[static_cast<size_t>(position)];
+      if (result.video.is_video) {
+        ++run.counters.videocount;
+        ReportVideo(run, place, name, result.video);
+        made = !result.thumb_1x.empty();  // its poster thumbnails, whether or not they were recorded
+      }
       if (!result.failure.path.empty()) {
         run.report.AddFailure(TRunFailure::kThumbnail, result.failure.path.c_str(), result.failure.error,
                              result.failure.reason);
-      } else if (!made) {
+      } else if (!made && !result.video.is_video) {
         // An image that could not be decoded (refused for its size among
         // them) is a warning, as in the classic style; the page shows the original.
         char image_path[kPathBufferSize];
@@ -401,6 +433,7 @@ void WriteModernFolderPages(TIndexRun& run, TModernTheme& theme, TModernCovers& 
         run.report.AddWarning(TRunWarning::kPhotoText, warning.path.c_str(), 0, warning.reason.c_str());
       }
       cells.push_back(CellView(context, name, result, made));
+      page_videos = page_videos || result.video.is_video;
       // The album's chosen cover replaces the first image's.
       if (!has_cover || position == chosen_cover) {
         if (made && !result.thumb_1x.empty()) {
@@ -441,6 +474,7 @@ void WriteModernFolderPages(TIndexRun& run, TModernTheme& theme, TModernCovers& 
       PostToOwner(run, WM_INDEX_PROGRESS);
     }
     view.set("cells", std::move(cells));
+    view.set("videos", page_videos);
     const uint64_t digest = theme.PageDigest(TThemePage::kFolder, view);
     if (!output.Current(page_name.c_str(), digest)) {
       ++run.counters.renderedcount;

@@ -61,6 +61,20 @@ bool PhotoRating(int32_t rating, std::string* stars, std::string* spoken) {
   return true;
 }
 
+std::string VideoDurationText(int64_t duration_ms) {
+  if (duration_ms <= 0) return std::string();
+  const int64_t seconds = duration_ms / 1000;
+  char text[32];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+  }
+  return text;
+}
+
 std::string CoordinateText(double degrees) {
   char buffer[64];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, degrees, std::chars_format::fixed, 6);

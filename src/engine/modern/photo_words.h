@@ -15,6 +15,10 @@ std::string PhotoCellLabel(const TPhotoText& text);
 // escaped with its line breaks kept; empty when there is none.
 std::string PhotoCaptionHtml(const TPhotoText& text);
 
+// A video's length as a player shows it: "0:07", "12:30", "1:02:03"
+// (whole seconds, rounded down); empty for 0 or less (not known).
+std::string VideoDurationText(int64_t duration_ms);
+
 // "★★★★☆" for 4, and its spoken form "4 of 5 stars"; a rejected photo (-1)
 // "Rejected". False when the photo has no rating.
 bool PhotoRating(int32_t rating, std::string* stars, std::string* spoken);

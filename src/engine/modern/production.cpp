@@ -24,6 +24,8 @@
 
 #include "engine/store/generated_names.h"
 #include "engine/modern/plan.h"
+#include "engine/modern/web_video.h"
+#include "engine/run/index_options.h"
 #include "imagein/format_table.h"
 #include "imagein/jpeg_row_stream.h"
 #include "imagein/load_codes.h"
@@ -34,6 +36,7 @@
 #include "imagein/memory_budget.h"
 #include "imagein/photo_text.h"
 #include "imagein/reader_row_stream.h"
+#include "imagein/video.h"
 #include "raster/jpeg_memory_writer.h"
 #include "raster/orient.h"
 #include "raster/resample.h"
@@ -65,6 +68,7 @@ struct TOutputSlot {
 // The state the decode's callbacks share.
 struct TProduction {
   bool displayable = false;
+  bool no_web = false;  // a video's poster: thumbnails only, the viewer plays the video
   TModernImageOptions options;
   int32_t full_width = 0;   // stored size at scale 1/1
   int32_t full_height = 0;
@@ -91,6 +95,7 @@ bool PlanProduction(void* context, const TJpegStreamHeader& header, int32_t* min
   if (!PlanModernImages(swap ? header.height : header.width, swap ? header.width : header.height, p->options,
                         p->orientation != 1 || !p->displayable, &plan))
     return false;
+  if (p->no_web) plan.web = TModernOutput{};
   const TModernOutput* outputs[kSlotCount] = {&plan.thumb_1x, &plan.thumb_2x, &plan.web};
   // The web copy holds at least the thumbnails' pixels unless the cell is huge.
   p->from_web = plan.web.wanted && plan.web.width >= 2 * plan.thumb_2x.width &&
@@ -177,11 +182,10 @@ bool DeriveThumbnails(TProduction* p) {
   return true;
 }
 
-// Files of other formats: a whole decode, shrunk by the whole factor that
-// keeps every output's pixels, then the same rows as from a JPEG file.
-bool DecodeWholeImage(const char* path, TProduction* p) {
-  TMemBitmap image;
-  LoadImageByExtension(path, p->options.cellwidth, p->options.cellheight, image, kThumbnailLoadFlags, nullptr);
+// A decoded 24-bit bitmap (a whole image, a video's poster), shrunk by the
+// whole factor that keeps every output's pixels, then the same rows as from
+// a JPEG file.
+bool FeedBitmap(TMemBitmap& image, TProduction* p) {
   if (image.pixels == nullptr || image.header.biBitCount != 24 || image.width < 1 || image.height < 1) return false;
   TJpegStreamHeader header;
   header.width = image.width;
@@ -215,6 +219,13 @@ bool DecodeWholeImage(const char* path, TProduction* p) {
   }
   std::free(row);
   return ProductionFinished(*p) && DeriveThumbnails(p);
+}
+
+// Files of other formats: a whole decode fed as a bitmap.
+bool DecodeWholeImage(const char* path, TProduction* p) {
+  TMemBitmap image;
+  LoadImageByExtension(path, p->options.cellwidth, p->options.cellheight, image, kThumbnailLoadFlags, nullptr);
+  return FeedBitmap(image, p);
 }
 
 // A PNG, WebP or TIFF file's rows as they are read, each block of the whole
@@ -288,13 +299,18 @@ bool IsRegularFile(const std::string& path) {
 
 // Every file an entry refers to is still there.
 bool OutputsPresent(const char* folder, const TModernImageResult& result) {
-  for (const std::string* relative : {&result.thumb_1x, &result.thumb_2x, &result.web_copy}) {
+  for (const std::string* relative : {&result.thumb_1x, &result.thumb_2x, &result.web_copy, &result.video.web_copy}) {
     if (relative->empty()) continue;
     char path[kPathBufferSize];
     if (!PathJoin(path, sizeof path, kMaxPath, folder, relative->c_str()) || !IsRegularFile(path)) return false;
   }
-  return !result.thumb_1x.empty();
+  // A video whose poster could not be read has no thumbnail to look for.
+  return !result.thumb_1x.empty() || (result.video.is_video && result.video.code != 0);
 }
+
+bool WriteProduction(const char* folder, const char* name, const TModernImageOptions& options,
+                     const TJpegStreamFacts& facts, bool decoded, TProduction& production,
+                     TModernImageResult* result);
 
 bool MakeFresh(const char* folder, const char* name, const char* image_path, const TModernImageOptions& options,
                TModernImageResult* result) {
@@ -334,7 +350,17 @@ bool MakeFresh(const char* folder, const char* name, const char* image_path, con
   out_facts.date_taken = facts.exif.date_taken;
   out_facts.camera = facts.exif.camera;
   out_facts.exposure = facts.exif.exposure;
+  const bool written = WriteProduction(folder, name, options, facts, decoded, production, result);
+  std::free(facts.icc);
+  return written;
+}
 
+// Puts the finished outputs of `production` in place under their names
+// (removing those it no longer has) and fills `result`'s paths; on failure
+// `result` keeps only its facts (and its video's) and the write failure.
+bool WriteProduction(const char* folder, const char* name, const TModernImageOptions& options,
+                     const TJpegStreamFacts& facts, bool decoded, TProduction& production,
+                     TModernImageResult* result) {
   bool written = decoded;
   // Nothing goes through a linked thumbnail folder: it may lead anywhere.
   const bool linked = written && IsLinkedThumbnailFolder(folder);
@@ -380,15 +406,84 @@ bool MakeFresh(const char* folder, const char* name, const char* image_path, con
       result->web_height = slot.upright.height;
     }
   }
-  std::free(facts.icc);
   if (!written) {
     const TImageFacts known = result->facts;
+    TModernVideo video = std::move(result->video);
     TModernWriteFailure failure = std::move(result->failure);
     *result = TModernImageResult{};
     result->facts = known;
+    result->video = std::move(video);
     result->failure = std::move(failure);
   }
   return written;
+}
+
+// A poster read's result that holds for the file as it is: recorded, so that
+// an unchanged re-run does not read the video again. A timeout, a file that
+// could not be opened or memory that could not be had may pass.
+bool SettledVideoCode(int32_t code) {
+  return code == kVideoNotVideo || code == kVideoNoDecoder || code == kVideoDamaged || code == kVideoOverLimits;
+}
+
+// A video: its facts, its poster made into the thumbnails a photo gets, and
+// in transcode mode a web copy when browsers do not play it. True when the
+// outcome may be recorded (a poster and every wanted copy made, or a poster
+// that this file will never give).
+bool MakeFreshVideo(const char* folder, const char* name, const char* video_path, const TModernImageOptions& options,
+                    TModernImageResult* result) {
+  TModernVideo& video = result->video;
+  video.is_video = true;
+  TVideoFacts facts;
+  TMemBitmap poster;
+  TProduction production;
+  production.options = options;
+  production.displayable = true;
+  production.no_web = true;
+  bool decoded = false;
+  {
+    TBudgetHold hold(DecodeMemoryBudget(), kOutputBytes);
+    video.code = ReadVideoPoster(video_path, TVideoLimits{}, &facts, &poster);
+    if (video.code == 0) decoded = FeedBitmap(poster, &production);
+    BitmapFree(poster);
+  }
+  video.duration_ms = facts.duration_ms;
+  video.mime_type = facts.mime_type;
+  video.playable = facts.browser_playable;
+  result->facts.width = facts.width;
+  result->facts.height = facts.height;
+  result->facts.date_taken = facts.date_recorded;
+  result->facts.camera = facts.camera;
+  if (video.code != 0) return SettledVideoCode(video.code);
+  TJpegStreamFacts no_profile{};
+  if (!WriteProduction(folder, name, options, no_profile, decoded, production, result)) return false;
+
+  char stem[32];
+  NamedImageStem(name, stem, sizeof stem);
+  const std::string relative = std::string(kThumbnailFolder) + "/" + stem + kNamedVideoSuffix;
+  char target[kPathBufferSize];
+  if (!PathJoin(target, sizeof target, kMaxPath, folder, relative.c_str())) return false;
+  if (options.video_mode != kVideoTranscode || video.playable) {
+    RemoveFileInFolder(target);  // a copy this video no longer needs
+    return true;
+  }
+  TWebVideoOptions web;
+  web.stop = options.stop;
+  if (options.video_progress != nullptr) {
+    std::atomic<int32_t>* shown = options.video_progress;
+    web.progress = [shown](double done) { shown->store(static_cast<int32_t>(done * 1000), std::memory_order_relaxed); };
+    shown->store(0, std::memory_order_relaxed);
+  }
+  std::string reason;
+  const bool made = MakeWebVideo(video_path, target, web, &reason);
+  if (options.video_progress != nullptr) options.video_progress->store(-1, std::memory_order_relaxed);
+  if (!made) {
+    // Not recorded: the next run tries again; the page plays the original meanwhile.
+    video.web_failure = reason.empty() ? "the web copy could not be made" : reason;
+    return false;
+  }
+  video.web_copy = relative;
+  if (options.transcodes != nullptr) options.transcodes->fetch_add(1, std::memory_order_relaxed);
+  return true;
 }
 
 // The photo's texts into `made` (nothing read when they are off).
@@ -418,11 +513,26 @@ bool ProduceOrReuseModernImages(const char* source, const char* folder, const ch
   made->cellheight = options.cellheight;
   made->crop = options.crop;
   made->version = kModernEncoderVersion;
+  const bool video = IsVideoPath(name);
+  made->video_mode = video ? options.video_mode : 0;
+  if (video) {
+    made->sidecars = kTextsNotRead;
+    const TModernManifestEntry* known =
+        options.rebuild != 0 ? nullptr : FindModernEntry(entries, name, made->source, options);
+    if (known != nullptr && known->result.video.is_video && OutputsPresent(folder, known->result)) {
+      made->result = known->result;
+      if (options.reuses != nullptr) options.reuses->fetch_add(1, std::memory_order_relaxed);
+      return true;
+    }
+    if (options.decodes != nullptr) options.decodes->fetch_add(1, std::memory_order_relaxed);
+    return MakeFreshVideo(folder, name, image_path, options, &made->result);
+  }
   // The sidecars as they are now: a change of one re-reads the texts alone.
   made->sidecars = options.read_texts != 0 ? PhotoTextSidecarKey(source, name) : kTextsNotRead;
   const TModernManifestEntry* known =
       options.rebuild != 0 ? nullptr : FindModernEntry(entries, name, made->source, options);
-  if (known != nullptr && OutputsPresent(folder, known->result)) {
+  // A video's entry under a photo's name (a renamed file, a doubtful record) is no photo's.
+  if (known != nullptr && !known->result.video.is_video && OutputsPresent(folder, known->result)) {
     made->result = known->result;
     if (known->sidecars != made->sidecars) ReadTexts(source, name, options, made);
     if (options.reuses != nullptr) options.reuses->fetch_add(1, std::memory_order_relaxed);

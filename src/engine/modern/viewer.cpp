@@ -74,6 +74,37 @@ void SetPhotoWords(const TModernFolder& folder, const char* name, const TPhotoTe
   }
 }
 
+// A video's player: {src (its web copy when there is one, else the
+// original), type (or false), poster (its largest poster thumbnail, or
+// false), sized, width, height, unplayable (browsers may not play what src
+// names), original}.
+TThemeView VideoView(const TModernFolder& folder, const TModernViewerImage& image) {
+  const TModernImageResult& result = *image.result;
+  const TModernVideo& video = result.video;
+  TThemeView player;
+  std::string src;
+  std::string type;
+  if (!video.web_copy.empty()) {
+    AppendModernUrlPath(src, video.web_copy.c_str());
+    type = "video/mp4";
+  } else {
+    AppendModernOriginal(src, folder, image.name);
+    type = video.mime_type;
+  }
+  player.set("src", src);
+  player.set("type", OptionalText(type));
+  std::string poster;
+  const std::string& largest = !result.thumb_2x.empty() ? result.thumb_2x : result.thumb_1x;
+  if (image.produced && !largest.empty()) AppendModernUrlPath(poster, largest.c_str());
+  player.set("poster", OptionalText(poster));
+  SetImageSize(player, result.facts.width, result.facts.height);
+  player.set("unplayable", video.web_copy.empty() && !video.playable);
+  std::string original;
+  AppendModernOriginal(original, folder, image.name);
+  player.set("original", original);
+  return player;
+}
+
 std::string ViewerUrl(const char* name) {
   std::string url;
   if (name != nullptr) AppendModernUrl(url, ViewerPageName(name).c_str());
@@ -99,8 +130,13 @@ TThemeView ModernViewerView(const TModernFolder& folder, const TModernViewerImag
   view.set("next", OptionalText(ViewerUrl(image.next)));
   view.set("position", std::to_string(image.position + 1));
   view.set("count", std::to_string(image.count));
-  view.set("photo", PhotoView(folder, image));
   const TImageFacts& facts = image.result->facts;
+  // A video: video (VideoView), duration and recorded (or false); photo and taken false.
+  const bool video = image.result->video.is_video;
+  view.set("photo", video ? TThemeView(false) : PhotoView(folder, image));
+  view.set("video", video ? VideoView(folder, image) : TThemeView(false));
+  view.set("duration", OptionalText(video ? VideoDurationText(image.result->video.duration_ms) : std::string()));
+  view.set("recorded", OptionalText(video ? facts.date_taken : std::string()));
   if (facts.width > 0 && facts.height > 0) {
     TThemeView size;
     size.set("width", std::to_string(facts.width));
@@ -111,7 +147,8 @@ TThemeView ModernViewerView(const TModernFolder& folder, const TModernViewerImag
   }
   SetPhotoWords(folder, image.name, facts.text, view);
   // A date a sidecar gives is the one the photographer meant.
-  view.set("taken", OptionalText(facts.text.date_taken.empty() ? facts.date_taken : facts.text.date_taken));
+  view.set("taken", OptionalText(video ? std::string()
+                                       : facts.text.date_taken.empty() ? facts.date_taken : facts.text.date_taken));
   view.set("camera", OptionalText(facts.camera));
   view.set("exposure", OptionalText(facts.exposure));
   std::string original;

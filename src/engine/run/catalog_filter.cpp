@@ -21,6 +21,35 @@ const char* const* CatalogPatterns(int32_t formats, size_t* count) {
   return FormatPatterns(formats != kFormatsAll, count);
 }
 
+std::vector<const char*> WalkPatterns(const TIndexOptions& options) {
+  size_t count = 0;
+  const char* const* patterns = CatalogPatterns(options.formats, &count);
+  std::vector<const char*> all(patterns, patterns + count);
+  if (options.style == kStyleModern) {
+    const char* const* videos = VideoPatterns(&count);
+    all.insert(all.end(), videos, videos + count);
+  }
+  return all;
+}
+
+bool ParseVideoMode(const char* text, int32_t* mode) {
+  for (const int32_t candidate : {kVideoLink, kVideoTranscode, kVideoOff}) {
+    if (std::strcmp(text, VideoModeName(candidate)) == 0) {
+      *mode = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* VideoModeName(int32_t mode) {
+  switch (mode) {
+    case kVideoLink: return "link";
+    case kVideoOff: return "off";
+    default: return "transcode";
+  }
+}
+
 bool ParseCatalogFormats(const char* text, int32_t* formats) {
   if (std::strcmp(text, "classic") == 0) {
     *formats = kFormatsClassic;

@@ -14,6 +14,15 @@
 // extension of every row.
 const char* const* CatalogPatterns(int32_t formats, size_t* count);
 
+// The patterns a folder's listing takes: CatalogPatterns and, with the
+// modern style unless videos are off, the video patterns of the format table.
+// Videos are listed with --video=off too (to be counted and left out).
+std::vector<const char*> WalkPatterns(const TIndexOptions& options);
+
+// Parses "link", "transcode" or "off"; false for anything else.
+bool ParseVideoMode(const char* text, int32_t* mode);
+const char* VideoModeName(int32_t mode);
+
 // Parses "classic" or "all"; false for anything else.
 bool ParseCatalogFormats(const char* text, int32_t* formats);
 const char* CatalogFormatsName(int32_t formats);

@@ -9,6 +9,7 @@
 
 #include "imagein/exif.h"
 #include "imagein/format_table.h"
+#include "imagein/video.h"
 #include "support/path_util.h"
 
 namespace {
@@ -73,13 +74,16 @@ bool ParseDateTaken(const std::string& text, int64_t* seconds) {
   return true;
 }
 
-// The date an image sorts by: when it was taken (JPEG EXIF), else its
-// modification time; 0 when neither can be read.
+// The date an image sorts by: when it was taken (JPEG EXIF) or recorded (a
+// video's creation time), else its modification time; 0 when neither can be read.
 int64_t ImageDateTaken(const char* path) {
+  int64_t seconds = 0;
   if (FormatIdOfPath(path) == static_cast<int32_t>(TImageFormat::kJpeg)) {
     TExifFacts facts;
-    int64_t seconds = 0;
     if (ReadExifFacts(path, &facts) && ParseDateTaken(facts.date_taken, &seconds)) return seconds;
+  } else if (IsVideoPath(path)) {
+    TVideoFacts facts;
+    if (ReadVideoFacts(path, &facts) == 0 && ParseDateTaken(facts.date_recorded, &seconds)) return seconds;
   }
   struct stat info;
   if (::stat(path, &info) != 0) return 0;

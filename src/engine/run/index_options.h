@@ -29,6 +29,9 @@ enum TImagesMode : int32_t { kImagesLink = 0, kImagesCopy = 1, kImagesHardLink =
 // style the file name), title (both styles the title or caption first), name
 // (the file name).
 enum TCaptionsMode : int32_t { kCaptionsAuto = 0, kCaptionsTitle = 1, kCaptionsName = 2 };
+// Videos in the modern style: linked as they are, a web copy made of those
+// browsers do not play, or left out. The classic style lists no videos.
+enum TVideoMode : int32_t { kVideoLink = 0, kVideoTranscode = 1, kVideoOff = 2 };
 // An on/off setting that may follow the style until resolved.
 enum TStyleSwitch : int32_t { kSwitchFollowStyle = kFollowStyle, kSwitchOff = 0, kSwitchOn = 1 };
 
@@ -96,6 +99,7 @@ struct TIndexOptions {
   // Copies of the originals in an output folder (--images=copy) are written
   // without their GPS tags.
   bool striplocation = false;
+  TVideoMode video = kVideoTranscode;
 };
 
 // "auto", "title" or "name" as a TCaptionsMode; false for anything else.

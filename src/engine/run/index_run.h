@@ -28,6 +28,12 @@ struct TRunCounters {
   std::atomic<int32_t> currentcount{0};
   // Files left out because no browser shows them and no thumbnail is made.
   std::atomic<int32_t> skipped_undisplayable{0};
+  // Modern style: videos on the pages (also counted in filecount), and web
+  // copies of videos made this run.
+  std::atomic<int32_t> videocount{0};
+  std::atomic<int32_t> transcodedcount{0};
+  // Per mille of the web copy of a video under way, -1 when none.
+  std::atomic<int32_t> videoprogress{-1};
 };
 
 class TIndexRun {
@@ -43,6 +49,8 @@ class TIndexRun {
   TRunReport& report;
   TOwnerWindow* ownerwindow;
   bool Terminated() const { return stop_.load(std::memory_order_relaxed); }
+  // The stop request itself, for work that polls it on its own (a video's web copy).
+  const std::atomic<bool>& StopFlag() const { return stop_; }
 
  private:
   const std::atomic<bool>& stop_;

@@ -8,8 +8,8 @@
 namespace {
 
 constexpr const char* kWarningActions[] = {"cannot list", "not entered", "skipped", "cannot read", "left out",
-                                           "not used", "text left out"};
-static_assert(std::size(kWarningActions) == static_cast<size_t>(TRunWarning::kPhotoText) + 1,
+                                           "not used", "text left out", "videos left out"};
+static_assert(std::size(kWarningActions) == static_cast<size_t>(TRunWarning::kVideosOff) + 1,
               "one action per warning kind");
 
 void CopyText(char* out, size_t capacity, const char* text) {

@@ -28,6 +28,7 @@ enum class TRunWarning : uint8_t {
   kUndisplayable,  // an image no browser shows, left out because thumbnails are off
   kAlbumText,      // a folder's index.md, or a line of it, that could not be used
   kPhotoText,      // a photo's metadata block or sidecar that could not be used
+  kVideosOff,      // a folder whose videos were left out (--video=off), one per folder
 };
 
 struct TRunEntry {
@@ -60,7 +61,7 @@ class TRunReport {
 
  private:
   static constexpr int kFailureKinds = 3;
-  static constexpr int kWarningKinds = static_cast<int>(TRunWarning::kPhotoText) + 1;
+  static constexpr int kWarningKinds = static_cast<int>(TRunWarning::kVideosOff) + 1;
   template <class T>
   static size_t Index(T kind) { return static_cast<size_t>(kind); }
   static void Keep(TRunEntry* list, int* kept, const char* action, const char* path, int error,

@@ -21,6 +21,7 @@
 #include "engine/modern/page_writer.h"
 #include "engine/modern/theme.h"
 #include "engine/classic/page_writer.h"
+#include "imagein/format_table.h"
 #include "platform/dir_listing.h"
 #include "platform/folder_handle.h"
 #include "platform/kernel_file_system.h"
@@ -84,6 +85,7 @@ void CollectImages(TIndexRun& run, const char* folder, TDirListing& listing,
                    TStringManager& table) {
   if (!listing.IsOpen()) return;
   char path[kPathBufferSize];
+  int32_t videos_left_out = 0;
   while (!run.Terminated() && listing.Next()) {
     if (!listing.IsRegularFile()) continue;
     if (!PathJoin(path, sizeof path, kMaxPath, folder, listing.Name())) {
@@ -91,6 +93,10 @@ void CollectImages(TIndexRun& run, const char* folder, TDirListing& listing,
       continue;
     }
     if (IsExcludedName(run, listing.Name())) continue;
+    if (run.options.video == kVideoOff && IsVideoPath(listing.Name())) {
+      ++videos_left_out;
+      continue;
+    }
     // One listing pass yields each file once, so each is counted once.
     if (IsUndisplayableWithoutThumbnail(run, listing.Name())) {
       ++run.counters.skipped_undisplayable;
@@ -99,6 +105,12 @@ void CollectImages(TIndexRun& run, const char* folder, TDirListing& listing,
       continue;
     }
     table.FindOrAdd(listing.Name());
+  }
+  if (videos_left_out > 0) {
+    char reason[64];
+    std::snprintf(reason, sizeof reason, "%d video%s left out (--video=off)", videos_left_out,
+                  videos_left_out == 1 ? "" : "s");
+    run.report.AddWarning(TRunWarning::kVideosOff, folder, 0, reason);
   }
 }
 
@@ -265,9 +277,8 @@ int32_t TFolderWalk::IndexFolder(int32_t depth, const char* folder) {
   TLeftoverHint leftovers{false, false};
   WalkSubfolders(*this, run_, depth, folder, listing, subfolders, &leftovers);
   TStringManager images(sizeof(TImageEntry), kImageTableBits, 0, &image_entries_);
-  size_t pattern_count = 0;
-  const char* const* patterns = CatalogPatterns(run_.options.formats, &pattern_count);
-  listing.Restart(patterns, pattern_count);
+  const std::vector<const char*> patterns = WalkPatterns(run_.options);
+  listing.Restart(patterns.data(), patterns.size());
   CollectImages(run_, folder, listing, images);
   if (AlbumImageOrder(album.text, run_.options.order) == kOrderDate) ReadImageDates(images, folder);
 

@@ -125,7 +125,7 @@ bool IsNamedImageName(const char* name) {
   for (const char* suffix : kNamedImageSuffixes) {
     if (::strcasecmp(rest, suffix) == 0) return true;
   }
-  return false;
+  return ::strcasecmp(rest, kNamedVideoSuffix) == 0;
 }
 
 bool IsManifestName(const char* name) { return ::strcasecmp(name, kManifestFile) == 0; }

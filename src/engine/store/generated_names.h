@@ -15,6 +15,7 @@
 // In its thumbnail folder quarto_tn/:
 //   quarto_tn<N>.jpg                        cell thumbnails (N: 0, 1, ...)
 //   vc-<16 hex>-1x.jpg, -2x.jpg, -web.jpg   thumbnails and web copies named per source image
+//   vc-<16 hex>-web.mp4                     web copy of a video browsers do not play
 //   vellumcast.manifest                     what the folder's thumbnails were made from
 //   vellumcast-modern.manifest              what its per-image thumbnails and web copies were made from
 // And each of these followed by a run's temporary suffix
@@ -39,6 +40,8 @@ inline constexpr const char* kSearchIndexFile = "vellumcast-search.js";
 // Suffixes of the images named per source image: 1x and 2x thumbnails, web copy.
 inline constexpr int kNamedImageKinds = 3;
 inline constexpr const char* kNamedImageSuffixes[kNamedImageKinds] = {"-1x.jpg", "-2x.jpg", "-web.jpg"};
+// Suffix of a video's web copy (its poster thumbnails take the 1x and 2x suffixes).
+inline constexpr const char* kNamedVideoSuffix = "-web.mp4";
 inline constexpr const char* kGeneratorMarker = "<meta name=\"generator\" content=\"Vellumcast\">";
 // How far into a page the marker is looked for.
 inline constexpr size_t kGeneratorMarkerWindow = 4096;

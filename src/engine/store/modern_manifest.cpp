@@ -18,8 +18,12 @@
 namespace {
 
 constexpr const char* kMagic = "vellumcast-modern-manifest";
-constexpr int32_t kFormatVersion = 2;
-constexpr int kFieldCount = 31;
+// Version 3 adds a video's fields after a photo's; version 2 files (photos
+// only) still read.
+constexpr int32_t kFormatVersion = 3;
+constexpr int32_t kPhotoOnlyVersion = 2;
+constexpr int kPhotoFieldCount = 31;
+constexpr int kFieldCount = 38;
 // A manifest larger than this is not read (a folder of a million images
 // would still fit).
 constexpr size_t kMaxManifestBytes = size_t{256} << 20;
@@ -138,18 +142,45 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 }
 
 // The page paths of an entry follow from its name and what exists.
-void FillPaths(TModernManifestEntry* entry, bool has_2x, bool has_web) {
+void FillPaths(TModernManifestEntry* entry, bool has_1x, bool has_2x, bool has_web, bool has_web_video) {
   char stem[32];
   NamedImageStem(entry->name.c_str(), stem, sizeof stem);
   const std::string base = std::string(kThumbnailFolder) + "/" + stem;
-  entry->result.thumb_1x = base + kNamedImageSuffixes[0];
+  entry->result.video.web_copy = has_web_video ? base + kNamedVideoSuffix : std::string();
+  entry->result.thumb_1x = has_1x ? base + kNamedImageSuffixes[0] : std::string();
   entry->result.thumb_2x = has_2x ? base + kNamedImageSuffixes[1] : std::string();
   entry->result.web_copy = has_web ? base + kNamedImageSuffixes[2] : std::string();
 }
 
-bool ParseEntry(const std::string& line, TModernManifestEntry* entry) {
+// A video's fields: is_video, mode, code, duration, MIME type, playable, web copy.
+bool ParseVideoFields(const std::vector<std::string>& f, TModernManifestEntry* entry, bool* has_web_video) {
+  TModernVideo& v = entry->result.video;
+  int32_t is_video = 0;
+  int32_t playable = 0;
+  int32_t web = 0;
+  if (!ParseInt32(f[31], &is_video) || !ParseInt32(f[32], &entry->video_mode) || !ParseInt32(f[33], &v.code) ||
+      !ParseInt(f[34], &v.duration_ms) || !Unescape(f[35], &v.mime_type) || !ParseInt32(f[36], &playable) ||
+      !ParseInt32(f[37], &web))
+    return false;
+  if ((is_video != 0 && is_video != 1) || (playable != 0 && playable != 1) || (web != 0 && web != 1)) return false;
+  if (v.duration_ms < 0 || v.mime_type.size() > 64 || !IsUtf8Text(v.mime_type)) return false;
+  if (is_video == 0 && (entry->video_mode != 0 || v.code != 0 || v.duration_ms != 0 || !v.mime_type.empty() ||
+                        playable != 0 || web != 0))
+    return false;
+  if (is_video == 1 && v.code == 0 && web == 1 && playable == 1) return false;
+  v.is_video = is_video == 1;
+  v.playable = playable == 1;
+  *has_web_video = web == 1;
+  return true;
+}
+
+bool ParseEntry(const std::string& line, int32_t version, TModernManifestEntry* entry) {
   const std::vector<std::string> f = SplitTabs(line);
-  if (f.size() != kFieldCount) return false;
+  if (f.size() != static_cast<size_t>(version == kPhotoOnlyVersion ? kPhotoFieldCount : kFieldCount)) return false;
+  bool has_web_video = false;
+  if (version != kPhotoOnlyVersion && !ParseVideoFields(f, entry, &has_web_video)) return false;
+  // A video whose poster could not be read is recorded without thumbnails.
+  const bool no_poster = entry->result.video.is_video && entry->result.video.code != 0;
   TModernImageResult& r = entry->result;
   int32_t has_2x = 0;
   if (!Unescape(f[0], &entry->name) || entry->name.empty()) return false;
@@ -168,7 +199,10 @@ bool ParseEntry(const std::string& line, TModernManifestEntry* entry) {
   if (!ParseInt32(f[15], &r.thumb_width) || !ParseInt32(f[16], &r.thumb_height) || !ParseInt32(f[17], &has_2x) ||
       !ParseInt32(f[18], &r.web_width) || !ParseInt32(f[19], &r.web_height))
     return false;
-  if (r.thumb_width < 1 || r.thumb_height < 1 || (has_2x != 0 && has_2x != 1)) return false;
+  if (has_2x != 0 && has_2x != 1) return false;
+  if (no_poster ? (r.thumb_width != 0 || r.thumb_height != 0 || has_2x != 0 || has_web_video)
+                : (r.thumb_width < 1 || r.thumb_height < 1))
+    return false;
   TPhotoText& t = r.facts.text;
   int32_t markdown = 0;
   int32_t located = 0;
@@ -182,7 +216,7 @@ bool ParseEntry(const std::string& line, TModernManifestEntry* entry) {
   t.caption_markdown = markdown == 1;
   t.has_location = located == 1;
   if (t.has_location ? !UsablePlace(t.latitude, t.longitude) : (t.latitude != 0 || t.longitude != 0)) return false;
-  FillPaths(entry, has_2x == 1, r.web_width > 0 && r.web_height > 0);
+  FillPaths(entry, !no_poster, has_2x == 1, r.web_width > 0 && r.web_height > 0, has_web_video);
   return true;
 }
 
@@ -236,6 +270,15 @@ std::string FormatManifest(const std::vector<TModernManifestEntry>& entries) {
     AppendField(out, t.has_location ? 1 : 0);
     out += '\t' + DoubleField(t.has_location ? t.latitude : 0);
     out += '\t' + DoubleField(t.has_location ? t.longitude : 0);
+    const TModernVideo& v = r.video;
+    AppendField(out, v.is_video ? 1 : 0);
+    AppendField(out, v.is_video ? e.video_mode : 0);
+    AppendField(out, v.is_video ? v.code : 0);
+    AppendField(out, v.is_video ? v.duration_ms : 0);
+    out += '\t';
+    if (v.is_video) AppendEscaped(out, v.mime_type);
+    AppendField(out, v.is_video && v.playable ? 1 : 0);
+    AppendField(out, v.is_video && !v.web_copy.empty() ? 1 : 0);
     out += '\n';
   }
   out += "end\t" + std::to_string(entries.size()) + "\n";
@@ -257,13 +300,20 @@ std::vector<TModernManifestEntry> ReadModernManifest(const char* folder) {
   size_t start = 0;
   bool header_seen = false;
   bool ended = false;
+  int32_t version = 0;
   while (start < bytes.size()) {
     const size_t newline = bytes.find('\n', start);
     if (newline == std::string::npos || ended) return {};  // cut inside a line, or text after the end
     const std::string line = bytes.substr(start, newline - start);
     start = newline + 1;
     if (!header_seen) {
-      if (line != std::string(kMagic) + "\t" + std::to_string(kFormatVersion)) return {};
+      if (line == std::string(kMagic) + "\t" + std::to_string(kFormatVersion)) {
+        version = kFormatVersion;
+      } else if (line == std::string(kMagic) + "\t" + std::to_string(kPhotoOnlyVersion)) {
+        version = kPhotoOnlyVersion;
+      } else {
+        return {};
+      }
       header_seen = true;
       continue;
     }
@@ -274,7 +324,7 @@ std::vector<TModernManifestEntry> ReadModernManifest(const char* folder) {
       continue;
     }
     TModernManifestEntry entry;
-    if (!ParseEntry(line, &entry)) return {};
+    if (!ParseEntry(line, version, &entry)) return {};
     entries.push_back(std::move(entry));
   }
   if (!ended) return {};
@@ -300,7 +350,8 @@ const TModernManifestEntry* FindModernEntry(const std::vector<TModernManifestEnt
   if (found != entries.end() && found->name == name) {
     const TModernManifestEntry& e = *found;
     if (e.source == key && e.cellwidth == options.cellwidth && e.cellheight == options.cellheight &&
-        e.crop == options.crop && e.version == kModernEncoderVersion)
+        e.crop == options.crop && e.version == kModernEncoderVersion &&
+        (!e.result.video.is_video || e.video_mode == options.video_mode))
       return &e;
   }
   return nullptr;

@@ -27,6 +27,7 @@ struct TModernManifestEntry {
   int32_t crop = 0;
   int32_t version = 0;
   uint64_t sidecars = 0;  // PhotoTextSidecarKey of the photo's sidecars its texts were read with
+  int32_t video_mode = 0;  // a video's: the --video mode its outputs were made under
   TModernImageResult result;  // paths as the page refers to them
 };
 
@@ -39,6 +40,7 @@ std::vector<TModernManifestEntry> ReadModernManifest(const char* folder);
 // the same bytes; with no entries, removes it. False when it could not be written.
 bool WriteModernManifest(const char* folder, const std::vector<TModernManifestEntry>& entries);
 
-// The entry for `name` made from `key` with `options` at this version, or null.
+// The entry for `name` made from `key` with `options` at this version (a
+// video's also under options.video_mode), or null.
 const TModernManifestEntry* FindModernEntry(const std::vector<TModernManifestEntry>& entries, const char* name,
                                             const TFileStamp& key, const TModernImageOptions& options);

@@ -70,7 +70,8 @@ void PruneModernFiles(const char* folder, const char* const* names, int32_t coun
   char path[kPathBufferSize];
   for (const TModernManifestEntry& entry : ReadModernManifest(folder)) {
     if (current.count(entry.name) != 0) continue;
-    for (const std::string* relative : {&entry.result.thumb_1x, &entry.result.thumb_2x, &entry.result.web_copy}) {
+    for (const std::string* relative : {&entry.result.thumb_1x, &entry.result.thumb_2x, &entry.result.web_copy,
+                                        &entry.result.video.web_copy}) {
       if (!relative->empty() && PathJoin(path, sizeof path, kMaxPath, folder, relative->c_str())) {
         RemoveRegularFile(path);
       }
