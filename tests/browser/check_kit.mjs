@@ -59,8 +59,11 @@ export function ParseArguments(argv) {
   return args;
 }
 
+// Runs `program` to its end; throws unless it exits with 0. Returns what it
+// printed: { stdout, stderr }.
 export function RunTool(program, args, what) {
   const result = spawnSync(program, args, { timeout: kToolTimeoutMs, encoding: 'utf8' });
   if (result.error) throw new Error(`${what}: ${result.error.message}`);
   if (result.status !== 0) throw new Error(`${what} exited with ${result.status}: ${result.stderr}`);
+  return { stdout: result.stdout, stderr: result.stderr };
 }
