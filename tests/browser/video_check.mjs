@@ -7,7 +7,9 @@
 // plays (muted, as browsers allow without a tap); the HEVC clip, which
 // browsers do not play, plays from its MP4 web copy; the cut and the empty
 // file are warnings and the run still exits 0; the photo beside them keeps
-// its cell. axe-core finds no serious violation on a video's viewer page. A
+// its cell. Each player has the clip's size before it plays and fits a
+// phone's screen; keys and swipes on the player stay with it (seeking) rather
+// than turning the page. axe-core finds no serious violation on a video's viewer page. A
 // second run over the unchanged tree reads and encodes no video again, and
 // `vellumcast-cli clean` leaves the tree as it was before the first run,
 // byte for byte.
@@ -141,7 +143,8 @@ async function CheckFolderPage(page, root) {
 }
 
 // The viewer's <video> after its metadata has loaded, or why it did not:
-// { sources, duration, width, height } or { error }.
+// { sources, duration, width, height (the clip's shown size), box (the
+// player's on the page), pageWidth, viewportWidth } or { error }.
 async function LoadedVideo(page) {
   return page.evaluate((timeout) => new Promise((resolve) => {
     const video = document.querySelector('video');
@@ -150,9 +153,14 @@ async function LoadedVideo(page) {
       return;
     }
     const sources = Array.from(video.querySelectorAll('source')).map((s) => s.src);
-    const done = () => resolve({
-      sources, duration: video.duration, width: video.videoWidth, height: video.videoHeight,
-    });
+    const done = () => {
+      const box = video.getBoundingClientRect();
+      resolve({
+        sources, duration: video.duration, width: video.videoWidth, height: video.videoHeight,
+        box: { width: box.width, height: box.height, right: box.right },
+        pageWidth: document.scrollingElement.scrollWidth, viewportWidth: document.documentElement.clientWidth,
+      });
+    };
     const fail = (what) => resolve({ sources, error: `${what} (networkState ${video.networkState}, `
       + `error ${video.error?.code ?? 'none'})` });
     if (video.readyState >= 1) {
@@ -207,10 +215,70 @@ async function CheckViewerPages(page, root, byName) {
       `the viewer of ${clip.name}: the browser reads ${video.duration} s, want ${clip.seconds} s`);
     Check(video.height > video.width === clip.portrait,
       `the viewer of ${clip.name}: the browser shows it ${video.width} x ${video.height}`);
+    // The screen holds the clip whole: the player has its size before it plays, not its poster's.
+    Check(Math.abs(video.box.width - video.width) <= 1 && Math.abs(video.box.height - video.height) <= 1,
+      `the viewer of ${clip.name}: the player is ${video.box.width} x ${video.box.height} before it plays, `
+      + `the clip ${video.width} x ${video.height}`);
     const played = await PlayMuted(page);
     Check(played.error === undefined && played.time > 0,
       `the viewer of ${clip.name} does not play: ${played.error} at ${played.time} s`);
   }
+}
+
+// On a touch phone held upright and on its side: each player fits the
+// screen, keeps the clip's shape, and nothing scrolls sideways. Keys and
+// swipes meant for the player (seeking) stay on its page; elsewhere they
+// still turn to the next page.
+async function CheckPhone(browser, byName, problems) {
+  for (const viewport of [{ width: 390, height: 844 }, { width: 844, height: 390 }]) {
+    const context = await browser.newContext({ viewport, hasTouch: true, isMobile: true });
+    const page = await OpenPage(context, problems);
+    const where = `on a ${viewport.width} x ${viewport.height} phone`;
+    for (const clip of kClips) {
+      const cell = byName.get(clip.name);
+      if (!cell) continue;
+      await page.goto(cell.href, { waitUntil: 'load' });
+      const video = await LoadedVideo(page);
+      if (!Check(video.error === undefined, `${where}, the viewer of ${clip.name}: ${video.error}`)) continue;
+      Check(video.pageWidth <= video.viewportWidth && video.box.right <= video.viewportWidth
+        && video.box.height <= viewport.height,
+      `${where}, the viewer of ${clip.name} is ${video.pageWidth} px wide, its player `
+        + `${video.box.width} x ${video.box.height} ends at ${video.box.right} px`);
+      const shape = (video.box.width / video.box.height) / (video.width / video.height);
+      Check(Math.abs(shape - 1) < 0.02,
+        `${where}, the player of ${clip.name} is ${video.box.width} x ${video.box.height}, the clip ${video.width} x ${video.height}`);
+    }
+    await context.close();
+  }
+
+  const context = await browser.newContext({ viewport: { width: 390, height: 844 }, hasTouch: true, isMobile: true });
+  const page = await OpenPage(context, problems);
+  const cell = byName.get(kClips.find((c) => c.webCopy).name);
+  await page.goto(cell.href, { waitUntil: 'load' });
+  const next = await page.$eval('#vc-next', (a) => a.href).catch(() => null);
+  if (!Check(next !== null, `the viewer of ${cell.name} has no next link`)) {
+    await context.close();
+    return;
+  }
+  const staysAfter = async (action) => {
+    const navigated = page.waitForNavigation({ timeout: 1000 }).then(() => true, () => false);
+    await action();
+    return !(await navigated) && page.url() === cell.href;
+  };
+  await page.focus('video');
+  for (const key of ['ArrowRight', 'ArrowLeft']) {
+    Check(await staysAfter(() => page.keyboard.press(key)), `${key} on the focused player of ${cell.name} left its page`);
+  }
+  const swipe = () => page.$eval('video', (video) => {
+    const at = (x) => new Touch({ identifier: 1, target: video, clientX: x, clientY: 100 });
+    video.dispatchEvent(new TouchEvent('touchstart', { touches: [at(300)], changedTouches: [at(300)], bubbles: true }));
+    video.dispatchEvent(new TouchEvent('touchend', { touches: [], changedTouches: [at(60)], bubbles: true }));
+  });
+  Check(await staysAfter(swipe), `a swipe along the player of ${cell.name} (its seek bar) left its page`);
+  await page.evaluate(() => document.activeElement.blur());
+  await Promise.all([page.waitForNavigation(), page.keyboard.press('ArrowRight')]);
+  Check(page.url() === next, `ArrowRight outside the player of ${cell.name} led to ${page.url()}, want ${next}`);
+  await context.close();
 }
 
 async function CheckAccessibility(page, cell) {
@@ -252,6 +320,7 @@ async function Main() {
     const portrait = byName.get(kClips[0].name);
     if (portrait) await CheckAccessibility(page, portrait);
     await context.close();
+    await CheckPhone(browser, byName, problems);
 
     const again = Index(args, root, 'unchanged second run');
     Check(again.decoded === 0 && again.transcoded === 0,
