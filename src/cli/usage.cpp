@@ -103,8 +103,9 @@ void PrintIndexHelp(std::FILE* out) {
   }
   std::fputs(
       "\n"
-      "On a terminal a progress line shows folders, images, images per second and\n"
-      "the time so far; at the end the three counters are printed.\n"
+      "On a terminal a progress line shows folders, images, videos (and how far a\n"
+      "video's web copy is), images per second and the time so far; at the end the\n"
+      "three counters are printed.\n"
       "Files the run could not write are named on stderr (at most 20, then a count);\n"
       "folders not listed or not entered, paths too long and unreadable images are\n"
       "warnings (not shown with -q).\n"

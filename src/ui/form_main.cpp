@@ -307,8 +307,19 @@ void TForm1::WMIndexDone() {
   // The final counters: the last folder may count after the last progress message.
   WMIndexProgress();
   const int32_t not_written = worker_->report.FailureCount();
+  const int32_t videos = worker_->counters.videocount.load();
+  const int32_t transcoded = worker_->counters.transcodedcount.load();
   worker_.reset();
   QString text = QString::fromLatin1(kDoneText);
+  // Videos are counted apart from the photos (they are among the files processed).
+  if (videos > 0) {
+    text += QStringLiteral("
+%1 %2, %3 web %4 made.")
+                .arg(videos)
+                .arg(videos == 1 ? QStringLiteral("video") : QStringLiteral("videos"))
+                .arg(transcoded)
+                .arg(transcoded == 1 ? QStringLiteral("copy") : QStringLiteral("copies"));
+  }
   if (not_written > 0) {
     text += QStringLiteral("\n%1 %2 could not be written.")
                 .arg(not_written)

@@ -264,7 +264,7 @@ class IdentityTest : public ::testing::Test {
     return true;
   }
 
-  TRunRecord Run(const TRunConfig& config, bool straightforward) {
+  TRunRecord Run(const TRunConfig& config, bool straightforward, TCatalogFormats formats = kFormatsClassic) {
     TRunRecord record;
     {
       TThreadVellumcast worker;
@@ -280,6 +280,7 @@ class IdentityTest : public ::testing::Test {
       worker.options.rowsperpage = config.rowsperpage;
       worker.options.includefilenames = config.includefilenames;
       worker.options.hlinks = config.hlinks;
+      worker.options.formats = formats;
       EXPECT_TRUE(worker.Start());
       worker.WaitFor();
       record.dircount = worker.counters.dircount;
@@ -397,6 +398,35 @@ TEST_F(IdentityTest, FastAndStraightforwardRunsWriteTheSameBytesInTheSameOrder) 
   const TRunRecord again = Run(configs[1], false);
   EXPECT_EQ(again.tree.count("stop/quarto_tn/quarto_tn3.jpg"), 1u);
   EXPECT_EQ(again.tree.count("stop/quarto_tn/quarto_tn4.jpg"), 0u);
+}
+
+// Videos beside the photos change nothing of the classic catalog, with the
+// described formats or every image format: the same files, bytes, probe log
+// and messages as without them.
+TEST_F(IdentityTest, VideosBesideThePhotosLeaveTheClassicCatalogAsItIs) {
+  ASSERT_TRUE(MakeDirs(In("sub")));
+  ASSERT_TRUE(WriteTestJpeg(In("a.jpg"), 320, 240));
+  ASSERT_TRUE(WriteTestGif(In("b.gif"), 50, 40));
+  ASSERT_TRUE(WriteTestBmp24(In("sub/c.bmp"), 64, 64));
+  ASSERT_TRUE(WriteTestJpeg(In("sub/d.jpg"), 80, 60));
+  const TTreeSnapshot photos = Snapshot(Root());
+  // Classic runs never open a video: what the files hold does not matter.
+  const std::vector<std::string> videos = {"clip.mp4", "Phone.MOV", "sub/e.webm", "sub/f.mkv", "g.avi",
+                                           "h.3gp", "i.m4v", "sub/j.MTS"};
+  for (const TCatalogFormats formats : {kFormatsClassic, kFormatsAll}) {
+    SCOPED_TRACE(formats == kFormatsAll ? "all formats" : "classic formats");
+    const TRunRecord without = Run(kConfigs[0], false, formats);
+    RestoreInputs(Root(), photos);
+    for (const std::string& video : videos) ASSERT_TRUE(WriteFileBytes(In(video), "....ftypmp42 not read"));
+    TRunRecord with = Run(kConfigs[0], false, formats);
+    for (const std::string& video : videos) {
+      EXPECT_EQ(with.tree.erase(video), 1u) << video;
+      ::unlink(In(video).c_str());
+    }
+    RestoreInputs(Root(), photos);
+    EXPECT_GT(without.tree.size(), photos.size());
+    ExpectSameRuns(without, with);
+  }
 }
 
 // The same over the real files of the shared corpus, good and bad.

@@ -506,6 +506,69 @@ TEST_F(ModernImagesTest, ManifestReadsBackWholeOrNotAtAll) {
   }
 }
 
+// Videos' entries: their facts, the mode they were made under and their web
+// copy read back; one whose poster could not be read has no thumbnail; a
+// manifest of the version before videos still reads.
+TEST_F(ModernImagesTest, ManifestKeepsVideosAndReadsTheVersionBeforeThem) {
+  std::vector<TModernManifestEntry> entries(3);
+  entries[0].name = "a.mov";
+  entries[1].name = "b.mp4";
+  entries[2].name = "c.jpg";
+  for (TModernManifestEntry& e : entries) {
+    e.source = TFileStamp{1234, 5678, 9, 10};
+    e.cellwidth = 140;
+    e.cellheight = 100;
+    e.version = kModernEncoderVersion;
+    e.result.thumb_width = 56;
+    e.result.thumb_height = 100;
+    e.result.thumb_1x = "x";
+  }
+  entries[0].video_mode = 1;
+  entries[0].sidecars = kTextsNotRead;
+  entries[0].result.video = TModernVideo{true, 0, 62003, "video/quicktime", false, "w", ""};
+  entries[1].video_mode = 0;
+  entries[1].sidecars = kTextsNotRead;
+  entries[1].result.video = TModernVideo{true, 302, 0, "video/mp4", false, "", ""};
+  entries[1].result.thumb_width = 0;
+  entries[1].result.thumb_height = 0;
+  entries[1].result.thumb_1x.clear();
+  ASSERT_TRUE(WriteModernManifest(Folder().c_str(), entries));
+  const std::vector<TModernManifestEntry> back = ReadModernManifest(Folder().c_str());
+  ASSERT_EQ(back.size(), 3u);
+  char stem[32];
+  NamedImageStem("a.mov", stem, sizeof stem);
+  EXPECT_TRUE(back[0].result.video.is_video);
+  EXPECT_EQ(back[0].result.video.duration_ms, 62003);
+  EXPECT_EQ(back[0].result.video.mime_type, "video/quicktime");
+  EXPECT_EQ(back[0].result.video.web_copy, std::string("quarto_tn/") + stem + kNamedVideoSuffix);
+  EXPECT_EQ(back[1].result.video.code, 302);
+  EXPECT_TRUE(back[1].result.thumb_1x.empty());
+  EXPECT_FALSE(back[2].result.video.is_video);
+  // A video's entry holds only under the mode it was made in; a photo's under any.
+  TModernImageOptions options;
+  for (const int32_t mode : {0, 1}) {
+    options.video_mode = mode;
+    EXPECT_EQ(FindModernEntry(back, "a.mov", TFileStamp{1234, 5678, 9, 10}, options) != nullptr, mode == 1);
+    EXPECT_EQ(FindModernEntry(back, "b.mp4", TFileStamp{1234, 5678, 9, 10}, options) != nullptr, mode == 0);
+    EXPECT_NE(FindModernEntry(back, "c.jpg", TFileStamp{1234, 5678, 9, 10}, options), nullptr);
+  }
+
+  // The version before videos: the same line without the video fields.
+  const std::string path = In(std::string("quarto_tn/") + kModernManifestFile);
+  const std::string text = ReadFileBytes(path);
+  const size_t photo_line = text.find("\nc.jpg\t") + 1;
+  std::string line = text.substr(photo_line, text.find('\n', photo_line) - photo_line);
+  for (int field = 0; field < 7; ++field) line.resize(line.rfind('\t'));
+  ASSERT_TRUE(WriteFileBytes(path, "vellumcast-modern-manifest\t2\n" + line + "\nend\t1\n"));
+  const std::vector<TModernManifestEntry> old = ReadModernManifest(Folder().c_str());
+  ASSERT_EQ(old.size(), 1u);
+  EXPECT_EQ(old[0].name, "c.jpg");
+  EXPECT_FALSE(old[0].result.video.is_video);
+  // A line with the video fields under the old version's header is doubtful.
+  ASSERT_TRUE(WriteFileBytes(path, "vellumcast-modern-manifest\t2\n" + text.substr(photo_line, text.find('\n', photo_line) - photo_line) + "\nend\t1\n"));
+  EXPECT_TRUE(ReadModernManifest(Folder().c_str()).empty());
+}
+
 TEST_F(ModernImagesTest, ImagesThatCannotBeMadeGiveFalse) {
   ASSERT_TRUE(WriteFileBytes(In("text.jpg"), "no image here"));
   const std::vector<uint8_t> whole = EncodeJpeg(MakePhotoLikeImage(400, 300, 1));

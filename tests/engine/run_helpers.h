@@ -44,6 +44,10 @@ struct TRunResult {
   int32_t indexcount = 0;
   int32_t renderedcount = 0;  // pages rendered from a theme view
   int32_t currentcount = 0;   // pages found current without rendering
+  int32_t decodedcount = 0;   // images (and video posters) decoded, and their outputs reused
+  int32_t reusedcount = 0;
+  int32_t videocount = 0;     // videos on the pages, and their web copies made
+  int32_t transcodedcount = 0;
   std::vector<uint32_t> messages;
   // The run's report: counts, and the kept entries as "action path: reason".
   int32_t failures = 0;
@@ -77,6 +81,10 @@ inline TRunResult RunIndex(const std::string& path,
     result.indexcount = worker.counters.indexcount;
     result.renderedcount = worker.counters.renderedcount;
     result.currentcount = worker.counters.currentcount;
+    result.decodedcount = worker.counters.decodedcount;
+    result.reusedcount = worker.counters.reusedcount;
+    result.videocount = worker.counters.videocount;
+    result.transcodedcount = worker.counters.transcodedcount;
     result.failures = worker.report.FailureCount();
     result.warnings = worker.report.WarningCount();
     TRunEntry entry;

@@ -93,6 +93,45 @@ TEST(FormatTableTest, EachNameFallsToItsRowWithWhatBrowsersAndTheWalkMakeOfIt) {
   EXPECT_EQ(classic, (std::vector<std::string>{"*.gif", "*.jpg", "*.bmp"}));
 }
 
+// Videos are rows of the same table, but no image path takes one: never
+// among the image patterns (classic or all), never shown or served as an
+// image, never handed to an image decoder.
+TEST(FormatTableTest, VideosAreRowsThatNoImagePathTakes) {
+  size_t count = 0;
+  const char* const* listed = VideoPatterns(&count);
+  const std::vector<std::string> videos(listed, listed + count);
+  EXPECT_EQ(videos, (std::vector<std::string>{"*.mp4", "*.m4v", "*.mov", "*.webm", "*.mkv", "*.avi", "*.3gp",
+                                              "*.mts"}));
+  const std::vector<std::string> all = Patterns(false);
+  const std::vector<std::string> classic = Patterns(true);
+  TScratchDir dir("vc-video-rows");
+  for (const char* name : {"a.mp4", "A.M4V", "a.mov", "a.MOV", "a.webm", "a.mkv", "a.avi", "a.3gp", "a.mts", "a.MTS"}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(IsVideoPath(name));
+    const TFormatRow* row = FormatOfPath(name);
+    ASSERT_NE(row, nullptr);
+    EXPECT_TRUE(row->video);
+    EXPECT_EQ(row->probe, nullptr);
+    EXPECT_EQ(row->reader, nullptr);
+    EXPECT_FALSE(BrowserShowsPath(name));
+    EXPECT_FALSE(WebReadyPath(name));
+    EXPECT_EQ(ReaderKindOf(name), 0);
+    for (const char* const pattern : row->patterns) {
+      if (pattern == nullptr) continue;
+      EXPECT_FALSE(Listed(all, pattern)) << pattern;
+      EXPECT_FALSE(Listed(classic, pattern)) << pattern;
+    }
+    // A JPEG named as a video is still refused by the image loader.
+    const std::string path = dir.Join(name);
+    ASSERT_TRUE(WriteFileBytes(path, ReadFileBytes(std::string(VELLUMCAST_SOURCE_DIR) +
+                                                   "/fuzz/seeds/fuzz_thumb_jpeg/photo_exif_icc.jpg")));
+    TMemBitmap bitmap;
+    EXPECT_EQ(LoadImageByExtension(path.c_str(), 64, 64, bitmap, 0, nullptr), kLoadCannotOpen);
+    EXPECT_EQ(bitmap.pixels, nullptr);
+  }
+  for (const char* name : {"a.jpg", "a.mp3", "a.mp4.jpg", "a.ts"}) EXPECT_FALSE(IsVideoPath(name)) << name;
+}
+
 TEST(FormatTableTest, AViewerServesCompressedFormatsAsTheyAreAndCopiesTheRest) {
   for (const char* name : {"a.jpg", "a.jfif", "a.gif", "a.png", "a.webp", "a.avif"}) {
     EXPECT_TRUE(WebReadyPath(name)) << name;

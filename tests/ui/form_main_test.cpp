@@ -291,8 +291,11 @@ TEST_F(FormMainTest, CaptionsAndLocationControlsFitTheirTabs) {
   // A group places its items when it is shown: show the tab as a user does.
   form.PageControl1->setCurrentWidget(form.TabSheetPublishing);
   const QWidget* placed[] = {form.LabelCaptions,         form.ComboBoxCaptions,     form.RadioGroupImages,
-                             form.GroupBoxLocation,      form.CheckBoxShowLocation, form.CheckBoxStripLocation};
+                             form.GroupBoxLocation,      form.CheckBoxShowLocation, form.CheckBoxStripLocation,
+                             form.LabelVideo,            form.ComboBoxVideo};
   for (const QWidget* control : placed) {
+    EXPECT_TRUE(control->parentWidget()->rect().contains(control->geometry()))
+        << control->objectName().toStdString() << " is cut by its tab";
     for (const QWidget* other : control->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
       if (other == control) continue;
       EXPECT_FALSE(control->geometry().intersects(other->geometry()))
@@ -321,6 +324,12 @@ TEST_F(FormMainTest, CaptionsAndLocationControlsFitTheirTabs) {
   const char* const words[] = {"auto", "title", "name"};
   ASSERT_EQ(form.ComboBoxCaptions->count(), 3);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(form.ComboBoxCaptions->itemData(i).toString(), words[i]);
+  // The videos combo: the words of --video, the default first.
+  EXPECT_GE(form.ComboBoxVideo->width(), form.ComboBoxVideo->sizeHint().width());
+  EXPECT_FALSE(form.ComboBoxVideo->toolTip().isEmpty());
+  const char* const modes[] = {"transcode", "link", "off"};
+  ASSERT_EQ(form.ComboBoxVideo->count(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(form.ComboBoxVideo->itemData(i).toString(), modes[i]);
 }
 
 }  // namespace

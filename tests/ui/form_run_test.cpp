@@ -143,24 +143,28 @@ TEST_F(FormRunTest, StartTakesRebuildFromTheStoreAndPruneFromItsCheckBox) {
   EXPECT_EQ(settings.value("rebuild").toString(), "7");
 }
 
-// The cell captions combo and the two location boxes reach the worker, in
-// either style; each combo item carries the mode the command line names so.
+// The cell captions and videos combos and the two location boxes reach the
+// worker, in either style; each combo item carries the mode the command line
+// names so.
 TEST_F(FormRunTest, CaptionsAndLocationControlsReachTheWorker) {
   const struct {
     int captions_item;
     bool show, strip, modern;
     TCaptionsMode want_captions;
+    int video_item;
+    TVideoMode want_video;
   } cases[] = {
-      {0, false, false, false, kCaptionsAuto},
-      {1, true, false, false, kCaptionsTitle},
-      {2, false, true, true, kCaptionsName},
-      {1, true, true, true, kCaptionsTitle},
+      {0, false, false, false, kCaptionsAuto, 0, kVideoTranscode},
+      {1, true, false, false, kCaptionsTitle, 1, kVideoLink},
+      {2, false, true, true, kCaptionsName, 2, kVideoOff},
+      {1, true, true, true, kCaptionsTitle, 0, kVideoTranscode},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.captions_item);
     form_.EditStartPath->setText(Q(scratch_.path()));
     form_.CheckBoxModernStyle->setChecked(c.modern);
     form_.ComboBoxCaptions->setCurrentIndex(c.captions_item);
+    form_.ComboBoxVideo->setCurrentIndex(c.video_item);
     form_.CheckBoxShowLocation->setChecked(c.show);
     form_.CheckBoxStripLocation->setChecked(c.strip);
     TDoneBoxWatcher boxes;
@@ -168,6 +172,7 @@ TEST_F(FormRunTest, CaptionsAndLocationControlsReachTheWorker) {
     const TThreadVellumcast* w = form_.Worker();
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->options.captions, c.want_captions);
+    EXPECT_EQ(w->options.video, c.want_video);
     EXPECT_EQ(w->options.showlocation, c.show);
     EXPECT_EQ(w->options.striplocation, c.strip);
     FinishRun(boxes);
