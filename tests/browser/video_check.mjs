@@ -6,11 +6,13 @@
 // page has a <video> whose length the browser reads as the clip's and that
 // plays (muted, as browsers allow without a tap); the HEVC clip, which
 // browsers do not play, plays from its MP4 web copy; the cut and the empty
-// file are warnings and the run still exits 0; the photo beside them keeps
-// its cell. Each player has the clip's size before it plays and fits a
-// phone's screen; keys and swipes on the player stay with it (seeking) rather
-// than turning the page. axe-core finds no serious violation on a video's viewer page. A
-// second run over the unchanged tree reads and encodes no video again, and
+// file are warnings, the run still exits 0, and their viewer pages offer the
+// file without a player that cannot play; the photo beside them keeps its
+// cell. Each player has the clip's size before it plays and fits a phone's
+// screen; keys and swipes on the player stay with it (seeking) rather than
+// turning the page. No page runs a script but the theme's or logs an error,
+// and axe-core finds no serious violation on a video's viewer page. A second
+// run over the unchanged tree reads and encodes no video again, and
 // `vellumcast-cli clean` leaves the tree as it was before the first run,
 // byte for byte.
 //
@@ -26,7 +28,8 @@ import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 
 import {
-  Check, kChromiumArgs, kChromiumPath, LoadBrowserPackages, ParseArguments, RunTool, Summary,
+  Check, CheckNothingRuns, kChromiumArgs, kChromiumPath, LoadBrowserPackages, ParseArguments, RunTool, Summary,
+  ThemeScripts,
 } from './check_kit.mjs';
 
 const { chromium, axePath } = await LoadBrowserPackages('video_check');
@@ -195,12 +198,24 @@ async function PlayMuted(page) {
   }), kTimeoutMs);
 }
 
+// Each clip's viewer plays it; a damaged file's viewer at least offers the
+// file itself. No page runs a script but the theme's own.
 async function CheckViewerPages(page, root, byName) {
   const original = (name) => pathToFileURL(path.join(root, name)).href;
+  const themeScripts = ThemeScripts();
+  for (const name of kDamaged) {
+    const cell = byName.get(name);
+    if (!cell) continue;
+    await page.goto(cell.href, { waitUntil: 'load' });
+    const links = await page.$$eval('main a', (as) => as.map((a) => a.href));
+    Check(links.includes(original(name)), `the viewer of ${name} does not link the file: ${JSON.stringify(links)}`);
+    await CheckNothingRuns(page, themeScripts, `the viewer of ${name}`);
+  }
   for (const clip of kClips) {
     const cell = byName.get(clip.name);
     if (!cell) continue;
     await page.goto(cell.href, { waitUntil: 'load' });
+    await CheckNothingRuns(page, themeScripts, `the viewer of ${clip.name}`);
     const video = await LoadedVideo(page);
     if (!Check(video.error === undefined, `the viewer of ${clip.name}: ${video.error}`)) continue;
     const source = video.sources[0];
