@@ -21,6 +21,7 @@ class CliVideoTest : public ::testing::Test {
   void SetUp() override {
     if (!TestVideoEncoderPresent("libx264")) GTEST_SKIP() << "no H.264 encoder here";
     std::string error;
+    ASSERT_TRUE(MakeDirs(dir_.Join("p")));
     ASSERT_TRUE(WriteTestVideo(dir_.Join("p/clip.mp4"), TTestVideoSpec{}, &error)) << error;
     const std::string whole = ReadFileBytes(dir_.Join("p/clip.mp4"));
     ASSERT_TRUE(WriteFileBytes(dir_.Join("p/cut.mp4"), whole.substr(0, whole.size() / 3)));
