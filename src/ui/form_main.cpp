@@ -313,8 +313,7 @@ void TForm1::WMIndexDone() {
   QString text = QString::fromLatin1(kDoneText);
   // Videos are counted apart from the photos (they are among the files processed).
   if (videos > 0) {
-    text += QStringLiteral("
-%1 %2, %3 web %4 made.")
+    text += QStringLiteral("\n%1 %2, %3 web %4 made.")
                 .arg(videos)
                 .arg(videos == 1 ? QStringLiteral("video") : QStringLiteral("videos"))
                 .arg(transcoded)
