@@ -166,7 +166,7 @@ TEST_F(VideoPagesTest, EachModeGivesItsCellsPlayersAndWarnings) {
       EXPECT_HAS(page, std::string("<span class=\"vc-blank\">") + broken + "</span><span class=\"vc-play\"");
       const std::string viewer = Viewer(tree, broken);
       EXPECT_LACKS(viewer, "<video");
-      EXPECT_LACKS(viewer, ".vc-player{");
+      EXPECT_LACKS(viewer, ".vc-player video[width]{");
       EXPECT_HAS(viewer, "<p>This file cannot be shown in a browser.</p>");
       EXPECT_HAS(viewer, std::string("<a href=\"") + broken + "\">Original file</a>");
     }
@@ -182,7 +182,7 @@ TEST_F(VideoPagesTest, EachModeGivesItsCellsPlayersAndWarnings) {
     EXPECT_HAS(portrait, "<video controls preload=\"metadata\" poster=\"quarto_tn/" + Stem("portrait.mp4"));
     EXPECT_HAS(portrait, "<source src=\"portrait.mp4\" type=\"video/mp4\">");
     // The player's box takes the clip's shown size, not its poster's (the page's style gives it).
-    EXPECT_HAS(portrait, ".vc-player{--clip-w:48;--clip-h:64}");
+    EXPECT_HAS(portrait, ".vc-player video[width]{aspect-ratio:48/64;width:min(100%,48px,");
     EXPECT_HAS(portrait, "<dt>Duration</dt><dd>0:01</dd>");
     EXPECT_HAS(portrait, "<dt>Recorded</dt>");
     EXPECT_HAS(portrait, "<dt>Camera</dt><dd>Apple iPhone 12</dd>");
