@@ -91,6 +91,7 @@ declare -A max_lens=(
   [fuzz_xmp_sidecar]=262144
   [fuzz_markdown_sidecar]=262144
   [fuzz_takeout_json]=262144
+  [fuzz_video_poster]=262144
 )
 
 scripts/install-deps.sh

@@ -3,7 +3,7 @@
 // (and the PNG pictures fuzz/make-seeds.sh hands to cwebp and heif-enc),
 // JPEG files turned by every EXIF orientation or carrying dates and an ICC
 // profile, ICC profiles made with lcms2, manifests and records as the runs
-// write them. A thumbnail target's seed ends in its settings byte.
+// write them, tiny video clips in each container a catalog takes. A thumbnail target's seed ends in its settings byte.
 //
 //   make-fuzz-seeds SEEDDIR      (SEEDDIR/fuzz_<target>/...; SEEDDIR/sources/ for the encoders)
 //   make-fuzz-seeds --seal KEY IN OUT    IN sealed with the key text KEY
@@ -27,6 +27,7 @@
 #include "fixtures/jpeg_fixtures.h"
 #include "fixtures/png_tiff_writers.h"
 #include "fixtures/seal_writer.h"
+#include "fixtures/video_writer.h"
 
 namespace {
 
@@ -306,6 +307,48 @@ bool TextSeeds() {
   return ok;
 }
 
+// Clips of a few KB: few frames, small pictures, the containers and codecs a
+// catalog meets most (a turned one among them).
+bool VideoSeeds() {
+  struct TSeed {
+    const char* name;
+    const char* muxer;
+    const char* video;
+    const char* audio;
+    int rotation;
+  };
+  const TSeed seeds[] = {{"h264_aac.mp4", "mp4", "libx264", "aac", 90},
+                         {"vp9.webm", "webm", "libvpx-vp9", "", 0},
+                         {"mjpeg.avi", "avi", "mjpeg", "", 0},
+                         {"mpeg2.ts", "mpegts", "mpeg2video", "", 0}};
+  bool ok = true;
+  const std::string folder = g_root + "/fuzz_video_poster";
+  if (!MakeFolder(folder)) return false;
+  for (const TSeed& seed : seeds) {
+    TTestVideoSpec spec;
+    spec.muxer = seed.muxer;
+    spec.video_encoder = seed.video;
+    spec.audio_encoder = seed.audio;
+    spec.rotation = seed.rotation;
+    spec.width = 32;
+    spec.height = 24;
+    spec.frames = 4;
+    spec.fps = 10;
+    spec.dark_frames = 1;
+    if (std::strcmp(seed.muxer, "mp4") == 0) {
+      spec.creation_time = "2024-05-01T12:03:22Z";
+      spec.make = "Apple";
+      spec.model = "iPhone 12";
+    }
+    std::string error;
+    if (!WriteTestVideo(folder + "/" + seed.name, spec, &error)) {
+      std::fprintf(stderr, "make-fuzz-seeds: %s: %s\n", seed.name, error.c_str());
+      ok = false;
+    }
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -319,6 +362,7 @@ int main(int argc, char** argv) {
   }
   g_root = argv[1];
   if (!MakeFolder(g_root)) return 1;
-  const bool ok = JpegSeeds() && IccSeeds() && PngTiffSeeds() && StoreSeeds() && RasterSeeds() && TextSeeds();
+  const bool ok = JpegSeeds() && IccSeeds() && PngTiffSeeds() && StoreSeeds() && RasterSeeds() && TextSeeds() &&
+                  VideoSeeds();
   return ok ? 0 : 1;
 }

@@ -450,8 +450,11 @@ int RunIndexCommand(int argc, char** argv) {
   if (request.verbosity > 1) {
     // Thumbnails decoded from their source images, and reused from earlier runs.
     std::printf("decoded %d, reused %d\n", worker.counters.decodedcount.load(), worker.counters.reusedcount.load());
-    std::printf("videos %d, transcoded %d\n", worker.counters.videocount.load(),
-                worker.counters.transcodedcount.load());
+    // Videos apart, once a run has any.
+    if (worker.counters.videocount.load() > 0) {
+      std::printf("videos %d, transcoded %d\n", worker.counters.videocount.load(),
+                  worker.counters.transcodedcount.load());
+    }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("Time: %.2f s, %.1f images/s\n", seconds, seconds > 0 ? worker.counters.filecount.load() / seconds : 0.0);
   }

@@ -67,7 +67,7 @@ TEST_F(SettingsTest, TableHoldsEveryValueInOrder) {
                                   "centertitle", "centerfooter", "centernavbar", "dirfirstpageonly",
                                   "includefilenames", "thumbwhite", "followlinks",
                                   "style", "firstpage", "prune", "outputpath", "images", "theme",
-                                  "captions", "showlocation", "striplocation"};
+                                  "captions", "video", "showlocation", "striplocation"};
   ASSERT_EQ(std::size(expected), table_.Defs().size());
   for (size_t i = 0; i < std::size(expected); ++i) EXPECT_STREQ(table_.Defs()[i].name, expected[i]);
   EXPECT_EQ(table_.Find("title")->text_default, "Vellumcast!");
@@ -180,6 +180,32 @@ TEST_F(SettingsTest, EveryValueRoundTripsThroughCloseAndStart) {
   EXPECT_EQ(Store().value("showlocation").toInt(), 1);
   EXPECT_TRUE(form.CheckBoxStripLocation->isChecked());
   EXPECT_EQ(Store().value("striplocation").toInt(), 1);
+}
+
+// The videos mode: a stored word of --video is shown, anything else shows the
+// default; what is saved is the word --video and --settings read.
+TEST_F(SettingsTest, VideoSettingLoadsAndSavesAsTheCommandLineReadsIt) {
+  const struct {
+    const char* stored;
+    int shown_index;
+    const char* saved;
+  } cases[] = {
+      {"transcode", 0, "transcode"}, {"link", 1, "link"}, {"off", 2, "off"},
+      {"Off", 0, "transcode"},       {"", 0, "transcode"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored);
+    {
+      QSettings store = Store();
+      store.setValue("cellwidth", 140);  // not a new store: the value below is read
+      store.setValue("video", c.stored);
+    }
+    {
+      TForm1 form;
+      EXPECT_EQ(form.ComboBoxVideo->currentIndex(), c.shown_index);
+    }
+    EXPECT_EQ(Store().value("video").toString(), c.saved);
+  }
 }
 
 // The cell captions, shown location and stripped location: what a settings

@@ -379,7 +379,7 @@ void WriteModernFolderPages(TIndexRun& run, TModernTheme& theme, TModernCovers& 
     // Values of a folder page (besides those of ModernPageView): body_top
     // (the header template's markup), site (the catalog title when no
     // header template is given, or false), crumbs, name, pager, folders
-    // (the subfolder cards are shown), cards, grid (the page has images)
+    // (the subfolder cards are shown), cards, grid (the page has images), videos (some are videos)
     // and cells.
     TThemeView view = ModernPageView(context, ModernTitle(context, title),
                                      refresh && page == 0 ? &refresh_url : nullptr, nullptr);
@@ -408,6 +408,7 @@ void WriteModernFolderPages(TIndexRun& run, TModernTheme& theme, TModernCovers& 
     const int32_t end = static_cast<int32_t>(std::min<int64_t>(count, position + per_page));
     view.set("grid", position < end);
     TThemeView cells(TThemeView::type::list);
+    bool page_videos = false;  // the page shows a video: the theme adds its cells' marks
     for (; position < end; ++position) {
       TModernImageResult result;
       bool made = produced_images.Take(position, &result);
@@ -432,6 +433,7 @@ void WriteModernFolderPages(TIndexRun& run, TModernTheme& theme, TModernCovers& 
         run.report.AddWarning(TRunWarning::kPhotoText, warning.path.c_str(), 0, warning.reason.c_str());
       }
       cells.push_back(CellView(context, name, result, made));
+      page_videos = page_videos || result.video.is_video;
       // The album's chosen cover replaces the first image's.
       if (!has_cover || position == chosen_cover) {
         if (made && !result.thumb_1x.empty()) {
@@ -472,6 +474,7 @@ void WriteModernFolderPages(TIndexRun& run, TModernTheme& theme, TModernCovers& 
       PostToOwner(run, WM_INDEX_PROGRESS);
     }
     view.set("cells", std::move(cells));
+    view.set("videos", page_videos);
     const uint64_t digest = theme.PageDigest(TThemePage::kFolder, view);
     if (!output.Current(page_name.c_str(), digest)) {
       ++run.counters.renderedcount;

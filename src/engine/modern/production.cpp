@@ -531,7 +531,8 @@ bool ProduceOrReuseModernImages(const char* source, const char* folder, const ch
   made->sidecars = options.read_texts != 0 ? PhotoTextSidecarKey(source, name) : kTextsNotRead;
   const TModernManifestEntry* known =
       options.rebuild != 0 ? nullptr : FindModernEntry(entries, name, made->source, options);
-  if (known != nullptr && OutputsPresent(folder, known->result)) {
+  // A video's entry under a photo's name (a renamed file, a doubtful record) is no photo's.
+  if (known != nullptr && !known->result.video.is_video && OutputsPresent(folder, known->result)) {
     made->result = known->result;
     if (known->sidecars != made->sidecars) ReadTexts(source, name, options, made);
     if (options.reuses != nullptr) options.reuses->fetch_add(1, std::memory_order_relaxed);

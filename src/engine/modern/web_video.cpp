@@ -23,6 +23,7 @@ extern "C" {
 }
 
 #include "engine/modern/web_video_output.h"
+#include "engine/run/run_report.h"
 #include "imagein/video.h"
 
 namespace {
@@ -32,6 +33,7 @@ using TClock = std::chrono::steady_clock;
 constexpr const char* kDamaged = "damaged or truncated video";
 constexpr int kAudioBitRate = 128000;
 constexpr int64_t kProgressStep = 200;  // milliseconds of the clip between progress calls
+constexpr size_t kMaxHeldDurations = 512;
 
 // What ends a copy early: the run's stop and the time cap. Asked between
 // packets and by the demuxer while it waits on a read.
@@ -61,6 +63,9 @@ struct TCopyContexts {
   AVCodecContext* audio_encoder = nullptr;
   SwsContext* scaler = nullptr;
   SwrContext* resampler = nullptr;
+  AVChannelLayout resampled_layout = {};  // the sound the resampler is set for
+  AVSampleFormat resampled_format = AV_SAMPLE_FMT_NONE;
+  int resampled_rate = 0;
   AVAudioFifo* fifo = nullptr;
   AVFrame* frame = nullptr;
   AVFrame* scaled = nullptr;
@@ -76,6 +81,7 @@ struct TCopyContexts {
     av_frame_free(&frame);
     if (fifo) av_audio_fifo_free(fifo);
     swr_free(&resampler);
+    av_channel_layout_uninit(&resampled_layout);
     sws_freeContext(scaler);
     avcodec_free_context(&audio_encoder);
     avcodec_free_context(&audio_decoder);
@@ -113,6 +119,7 @@ class TWebVideoCopy {
   bool OpenVideoEncoder();
   bool OpenAudioEncoder();
   bool OpenOutput();
+  bool SetResampler(const AVChannelLayout* layout, AVSampleFormat format, int rate);
   bool CopyPackets();
   bool Finish();
 
@@ -127,8 +134,8 @@ class TWebVideoCopy {
 
   const TWebVideoOptions& options_;
   TWebVideoOutput* out_;
+  TCopyWatch watch_;  // before c_: the input's interrupt callback holds it until the input is closed
   TCopyContexts c_;
-  TCopyWatch watch_;
   std::string reason_;
 
   AVStream* in_video_ = nullptr;
@@ -149,7 +156,7 @@ class TWebVideoCopy {
 
 bool TWebVideoCopy::FailOutput(int code) {
   if (out_->Error() != 0) {
-    reason_ = std::string("cannot write: ") + std::strerror(out_->Error());
+    reason_ = std::string("cannot write: ") + ErrorText(out_->Error());
     return false;
   }
   if (const char* why = watch_.Why()) return Fail(why);
@@ -287,14 +294,26 @@ bool TWebVideoCopy::OpenAudioEncoder() {
   if (c_.output->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   const int opened = avcodec_open2(encoder, codec, nullptr);
   if (opened < 0) return FailOutput(opened);
-  if (swr_alloc_set_opts2(&c_.resampler, &encoder->ch_layout, encoder->sample_fmt, rate,
-                          &c_.audio_decoder->ch_layout, c_.audio_decoder->sample_fmt,
-                          c_.audio_decoder->sample_rate, 0, nullptr) < 0 ||
-      swr_init(c_.resampler) < 0) {
-    return Fail("cannot convert the sound");
+  if (!SetResampler(&c_.audio_decoder->ch_layout, c_.audio_decoder->sample_fmt, c_.audio_decoder->sample_rate)) {
+    return false;
   }
   c_.fifo = av_audio_fifo_alloc(encoder->sample_fmt, channels, std::max(encoder->frame_size, 1024));
   if (!c_.fifo) return Fail("out of memory");
+  return true;
+}
+
+// (Re)sets the resampler for sound of that layout, format and rate, into the encoder's.
+bool TWebVideoCopy::SetResampler(const AVChannelLayout* layout, AVSampleFormat format, int rate) {
+  const AVCodecContext* encoder = c_.audio_encoder;
+  if (layout->nb_channels <= 0 || rate <= 0 || format == AV_SAMPLE_FMT_NONE ||
+      // (FFmpeg 5.1 takes the layouts as non-const; it only reads them.)
+      swr_alloc_set_opts2(&c_.resampler, const_cast<AVChannelLayout*>(&encoder->ch_layout), encoder->sample_fmt,
+                          encoder->sample_rate, const_cast<AVChannelLayout*>(layout), format, rate, 0, nullptr) < 0 ||
+      swr_init(c_.resampler) < 0 || av_channel_layout_copy(&c_.resampled_layout, layout) < 0) {
+    return Fail("cannot convert the sound");
+  }
+  c_.resampled_format = format;
+  c_.resampled_rate = rate;
   return true;
 }
 
@@ -400,7 +419,11 @@ bool TWebVideoCopy::EncodeVideoFrame(AVFrame* frame) {
   sws_scale(c_.scaler, frame->data, frame->linesize, 0, frame->height, scaled->data, scaled->linesize);
   scaled->pts = pts;
   scaled->pict_type = AV_PICTURE_TYPE_NONE;
-  if (frame->pkt_duration > 0) frame_durations_[pts] = frame->pkt_duration;
+  if (frame->pkt_duration > 0) {
+    // Only the frames inside the encoder's delay are wanted: the map stays small.
+    if (frame_durations_.size() >= kMaxHeldDurations) frame_durations_.erase(frame_durations_.begin());
+    frame_durations_[pts] = frame->pkt_duration;
+  }
   ++video_frames_;
   return Drain(c_.video_encoder, out_video_, scaled);
 }
@@ -434,6 +457,11 @@ bool TWebVideoCopy::ResampleAudio(const AVFrame* frame) {
                          av_rescale_q(start_us_, AV_TIME_BASE_Q, encoder->time_base);
       next_audio_pts_ = std::max<int64_t>(at, 0);
     }
+  }
+  // A stream whose sound changes its channels or rate midway: the resampler follows.
+  if (frame && (frame->format != c_.resampled_format || frame->sample_rate != c_.resampled_rate ||
+                av_channel_layout_compare(&frame->ch_layout, &c_.resampled_layout) != 0)) {
+    if (!SetResampler(&frame->ch_layout, static_cast<AVSampleFormat>(frame->format), frame->sample_rate)) return false;
   }
   const int in_samples = frame ? frame->nb_samples : 0;
   const int room = swr_get_out_samples(c_.resampler, in_samples);
@@ -578,7 +606,6 @@ bool TWebVideoCopy::Run(const char* source, std::string* reason) {
 
 bool MakeWebVideo(const char* source, const char* target, const TWebVideoOptions& options, std::string* reason) {
   if (reason) reason->clear();
-  av_log_set_level(AV_LOG_QUIET);
   TWebVideoOutput out(target);
   bool made = false;
   {
@@ -587,7 +614,7 @@ bool MakeWebVideo(const char* source, const char* target, const TWebVideoOptions
   }
   if (!made) return false;
   if (!out.Commit()) {
-    if (reason) *reason = std::string("cannot write: ") + std::strerror(out.Error() != 0 ? out.Error() : EIO);
+    if (reason) *reason = std::string("cannot write: ") + ErrorText(out.Error() != 0 ? out.Error() : EIO);
     return false;
   }
   return true;

@@ -18,8 +18,10 @@ struct TWebVideoOptions {
   std::function<void(double done)> progress;      // 0..1 of the clip, now and then; may be empty
 };
 
-// Writes the web copy of the video at `source` to `target`. False with
-// `reason` ("damaged or truncated video", "stopped", "took too long",
-// "cannot write: No space left on device", ...) otherwise; nothing is
-// left at `target` then, and an earlier file there is kept.
+// Writes the web copy of the video at `source` to `target` (whose folder
+// exists). False with `reason` ("damaged or truncated video", "stopped",
+// "took too long", "cannot write: No space left on device", or the text of
+// the source's read code: "not a video", "cannot open the file", ...)
+// otherwise; nothing is left at `target` then, and an earlier file there is
+// kept. A sound the copy cannot carry is left out; the creation time is kept.
 bool MakeWebVideo(const char* source, const char* target, const TWebVideoOptions& options, std::string* reason);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <new>
 
 extern "C" {
 #include <libavformat/avformat.h>
