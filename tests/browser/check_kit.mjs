@@ -72,9 +72,12 @@ export function RunTool(program, args, what) {
   return { stdout: result.stdout, stderr: result.stderr };
 }
 
-// The default theme's scripts that pages carry inline (viewer.js, search.js), trimmed.
+// The default theme's scripts that pages carry inline, trimmed: viewer.js,
+// search.js and those its viewer template holds.
 export function ThemeScripts() {
-  return ['viewer.js', 'search.js'].map((f) => fs.readFileSync(path.join(kThemeDir, f), 'utf8').trim());
+  const files = ['viewer.js', 'search.js'].map((f) => fs.readFileSync(path.join(kThemeDir, f), 'utf8').trim());
+  const template = fs.readFileSync(path.join(kThemeDir, 'viewer.mustache'), 'utf8');
+  return [...files, ...Array.from(template.matchAll(/<script>([\s\S]*?)<\/script>/g), (m) => m[1].trim())];
 }
 
 // No script but the theme's own (its viewer.js and search.js inline, the
