@@ -20,16 +20,16 @@
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath, pathToFileURL } from 'node:url';
+import { pathToFileURL } from 'node:url';
 
 import {
-  Check, kChromiumArgs, kChromiumPath, LoadBrowserPackages, ParseArguments, RunTool, Summary,
+  Check, CheckNothingRuns, kChromiumArgs, kChromiumPath, LoadBrowserPackages, ParseArguments, RunTool, Summary,
+  ThemeScripts,
 } from './check_kit.mjs';
 
 const { chromium, axePath } = await LoadBrowserPackages('story_check');
 
 const kTimeoutMs = 20_000;
-const kThemeDir = path.join(path.dirname(fileURLToPath(import.meta.url)), '..', '..', 'themes', 'default');
 
 // What make-story-tree writes into lisbon/: the cell's caption by the rules
 // (title, else the caption's first line, else the file name), the viewer's
@@ -87,27 +87,6 @@ async function OpenPage(context, problems) {
   page.on('console', (message) => { if (message.type() === 'error') problems.push(`console: ${message.text()}`); });
   page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
   return page;
-}
-
-// No script but the theme's own (its viewer.js and search.js inline, the
-// search index by address) and no javascript: address anywhere on the page.
-async function CheckNothingRuns(page, themeScripts, what) {
-  const found = await page.evaluate(() => ({
-    scripts: Array.from(document.scripts).map((s) => ({ src: s.getAttribute('src'), text: s.textContent.trim() })),
-    addresses: Array.from(document.querySelectorAll('[href], [src], [action], [formaction]'))
-      .flatMap((e) => ['href', 'src', 'action', 'formaction'].map((a) => e.getAttribute(a)))
-      .filter((v) => v !== null),
-    handlers: Array.from(document.querySelectorAll('*'))
-      .flatMap((e) => Array.from(e.attributes).map((a) => a.name))
-      .filter((n) => n.startsWith('on')),
-  }));
-  for (const s of found.scripts) {
-    const own = s.src !== null ? /(^|\/)vellumcast-search\.js$/.test(s.src) : themeScripts.includes(s.text);
-    Check(own, `${what}: a script that is not the theme's: ${s.src ?? s.text.slice(0, 80)}`);
-  }
-  const bad = found.addresses.filter((a) => /^\s*javascript:/i.test(a));
-  Check(bad.length === 0, `${what}: javascript: addresses ${JSON.stringify(bad)}`);
-  Check(found.handlers.length === 0, `${what}: event-handler attributes ${JSON.stringify(found.handlers)}`);
 }
 
 // The cells of a folder page: file name, caption text, full text, link, thumbnail.
@@ -282,7 +261,7 @@ async function Main() {
   const work = args.work ?? fs.mkdtempSync(path.join(os.tmpdir(), 'vc-story-'));
   fs.rmSync(work, { recursive: true, force: true });
   fs.mkdirSync(work, { recursive: true });
-  const themeScripts = ['viewer.js', 'search.js'].map((f) => fs.readFileSync(path.join(kThemeDir, f), 'utf8').trim());
+  const themeScripts = ThemeScripts();
   const problems = [];
   const browser = await chromium.launch({ executablePath: kChromiumPath, args: kChromiumArgs });
   try {

@@ -154,7 +154,8 @@ TEST_F(VideoPagesTest, EachModeGivesItsCellsPlayersAndWarnings) {
       EXPECT_FALSE(FileExists(tree + "/quarto_tn/" + Stem("portrait.mp4") + "-1x.jpg"));
       continue;
     }
-    // The damaged and the empty clip: a warning naming each, a cell with the play mark and no poster.
+    // The damaged and the empty clip: a warning naming each, a cell with the play mark and no poster,
+    // a viewer with no player (no browser plays them) that links the file.
     ASSERT_EQ(run.warnings, 2) << ::testing::PrintToString(run.warning_lines);
     for (const char* broken : {"cut.mp4", "empty.mp4"}) {
       bool named = false;
@@ -163,7 +164,11 @@ TEST_F(VideoPagesTest, EachModeGivesItsCellsPlayersAndWarnings) {
       }
       EXPECT_TRUE(named) << broken << " in " << ::testing::PrintToString(run.warning_lines);
       EXPECT_HAS(page, std::string("<span class=\"vc-blank\">") + broken + "</span><span class=\"vc-play\"");
-      EXPECT_HAS(Viewer(tree, broken), std::string("<source src=\"") + broken + "\"");
+      const std::string viewer = Viewer(tree, broken);
+      EXPECT_LACKS(viewer, "<video");
+      EXPECT_LACKS(viewer, ".vc-player video[width]{");
+      EXPECT_HAS(viewer, "<p>This file cannot be shown in a browser.</p>");
+      EXPECT_HAS(viewer, std::string("<a href=\"") + broken + "\">Original file</a>");
     }
     // The portrait clip: an upright poster, taller than wide, in the cell and as the player's poster.
     const std::string portrait_thumb = "quarto_tn/" + Stem("portrait.mp4") + "-1x.jpg";
@@ -176,6 +181,8 @@ TEST_F(VideoPagesTest, EachModeGivesItsCellsPlayersAndWarnings) {
     const std::string portrait = Viewer(tree, "portrait.mp4");
     EXPECT_HAS(portrait, "<video controls preload=\"metadata\" poster=\"quarto_tn/" + Stem("portrait.mp4"));
     EXPECT_HAS(portrait, "<source src=\"portrait.mp4\" type=\"video/mp4\">");
+    // The player's box takes the clip's shown size, not its poster's (the page's style gives it).
+    EXPECT_HAS(portrait, ".vc-player video[width]{aspect-ratio:48/64;width:min(100%,48px,");
     EXPECT_HAS(portrait, "<dt>Duration</dt><dd>0:01</dd>");
     EXPECT_HAS(portrait, "<dt>Recorded</dt>");
     EXPECT_HAS(portrait, "<dt>Camera</dt><dd>Apple iPhone 12</dd>");

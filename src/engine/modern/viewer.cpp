@@ -6,6 +6,7 @@
 #include "engine/modern/photo_words.h"
 #include "engine/run/index_run.h"
 #include "imagein/format_table.h"
+#include "imagein/video.h"
 #include "support/path_util.h"
 
 namespace {
@@ -132,9 +133,13 @@ TThemeView ModernViewerView(const TModernFolder& folder, const TModernViewerImag
   view.set("count", std::to_string(image.count));
   const TImageFacts& facts = image.result->facts;
   // A video: video (VideoView), duration and recorded (or false); photo and taken false.
-  const bool video = image.result->video.is_video;
+  // A file that holds no video or whose frames do not decode gets no player
+  // (no browser plays it either): the page says it cannot be shown.
+  const TModernVideo& clip = image.result->video;
+  const bool video = clip.is_video;
+  const bool player = video && clip.code != kVideoNotVideo && clip.code != kVideoDamaged;
   view.set("photo", video ? TThemeView(false) : PhotoView(folder, image));
-  view.set("video", video ? VideoView(folder, image) : TThemeView(false));
+  view.set("video", player ? VideoView(folder, image) : TThemeView(false));
   view.set("duration", OptionalText(video ? VideoDurationText(image.result->video.duration_ms) : std::string()));
   view.set("recorded", OptionalText(video ? facts.date_taken : std::string()));
   if (facts.width > 0 && facts.height > 0) {
