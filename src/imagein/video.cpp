@@ -28,20 +28,6 @@ constexpr double kDarkMeanLuma = 16.0;
 constexpr double kFlatLumaDeviation = 4.0;
 constexpr int kSampleGrid = 32;
 
-// An allowed decoder of the codec, or null.
-const AVCodec* AllowedDecoder(AVCodecID id) {
-  const AVCodec* preferred = avcodec_find_decoder(id);
-  if (preferred != nullptr && VideoDecoderAllowed(preferred->name)) return preferred;
-  void* iterator = nullptr;
-  while (const AVCodec* codec = av_codec_iterate(&iterator)) {
-    if (codec->id == id && av_codec_is_decoder(codec) && VideoDecoderAllowed(codec->name) &&
-        (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) == 0) {
-      return codec;
-    }
-  }
-  return nullptr;
-}
-
 struct TFrameFree {
   void operator()(AVFrame* frame) const { av_frame_free(&frame); }
 };
@@ -152,7 +138,7 @@ int32_t ReadVideoPoster(const char* path, const TVideoLimits& limits, TVideoFact
       OverPixelCap(facts->width, facts->height, limits.max_frame_pixels)) {
     return kVideoOverLimits;
   }
-  const AVCodec* decoder = AllowedDecoder(stream->codecpar->codec_id);
+  const AVCodec* decoder = AllowedDecoder(stream->codecpar);
   if (decoder == nullptr) return kVideoNoDecoder;
   decode.codec = avcodec_alloc_context3(decoder);
   decode.packet = av_packet_alloc();

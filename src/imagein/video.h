@@ -11,6 +11,8 @@
 
 #include "raster/membitmap.h"
 
+struct AVCodec;
+struct AVCodecParameters;
 struct AVFormatContext;
 struct AVDictionary;
 
@@ -74,6 +76,14 @@ bool VideoInputTimedOut(AVFormatContext* context);
 
 // True when FFmpeg's decoder of that codec name is one a video read may use.
 bool VideoDecoderAllowed(const char* codec_name);
+
+// An allowed decoder of the stream's codec (FFmpeg's own choice when it is
+// allowed, else another allowed, not experimental one), or null.
+const AVCodec* AllowedDecoder(const AVCodecParameters* parameters);
+
+// The video stream a read takes: the container's best video stream that is
+// no attached cover picture; -1 when there is none.
+int FindVideoStream(AVFormatContext* context);
 
 // The text of a result code ("damaged or truncated video", ...).
 const char* VideoCodeText(int32_t code);

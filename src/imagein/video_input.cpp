@@ -160,6 +160,20 @@ bool VideoDecoderAllowed(const char* codec_name) {
   return false;
 }
 
+const AVCodec* AllowedDecoder(const AVCodecParameters* parameters) {
+  if (parameters == nullptr) return nullptr;
+  const AVCodec* preferred = avcodec_find_decoder(parameters->codec_id);
+  if (preferred != nullptr && VideoDecoderAllowed(preferred->name)) return preferred;
+  void* iterator = nullptr;
+  while (const AVCodec* codec = av_codec_iterate(&iterator)) {
+    if (codec->id == parameters->codec_id && av_codec_is_decoder(codec) && VideoDecoderAllowed(codec->name) &&
+        (codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) == 0) {
+      return codec;
+    }
+  }
+  return nullptr;
+}
+
 const char* VideoCodeText(int32_t code) {
   switch (code) {
     case kLoadOk: return "ok";

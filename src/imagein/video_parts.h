@@ -10,10 +10,6 @@ extern "C" {
 
 #include "imagein/video.h"
 
-// The video stream a poster is taken from: the container's best video stream
-// that is no attached cover picture; -1 when there is none.
-int FindVideoStream(AVFormatContext* context);
-
 // Fills `facts` from the open input's container and its video stream `video_index`.
 void FillVideoFacts(AVFormatContext* context, int video_index, TVideoFacts* facts);
 

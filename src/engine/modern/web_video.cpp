@@ -180,7 +180,7 @@ bool TWebVideoCopy::OpenSource(const char* source) {
   if (cap > 0 && cap < 1e9) {
     watch_.deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(cap));
   }
-  const int video = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  const int video = FindVideoStream(input);
   if (video < 0) return Fail(VideoCodeText(kVideoNotVideo));
   in_video_ = input->streams[video];
   for (unsigned i = 0; i < input->nb_streams; ++i) {
@@ -194,8 +194,8 @@ bool TWebVideoCopy::OpenSource(const char* source) {
 
 bool TWebVideoCopy::OpenVideoDecoder() {
   const AVCodecParameters* par = in_video_->codecpar;
-  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-  if (!codec || !VideoDecoderAllowed(codec->name)) return Fail(VideoCodeText(kVideoNoDecoder));
+  const AVCodec* codec = AllowedDecoder(par);
+  if (!codec) return Fail(VideoCodeText(kVideoNoDecoder));
   if (par->width <= 0 || par->height <= 0) return Fail(kDamaged);
   if (static_cast<uint64_t>(par->width) * static_cast<uint64_t>(par->height) > TVideoLimits{}.max_frame_pixels) {
     return Fail(VideoCodeText(kVideoOverLimits));
@@ -212,8 +212,8 @@ bool TWebVideoCopy::OpenVideoDecoder() {
 // A sound the copy cannot carry is left out rather than failing the copy.
 void TWebVideoCopy::OpenAudioDecoder() {
   if (!in_audio_) return;
-  const AVCodec* codec = avcodec_find_decoder(in_audio_->codecpar->codec_id);
-  AVCodecContext* decoder = codec && VideoDecoderAllowed(codec->name) ? avcodec_alloc_context3(codec) : nullptr;
+  const AVCodec* codec = AllowedDecoder(in_audio_->codecpar);
+  AVCodecContext* decoder = codec ? avcodec_alloc_context3(codec) : nullptr;
   if (decoder && avcodec_parameters_to_context(decoder, in_audio_->codecpar) >= 0) {
     decoder->pkt_timebase = in_audio_->time_base;
     if (avcodec_open2(decoder, codec, nullptr) >= 0 && decoder->sample_rate > 0 &&
